@@ -1,0 +1,32 @@
+# Thin wrapper over CMake. `make demo` builds and runs the shipped example;
+# `make test` builds and runs every test.
+BUILD ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build demo test sanitize bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat
+	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc
+	@echo "Reports written: examples/small/small.out and examples/small/small.vc"
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+sanitize:
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDIALLEL_SANITIZE=ON >/dev/null
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ctest --output-on-failure -j $(JOBS)
+
+bench:
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDIALLEL_BENCH=ON >/dev/null
+	cmake --build build-bench -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) build-asan build-bench

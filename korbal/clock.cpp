@@ -1,0 +1,45 @@
+#include "korbal/clock.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace korbal {
+
+ClockReading SystemClock::now() {
+  using namespace std::chrono;
+  const auto t = system_clock::now();
+  const std::time_t secs = system_clock::to_time_t(t);
+  const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
+  std::tm local{};
+  localtime_r(&secs, &local);
+  return {local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms / 10)};
+}
+
+void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths) {
+  const ClockReading r = clock.now();
+  hour = r.hour;
+  minute = r.minute;
+  second = r.second;
+  hundredths = r.hundredths;
+}
+
+float seconds_of(const ClockReading& r) {
+  const double t = static_cast<double>(static_cast<float>(r.hundredths)) / 100.0 +
+                   static_cast<double>(static_cast<float>(r.minute)) * 60.0 +
+                   static_cast<double>(static_cast<float>(r.hour)) * 3600.0 +
+                   static_cast<double>(static_cast<float>(r.second));
+  return static_cast<float>(t);
+}
+
+float SECNDS(Clock& clock, float x) {
+  const ClockReading r = clock.now();
+  return static_cast<float>(static_cast<double>(seconds_of(r)) - static_cast<double>(x));
+}
+
+double elapsed_seconds(double t0, double t1) {
+  double e = t1 - t0;
+  if (e < 0.0) e += 86400.0;
+  return e;
+}
+
+}  // namespace korbal

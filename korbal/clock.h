@@ -1,0 +1,40 @@
+// The local clock of korbal: time stamps of the progress lines and the elapsed time.
+#pragma once
+
+#include <memory>
+
+namespace korbal {
+
+// One reading of the local wall clock.
+struct ClockReading {
+  int hour = 0, minute = 0, second = 0, hundredths = 0;
+};
+
+// Source of clock readings; the system clock in the programs, a scripted one in tests.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual ClockReading now() = 0;
+};
+
+// Local time of the machine, hundredths truncated from the milliseconds.
+class SystemClock : public Clock {
+ public:
+  ClockReading now() override;
+};
+
+// CLKHMS: reads the clock into hour, minute, second and hundredths.
+void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths);
+
+// SECNDS: seconds since local midnight (hundredths as the fraction) minus x, in single
+// precision.
+float SECNDS(Clock& clock, float x);
+
+// Seconds value of one reading, as SECNDS forms it.
+float seconds_of(const ClockReading& r);
+
+// Elapsed time from t0 to t1 (seconds values). A run that passes midnight would
+// give a negative difference; a day is added then.
+double elapsed_seconds(double t0, double t1);
+
+}  // namespace korbal

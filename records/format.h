@@ -1,0 +1,160 @@
+// Compiled record formats and the editing of records by format.
+//
+// A format text such as "(' ',T42,' Number of locations = ',I4)" is compiled once
+// into a flat list of nodes (Format) and then applied to any number of records,
+// for output (format_write) and for input (format_read). Format control keeps a
+// small stack of open groups for repeat counts and reverts to the last top-level
+// group when items remain at the final parenthesis.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rec {
+
+// Limits that keep a hostile format or record from costing unbounded memory or time.
+inline constexpr int kMaxNesting = 16;          // open parentheses, the outer pair included
+inline constexpr int kMaxRepeat = 32767;        // largest repeat count or field width
+inline constexpr int kMaxRecordLength = 65536;  // longest record read or written
+
+// An invalid format text. `position` is the 0-based offset of the offending character.
+struct FormatError : std::runtime_error {
+  FormatError(const std::string& what, std::size_t position)
+      : std::runtime_error(what), position(position) {}
+  std::size_t position;
+};
+
+// One compiled edit descriptor or control item.
+struct FormatNode {
+  enum Kind : std::uint8_t {
+    Literal,   // text: output only
+    I,         // Iw or Iw.m
+    F,         // Fw.d
+    E,         // Ew.d (Ew.dEe accepted, exponent digits ignored)
+    D,         // Dw.d
+    G,         // Gw.d
+    A,         // Aw (width > 0) or A (width == 0: the item's own length)
+    X,         // nX
+    T,         // Tc
+    TL,        // TLn
+    TR,        // TRn
+    Slash,     // /
+    Colon,     // :  (stop here when the items are exhausted)
+    Scale,     // kP
+    BN,        // blanks ignored in numeric input
+    BZ,        // blanks read as zeros in numeric input
+    GroupOpen, // r( : `repeat` holds r, `match` the index of the GroupClose
+    GroupClose // )  : `match` holds the index of its GroupOpen
+  } kind;
+  int repeat = 1;   // repeat count of a data descriptor or of a group
+  int width = 0;    // w, n or c
+  int digits = 0;   // d or m (-1 when Iw has no .m)
+  int match = -1;   // partner index for groups
+  std::string text; // Literal only
+  std::size_t position = 0;  // offset of the descriptor in the format text, for messages
+
+  bool is_data() const { return kind == I || kind == F || kind == E || kind == D || kind == G || kind == A; }
+};
+
+// A format compiled once and reused for every record it is applied to.
+class Format {
+ public:
+  Format() = default;
+  // Compiles `text` (with its outer parentheses; blanks between descriptors allowed).
+  // Throws FormatError on an invalid format.
+  static Format compile(std::string_view text);
+
+  const std::string& text() const { return text_; }
+  const std::vector<FormatNode>& nodes() const { return nodes_; }
+  // Index of the GroupOpen where format reversion restarts: the last top-level
+  // group, or the outer group (index 0) when there is no inner group.
+  int reversion_start() const { return reversion_; }
+
+ private:
+  std::string text_;
+  std::vector<FormatNode> nodes_;  // nodes_[0] is the outer GroupOpen, back() its GroupClose
+  int reversion_ = 0;
+};
+
+// A value written by a format: an integer, a real or a character string.
+struct Item {
+  enum Kind : std::uint8_t { Int, Real, Text } kind;
+  std::int32_t i = 0;
+  double r = 0.0;
+  std::string_view s;
+  Item(int v) : kind(Int), i(v) {}
+  Item(double v) : kind(Real), r(v) {}
+  Item(float v) : kind(Real), r(v) {}
+  Item(std::string_view v) : kind(Text), s(v) {}
+  Item(const char* v) : kind(Text), s(v) {}
+  Item(const std::string& v) : kind(Text), s(v) {}
+};
+
+// A place that an item is read into.
+struct Target {
+  enum Kind : std::uint8_t { Int, Real32, Real64, Text } kind;
+  void* p;
+  int length;  // Text: number of characters of the item
+  static Target of(std::int32_t& v) { return {Int, &v, 0}; }
+  static Target of(float& v) { return {Real32, &v, 0}; }
+  static Target of(double& v) { return {Real64, &v, 0}; }
+  // A character item of `length` characters; the string is resized to it.
+  static Target of(std::string& v, int length) { return {Text, &v, length}; }
+};
+
+// Receives the records a write statement produces, without line ends.
+class RecordSink {
+ public:
+  virtual ~RecordSink() = default;
+  virtual void put(std::string_view record) = 0;
+};
+
+// Supplies the records a read statement consumes, without line ends.
+class RecordSource {
+ public:
+  virtual ~RecordSource() = default;
+  // Next record, or false at the end of the file.
+  virtual bool next(std::string_view& record) = 0;
+};
+
+// Writes `items` by `fmt`: every finished record goes to `sink`. A write with no items
+// writes the format's texts up to its first data descriptor (or its end).
+// Throws FormatError when the format cannot take an item of that kind (e.g. a
+// string for I) or when items remain and the format has no data descriptor.
+void format_write(const Format& fmt, std::span<const Item> items, RecordSink& sink);
+
+// Outcome of a read statement.
+enum class ReadStatus { Ok, End, Error };
+
+// Details of a failed conversion.
+struct ReadError {
+  int record = 0;         // 1-based record of this statement where it happened
+  int column = 0;         // 1-based first column of the field
+  std::string field;      // the offending field text
+  std::string message;    // what is wrong
+};
+
+// Reads `targets` by `fmt`, taking records from `source` (each statement begins at a
+// new record). Returns End when the source ends before the statement is complete,
+// Error with `err` filled on a conversion error. `records_used` (optional) gets
+// the number of records the statement took.
+ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const Target> targets,
+                       ReadError* err = nullptr, int* records_used = nullptr);
+
+// Free-format (list-directed) input of integers: values separated by blanks or commas,
+// from as many records as needed. Returns End at the end of the file, Error on a
+// value that is not an integer.
+ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values,
+                          ReadError* err = nullptr, int* records_used = nullptr);
+
+// Single-field editing, exposed for tests and for the interchange file.
+std::string edit_int(std::int32_t v, int w, int m = -1);   // Iw / Iw.m
+std::string edit_fixed(double v, int w, int d);            // Fw.d
+std::string edit_exp(double v, int w, int d);              // Ew.d
+std::string edit_general(double v, int w, int d);          // Gw.d
+
+}  // namespace rec

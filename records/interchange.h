@@ -1,0 +1,50 @@
+// The interchange file MERIDOX_IN.DAT, written by korbal and read by meridox.
+//
+// One problem is: a header record (NV, CROSS, NE, ITEST); NE coefficient groups
+// (effect code, degrees of freedom, NE coefficients, last effect first); then per
+// analysis a label record, a mean-square group (NE mean squares, MEAN first) and an
+// error record. Groups carry eight reals per record; with a multiple of eight the
+// format's "/" yields one further empty record, which the reader skips in step.
+//
+// Reals are written with G12.7 when zero or positive. A negative value does not fit
+// G12.7 (it would become twelve asterisks), so it is written in the 12-column
+// exponent form E12.6 ("-.500000E+00"), which the G12.7 reader reads back.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "records/io.h"
+
+namespace rec::interchange {
+
+inline constexpr const char* kFileName = "MERIDOX_IN.DAT";
+
+// Writing (korbal).
+void write_header(Io& io, int unit, int nv, int cross, int ne);
+void write_coefficients(Io& io, int unit, std::string_view code, int df,
+                        std::span<const double> coef);
+void write_variance_label(Io& io, int unit, std::string_view name16);
+void write_cross_label(Io& io, int unit, std::string_view name_a16, std::string_view name_b16);
+void write_mean_squares(Io& io, int unit, int offset_a, int offset_b,
+                        std::span<const double> ms);
+void write_error(Io& io, int unit, int df, double ms);
+
+// Reading (meridox). Each returns as the corresponding read statement: a RunError for
+// an end of file or a conversion error; read_header returns false at the end of file.
+struct Header {
+  std::int32_t nv = 0, cross = 0, ne = 0, itest = 0;
+};
+bool read_header(Io& io, int unit, Header& h);
+// Reads one coefficient group: code (4 characters), df and `coef.size()` coefficients.
+void read_coefficients(Io& io, int unit, std::string& code, std::int32_t& df,
+                       std::span<double> coef);
+// Reads a label record as 40 characters.
+void read_label(Io& io, int unit, std::string& label40);
+// Reads one mean-square group of `ms.size()` values.
+void read_mean_squares(Io& io, int unit, std::span<double> ms);
+void read_error(Io& io, int unit, std::int32_t& df, double& ms);
+
+}  // namespace rec::interchange
