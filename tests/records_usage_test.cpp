@@ -1,0 +1,40 @@
+// The --help / --version arguments shared by both programs.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "records/usage.h"
+
+namespace {
+
+constexpr std::string_view kText = "Usage: prog [FILE]\n";
+
+std::string run(const std::vector<std::string>& args, bool expected) {
+  std::ostringstream out;
+  EXPECT_EQ(rec::usage_requested(args, out, "prog", kText), expected);
+  return out.str();
+}
+
+TEST(Usage, HelpPrintsUsageThenVersion) {
+  EXPECT_EQ(run({"--help"}, true), "Usage: prog [FILE]\nprog 1.0.0\n");
+}
+
+TEST(Usage, VersionPrintsVersionLineOnly) {
+  EXPECT_EQ(run({"--version"}, true), "prog 1.0.0\n");
+}
+
+TEST(Usage, EverythingElseIsAFileNameAndPrintsNothing) {
+  // No arguments: the program asks for its files on the console.
+  EXPECT_EQ(run({}, false), "");
+  // Only a lone, exact option counts; with other arguments it is a file name.
+  EXPECT_EQ(run({"--help", "report.out"}, false), "");
+  EXPECT_EQ(run({"ctl", "--version"}, false), "");
+  EXPECT_EQ(run({"-h"}, false), "");
+  EXPECT_EQ(run({"--HELP"}, false), "");
+  EXPECT_EQ(run({"--help "}, false), "");
+  EXPECT_EQ(run({"small.ctl"}, false), "");
+}
+
+}  // namespace
