@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test sanitize bench clean
+.PHONY: all build demo examples test sanitize bench clean
 
 all: build
 
@@ -15,6 +15,14 @@ demo: build
 	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat
 	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc
 	@echo "Reports written: examples/small/small.out and examples/small/small.vc"
+
+# Rewrites the reports and interchange files stored with the examples (the e2e tests
+# compare them byte for byte); review the change with `git diff examples` afterwards.
+examples: build
+	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat </dev/null
+	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
+	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
+	cd examples/realistic && ../../$(BUILD)/meridox MERIDOX_IN.DAT realistic.vc </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
