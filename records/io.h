@@ -96,6 +96,9 @@ class Io {
 
   std::ostream& console_out() { return out_; }
 
+  // Directory in which relative file names are resolved (empty: the current one).
+  const std::filesystem::path& dir() const { return dir_; }
+
  private:
   struct Unit;
   Unit& unit_for(int unit, const char* statement);
