@@ -1,0 +1,129 @@
+// Control records: the dimension record and its checks, the title, the banner and the
+// problem description.
+#include "korbal/control.h"
+
+#include <vector>
+
+#include "records/format.h"
+
+namespace korbal {
+
+bool read_dimensions(rec::Io& io, Control& c) {
+  static const rec::Format kDims = rec::Format::compile("(15I3)");
+  return io.read(kControlUnit, kDims,
+                 {rec::Target::of(c.NLINES), rec::Target::of(c.NV), rec::Target::of(c.CROSS),
+                  rec::Target::of(c.ISELF), rec::Target::of(c.IMATR), rec::Target::of(c.IRECP),
+                  rec::Target::of(c.NREP), rec::Target::of(c.NLOC), rec::Target::of(c.IFXL),
+                  rec::Target::of(c.IDATA), rec::Target::of(c.IPRINT), rec::Target::of(c.NSETS),
+                  rec::Target::of(c.NCLON), rec::Target::of(c.ICXL), rec::Target::of(c.IRXF)},
+                 true);
+}
+
+void read_title(rec::Io& io, std::string& TITLE) {
+  static const rec::Format kTitle = rec::Format::compile("(20A4)");
+  std::string piece[20];
+  std::vector<rec::Target> targets;
+  for (std::string& s : piece) targets.push_back(rec::Target::of(s, 4));
+  io.read(kControlUnit, kTitle, targets, false);
+  TITLE.clear();
+  for (const std::string& s : piece) TITLE += s;
+}
+
+bool check_dimensions(rec::Io& io, const Control& c) {
+  static const rec::Format kTooMany = rec::Format::compile(
+      "('0The no. of response variables specified,',I4,' ,is greater than the dimension of Y, "
+      "which is',I4,' ,JOB TERMINATED')");
+  static const rec::Format kNegative = rec::Format::compile(
+      "('0The value of ',A,' specified,',I4,' ,is negative, which is not allowed ,"
+      "JOB TERMINATED')");
+  static const rec::Format kUnit = rec::Format::compile(
+      "('0The data unit specified, IDATA =',I4,' ,is already in use for the report or the "
+      "MERIDOX file ,JOB TERMINATED')");
+  if (c.NV > MAXY) {
+    io.write(kReportUnit, kTooMany, {c.NV, MAXY});
+    return false;
+  }
+  const struct {
+    const char* name;
+    std::int32_t value;
+  } counts[] = {{"NLINES", c.NLINES}, {"NV", c.NV},     {"NSETS", c.NSETS},
+                {"NLOC", c.NLOC},     {"NREP", c.NREP}, {"NCLON", c.NCLON}};
+  for (const auto& k : counts) {
+    if (k.value < 0) {
+      io.write(kReportUnit, kNegative, {k.name, k.value});
+      return false;
+    }
+  }
+  // The data file is opened last, on a unit of its own: the interchange file and the
+  // report are still being written when it is read.
+  if (c.IDATA == kInterchangeUnit || c.IDATA == kReportUnit) {
+    io.write(kReportUnit, kUnit, {c.IDATA});
+    return false;
+  }
+  return true;
+}
+
+void print_banner(rec::Io& io) {
+  static const rec::Format kBanner = rec::Format::compile(
+      "('1',/,/,' ',T21,'* * * *  G E N E R A L  L E A S T  S Q U A R E S  D I A L L E L  "
+      "A N A L Y S I S  * * * *',"
+      "/,'0',T30,'KORBAL - least squares analysis of diallel mating experiments',"
+      "/,' ',T30,'general and specific combining ability, maternal and reciprocal effects',"
+      "/,' ',T30,'estimated from unbalanced data through the normal equations',"
+      "/,/,' ',T29,' * * * * * WITH DISCONNECTED DIALLEL SETS AND CLONAL REPLICATES * * * * *',"
+      "'\t',"
+      "/,'0',T30,'The model may hold locations, replications and disconnected sets,',"
+      "/,' ',T30,'selfs, family by location, clones, clones by location',"
+      "/,' ',T30,'and replications by family, as the control record selects.',"
+      "/,' ',T30,'Every data line enters the normal equations directly;',"
+      "/,' ',T30,'the design matrix itself is never stored.',"
+      "/,' ',T30,'The report gives the coefficients of the expected mean squares and',"
+      "/,' ',T30,'one analysis of variance per response variable, with analyses of',"
+      "/,' ',T30,'cross products for every pair of variables on request.',"
+      "/,' ',T30,'Mean squares and coefficients are written to MERIDOX_IN.DAT.',"
+      "/,'0',T20,23A4,/)");
+  std::vector<rec::Item> stars(23, rec::Item(" * *"));
+  io.write(kReportUnit, kBanner, stars);
+}
+
+const char* cross_answer(int CROSS) { return CROSS >= 1 ? " YES" : "  NO"; }
+
+int layout_of(int NLOC, int NREP) {
+  int layout = 3;
+  if (NLOC < 1) layout = 1;
+  if (NREP < 1) {
+    layout = 4;
+    if (NLOC == 0 && NREP == 0) layout = 2;
+  }
+  return layout;
+}
+
+void describe_problem(rec::Io& io, Control& c, const std::string& TITLE) {
+  static const rec::Format kTitle = rec::Format::compile("(' ',T42,' Title:   ',20A4,/)");
+  static const rec::Format kLocations =
+      rec::Format::compile("(' ',T42,' Number of locations                    = ',I4)");
+  static const rec::Format kReplications =
+      rec::Format::compile("(' ',T42,' Number of replications                 = ',I4)");
+  static const rec::Format kCounts = rec::Format::compile(
+      "(' ',T42,' Maximum number of male - female lines  = ',I4,/,"
+      "' ',T42,' Number of diallel sets                 = ',I4,/,"
+      "' ',T42,' Number of clones per cross             = ',I4,/,"
+      "' ',T42,' Number of response variables           = ',I4,/,"
+      "' ',T42,' Analysis of crossproducts desired      - ',A4,/,"
+      "' ',T42,' Effects accounted for are : ')");
+
+  const char* answer = cross_answer(c.CROSS);
+  std::string piece[20];
+  std::vector<rec::Item> items;
+  for (int k = 0; k < 20; ++k) {
+    piece[k] = TITLE.substr(static_cast<std::size_t>(4 * k), 4);
+    items.emplace_back(piece[k]);
+  }
+  io.write(kReportUnit, kTitle, items);
+  if (c.NLOC >= 1) io.write(kReportUnit, kLocations, {c.NLOC});
+  if (c.NREP >= 1) io.write(kReportUnit, kReplications, {c.NREP});
+  c.LAYOUT = layout_of(c.NLOC, c.NREP);
+  io.write(kReportUnit, kCounts, {c.NLINES, c.NSETS, c.NCLON, c.NV, answer});
+}
+
+}  // namespace korbal

@@ -1,0 +1,211 @@
+// Effects model: column allocation, labels, effect list, interchange header,
+// variable names and the clearing of the accumulators.
+#include "korbal/model.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "records/format.h"
+#include "records/interchange.h"
+
+namespace korbal {
+
+namespace {
+
+// Appends a block of `n` columns after column K and returns it; K moves to its end.
+EffectBlock take(const char* label, std::int64_t& K, std::int64_t n) {
+  EffectBlock b{label, K + 1, K + n};
+  K += n;
+  return b;
+}
+
+}  // namespace
+
+Model MODEL(const Control& c) {
+  Model m;
+  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
+  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
+  const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
+  std::int64_t K = 1;
+  m.blocks[0] = EffectBlock{"MEAN", 1, 1};
+  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
+
+  m.KREP = 1;
+  m.has_loc = c.NLOC >= 2;
+  if (m.has_loc) {
+    m.LOCEND = std::int64_t{c.NLOC} + 1;
+    m.blocks[1] = EffectBlock{"LOC ", 2, m.LOCEND};
+    m.KREP = 2;
+  }
+  m.NLOC = c.NLOC == 1 ? 0 : c.NLOC;
+  K = std::int64_t{m.NLOC} + 1;
+  const std::int64_t nloc = m.NLOC;
+
+  m.has_rep = c.NREP >= 2;
+  if (m.has_rep) {
+    m.REPBAS = K;
+    m.blocks[2] = take("REPS", K, nloc >= 2 ? std::int64_t{c.NREP} * nloc : c.NREP);
+    m.REPEND = K;
+    m.KREP += 1;
+  }
+  m.NREP = c.NREP == 1 ? 0 : c.NREP;
+  const std::int64_t nrep = m.NREP;
+
+  m.SETBAS = K;
+  m.blocks[3] = take("SETS", K, s);
+  m.SETEND = K;
+  m.KSET = m.KREP + 1;
+
+  m.KGCA = m.KSET + 1;
+  m.GCABAS = K;
+  m.blocks[4] = take("GCA ", K, p * s);
+  m.GCAEND = K;
+
+  m.has_self = c.ISELF >= 1;
+  if (m.has_self) m.blocks[5] = take("SELF", K, p * s);
+
+  // With ISELF = 0 the self columns stand at the head of the SCA block.
+  const std::int64_t head = c.ISELF == 0 ? p * s : 0;
+  m.SCABAS = K + head;
+  m.blocks[6] = take("SCA ", K, head + pairs);
+  m.SCAEND = K;
+  m.KSCA = m.KGCA + 2;
+  m.KMAT = m.KSCA;
+
+  m.has_matr = c.IMATR != 0;
+  if (m.has_matr) {
+    m.blocks[7] = take("MATR", K, p * s);
+    m.MATEND = K;
+    m.KMAT += 2;
+  }
+
+  m.KREC = m.KMAT;
+  m.has_recp = c.IRECP > 0;
+  if (m.has_recp) {
+    m.RECBAS = K;
+    m.blocks[8] = take("RECP", K, pairs);
+    m.RECEND = K;
+    m.KREC += 1;
+  }
+
+  m.KFXL = m.KREC;
+  m.has_fxl = c.IFXL > 0 && nloc >= 2;
+  if (m.has_fxl) {
+    m.FXLBAS = K;
+    m.blocks[9] = take("FXL ", K, nloc * families);
+    m.FXLEND = K;
+    m.KFXL += 1;
+  }
+
+  m.KCLN = m.KFXL;
+  m.has_clon = c.NCLON != 0;
+  if (m.has_clon) {
+    m.CLNBAS = K;
+    m.blocks[10] = take("CLON", K, families * nclon);
+    m.CLNEND = K;
+    m.KCLN += 1;
+  }
+
+  m.KCXL = m.KCLN;
+  m.has_cxl = c.ICXL != 0 && nloc >= 2 && nclon >= 2;
+  if (m.has_cxl) {
+    m.CXLBAS = K;
+    m.blocks[11] = take("CXL ", K, nloc * families * nclon);
+    m.CXLEND = K;
+    m.KCXL += 1;
+  }
+
+  m.KRXF = m.KCXL;
+  m.has_rxf = c.IRXF != 0 && nloc >= 2 && nrep >= 2;
+  if (m.has_rxf) {
+    m.RXFBAS = K;
+    m.blocks[12] = take("RXF ", K, nloc * nrep * families);
+    m.RXFEND = K;
+    m.KRXF += 1;
+  }
+
+  m.SDFL64 = K;
+  m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
+  m.NE = 0;
+  for (const EffectBlock& b : m.blocks)
+    if (b.size() > 0) ++m.NE;
+  return m;
+}
+
+void LABELS(const Model& m, std::vector<std::string>& ENAME) {
+  std::fill(ENAME.begin(), ENAME.end(), std::string("    "));
+  if (!m.fits()) return;  // no label is ever stored beyond the limit
+  for (const EffectBlock& b : m.blocks)
+    for (std::int64_t col = b.first; col <= b.last; ++col)
+      ENAME[static_cast<std::size_t>(col - 1)] = b.label;
+}
+
+int count_effects(const std::vector<std::string>& ENAME, int SDFL) {
+  int ne = 1;
+  for (int i = 2; i <= SDFL; ++i)
+    if (ENAME[i - 1] != ENAME[i - 2]) ++ne;
+  return ne;
+}
+
+bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m) {
+  static const rec::Format kLimit = rec::Format::compile(
+      "('0 More effects are initialized then provided for in the  dimension statements, "
+      "SDFL =  ',I4,' , and should be <=',I4,' , JOB TERMINATED')");
+  static const rec::Format kEffect = rec::Format::compile("(' ',T72,A4)");
+  static const rec::Format kTotal =
+      rec::Format::compile("('0',T42,' Total number of effects =',T70,I6)");
+  static const rec::Format kNames = rec::Format::compile("(4(2A8,4X))");
+  static const rec::Format kVariables =
+      rec::Format::compile("('0',T42,' Variables analyzed are : ',(T69,2A8))");
+  static const rec::Format kStars = rec::Format::compile("('0',T20,23A4)");
+  static const rec::Format kDone = rec::Format::compile(
+      "(' Initialization completed  ',2(I2.2,':'),I2.2,'.',I2.2)");
+
+  m = MODEL(c);
+  c.NLOC = m.NLOC;
+  c.NREP = m.NREP;
+  if (!m.fits()) {
+    const int shown = static_cast<int>(
+        std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
+    io.write(kReportUnit, kLimit, {shown, MAXCOL});
+    return false;
+  }
+
+  LABELS(m, a.ENAME);
+  io.write(kReportUnit, kEffect, {a.ENAME[0]});
+  for (int i = 2; i <= m.SDFL; ++i)
+    if (a.ENAME[i - 1] != a.ENAME[i - 2]) io.write(kReportUnit, kEffect, {a.ENAME[i - 1]});
+  m.NE = count_effects(a.ENAME, m.SDFL);
+  io.write(kReportUnit, kTotal, {m.SDFL});
+
+  rec::interchange::write_header(io, kInterchangeUnit, c.NV, c.CROSS, m.NE);
+
+  // Variable names: two 8-character halves each, four names a record.
+  std::vector<std::string> halves(2 * static_cast<std::size_t>(c.NV));
+  std::vector<rec::Target> targets;
+  targets.reserve(halves.size());
+  for (std::string& h : halves) targets.push_back(rec::Target::of(h, 8));
+  io.read(kControlUnit, kNames, targets, false);
+  std::vector<rec::Item> items;
+  items.reserve(halves.size());
+  for (int v = 0; v < c.NV; ++v) {
+    a.VNAME[v] = halves[2 * v] + halves[2 * v + 1];
+    items.emplace_back(halves[2 * v]);
+    items.emplace_back(halves[2 * v + 1]);
+  }
+  io.write(kReportUnit, kVariables, items);
+  std::vector<rec::Item> stars(23, rec::Item(" * *"));
+  io.write(kReportUnit, kStars, stars);
+
+  a.NOBS = 0;
+  std::fill_n(a.XPY.begin(), static_cast<std::size_t>(m.SDFL) * c.NV, 0.0);
+  std::fill_n(a.YPY.begin(), static_cast<std::size_t>(c.NV) * (c.NV + 1) / 2, 0.0);
+  std::fill_n(a.XPX.begin(), static_cast<std::size_t>(m.SDFL) * (m.SDFL + 1) / 2, 0.0);
+
+  int hh, mm, ss, cc;
+  CLKHMS(clock, hh, mm, ss, cc);
+  io.write(rec::kConsole, kDone, {hh, mm, ss, cc});
+  return true;
+}
+
+}  // namespace korbal

@@ -1,0 +1,71 @@
+// The effects model of korbal: which effects the control record switches on, how
+// many columns of X each gets, where each block stands, the label of every column
+// and the slots through which the data pass enters one data line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "korbal/clock.h"
+#include "korbal/korbal.h"
+#include "records/io.h"
+
+namespace korbal {
+
+// One effect block: columns first..last (1-based, inclusive); empty when last < first.
+struct EffectBlock {
+  const char* label = "    ";
+  std::int64_t first = 1, last = 0;
+  std::int64_t size() const { return last - first + 1; }
+};
+
+// Result of the column allocation. Block bounds follow the convention "a block with
+// offset B and last column E holds columns B+1..E". Everything is a pure function of
+// the control items.
+struct Model {
+  // Control values after the adjustment of the model (a count of 1 becomes 0).
+  std::int32_t NLOC = 0, NREP = 0;
+
+  // Number of columns (64-bit: formed before the limit is checked) and effects.
+  std::int64_t SDFL64 = 1;
+  int SDFL = 1;  // valid only when fits()
+  int NE = 1;
+
+  // Effects present (and therefore given a slot by the data pass).
+  bool has_loc = false, has_rep = false, has_self = false, has_matr = false,
+       has_recp = false, has_fxl = false, has_clon = false, has_cxl = false, has_rxf = false;
+
+  std::int64_t LOCEND = 1, REPBAS = 0, REPEND = 0, SETBAS = 0, SETEND = 0, GCABAS = 0,
+               GCAEND = 0, SCABAS = 0, SCAEND = 0, MATEND = 0, RECBAS = 0, RECEND = 0,
+               FXLBAS = 0, FXLEND = 0, CLNBAS = 0, CLNEND = 0, CXLBAS = 0, CXLEND = 0,
+               RXFBAS = 0, RXFEND = 0;
+
+  // Slot numbers (1-based); KRXF is the number of slots every data line fills.
+  int KREP = 1, KSET = 2, KGCA = 3, KSCA = 5, KMAT = 5, KREC = 5, KFXL = 5, KCLN = 5,
+      KCXL = 5, KRXF = 5;
+
+  // The thirteen blocks in model order (MEAN first); absent effects have size 0.
+  std::array<EffectBlock, 13> blocks{};
+
+  bool fits() const { return SDFL64 <= MAXCOL; }
+};
+
+// Column allocation: numbers the columns of the model for the control items `c`.
+// Pure; negative counts must have been rejected before.
+Model MODEL(const Control& c);
+
+// Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
+void LABELS(const Model& m, std::vector<std::string>& ENAME);
+
+// Number of effects: 1 for column 1 plus 1 for every column whose label differs from
+// the label of the column before it.
+int count_effects(const std::vector<std::string>& ENAME, int SDFL);
+
+// Effects model and initialization of the run: allocation, column-limit check, effect
+// list and total on the report, interchange header, variable names, clearing of the
+// accumulators and the "Initialization completed" line. Adjusts c.NLOC and c.NREP.
+// Returns false after the column-limit message (the run goes to its closing).
+bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m);
+
+}  // namespace korbal
