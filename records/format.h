@@ -20,6 +20,10 @@ namespace rec {
 inline constexpr int kMaxNesting = 16;          // open parentheses, the outer pair included
 inline constexpr int kMaxRepeat = 32767;        // largest repeat count or field width
 inline constexpr int kMaxRecordLength = 65536;  // longest record read or written
+inline constexpr std::size_t kMaxFormatLength = 4096;  // longest format text, parentheses included
+// Most control steps (texts, X, T, /, group ends...) one statement may take between two
+// items; a format that goes round without transferring an item beyond this is an error.
+inline constexpr long kMaxControlSteps = 1L << 20;
 
 // An invalid format text. `position` is the 0-based offset of the offending character.
 struct FormatError : std::runtime_error {
@@ -136,6 +140,7 @@ struct ReadError {
   int column = 0;         // 1-based first column of the field
   std::string field;      // the offending field text
   std::string message;    // what is wrong
+  int width = 0;          // number of columns of the field
 };
 
 // Reads `targets` by `fmt`, taking records from `source` (each statement begins at a

@@ -1,0 +1,441 @@
+// Format control: the walk over a compiled format that matches items with data
+// descriptors, for write statements (format_write) and read statements (format_read),
+// and list-directed integer input (list_read_ints).
+//
+// The walk keeps a stack of open groups with the repeats they have left. When the
+// items are exhausted it goes on to the next data descriptor, to a ':' or to the end
+// of the format, applying texts, X, T and '/' on the way. When items remain at the
+// final ')', the record is ended and the walk restarts at the last top-level group
+// (with its repeat count) or, without inner groups, at the start.
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+
+#include "records/editing.h"
+#include "records/format.h"
+
+namespace rec {
+namespace {
+
+// Positions are clamped here so that long runs of X or TR cannot overflow.
+constexpr long long kFarColumn = 1LL << 40;
+
+const char* kind_name(FormatNode::Kind k) {
+  switch (k) {
+    case FormatNode::I: return "I";
+    case FormatNode::F: return "F";
+    case FormatNode::E: return "E";
+    case FormatNode::D: return "D";
+    case FormatNode::G: return "G";
+    case FormatNode::A: return "A";
+    default: return "?";
+  }
+}
+
+// Walks `fmt` for `count` items. The handler gets:
+//   bool data(const FormatNode&, std::size_t item)  - transfer one item
+//   bool control(const FormatNode&)                 - texts, X, T, /, P, BN, BZ
+//   bool next_record()                              - reversion ends the record
+// and returns false from any of them to end the statement at once.
+template <class Handler>
+void drive(const Format& fmt, std::size_t count, Handler& h) {
+  const auto& nodes = fmt.nodes();
+  if (nodes.size() < 2) throw FormatError("format not compiled", 0);
+  const int last = static_cast<int>(nodes.size()) - 1;
+  struct Frame {
+    int open;
+    int left;
+  };
+  Frame stack[kMaxNesting + 1];
+  int depth = 0;
+  int pc = 1;
+  int done_of_node = 0;  // repeats of the current data descriptor already used
+  std::size_t k = 0;
+  bool moved = false;    // an item was transferred since the last start or reversion
+  long steps = 0;
+  for (;;) {
+    const FormatNode& n = nodes[static_cast<std::size_t>(pc)];
+    if (n.is_data()) {
+      if (k == count) return;
+      if (!h.data(n, k)) return;
+      ++k;
+      moved = true;
+      steps = 0;
+      if (++done_of_node >= n.repeat) {
+        done_of_node = 0;
+        ++pc;
+      }
+      continue;
+    }
+    if (++steps > kMaxControlSteps)
+      throw FormatError("format goes round without transferring an item", n.position);
+    switch (n.kind) {
+      case FormatNode::GroupOpen:
+        stack[depth++] = {pc, n.repeat};
+        ++pc;
+        break;
+      case FormatNode::GroupClose:
+        if (pc == last) {
+          if (k == count) return;
+          if (!moved)
+            throw FormatError("items remain but the format has no data descriptor to take them",
+                              n.position);
+          moved = false;
+          if (!h.next_record()) return;
+          const int r = fmt.reversion_start();
+          depth = 0;
+          if (r == 0) {
+            pc = 1;
+          } else {
+            stack[depth++] = {r, nodes[static_cast<std::size_t>(r)].repeat};
+            pc = r + 1;
+          }
+        } else if (--stack[depth - 1].left > 0) {
+          pc = stack[depth - 1].open + 1;
+        } else {
+          --depth;
+          ++pc;
+        }
+        break;
+      case FormatNode::Colon:
+        if (k == count) return;
+        ++pc;
+        break;
+      default:
+        if (!h.control(n)) return;
+        ++pc;
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- output
+
+class Writer {
+ public:
+  Writer(std::span<const Item> items, RecordSink& sink) : items_(items), sink_(sink) { rec_.reserve(160); }
+
+  bool data(const FormatNode& n, std::size_t k) {
+    const Item& it = items_[k];
+    switch (n.kind) {
+      case FormatNode::A: {
+        if (it.kind != Item::Text) mismatch(n, it);
+        std::string_view s = it.s;
+        if (n.width == 0) {
+          put(s, n);
+        } else if (static_cast<int>(s.size()) >= n.width) {
+          put(s.substr(0, static_cast<std::size_t>(n.width)), n);
+        } else {
+          put(std::string(static_cast<std::size_t>(n.width) - s.size(), ' '), n);
+          put(s, n);
+        }
+        return true;
+      }
+      case FormatNode::I:
+        if (it.kind != Item::Int) mismatch(n, it);
+        put(edit_int(it.i, n.width, n.digits), n);
+        return true;
+      default: {
+        double v;
+        if (it.kind == Item::Real)
+          v = it.r;
+        else if (it.kind == Item::Int)
+          v = it.i;
+        else
+          mismatch(n, it);
+        if (n.kind == FormatNode::F)
+          put(edit_fixed(v, n.width, n.digits), n);
+        else if (n.kind == FormatNode::G)
+          put(edit_general(v, n.width, n.digits), n);
+        else
+          put(edit_exp(v, n.width, n.digits), n);
+        return true;
+      }
+    }
+  }
+
+  bool control(const FormatNode& n) {
+    switch (n.kind) {
+      case FormatNode::Literal:
+        for (int r = 0; r < n.repeat; ++r) put(n.text, n);
+        break;
+      case FormatNode::X:
+      case FormatNode::TR:
+        pos_ = std::min(pos_ + n.width, kFarColumn);
+        break;
+      case FormatNode::T:
+        pos_ = n.width - 1;
+        break;
+      case FormatNode::TL:
+        pos_ = std::max(0LL, pos_ - n.width);
+        break;
+      case FormatNode::Slash:
+        for (int r = 0; r < n.repeat; ++r) next_record();
+        break;
+      default:  // P, BN, BZ do not change output
+        break;
+    }
+    return true;
+  }
+
+  bool next_record() {
+    sink_.put(rec_);
+    rec_.clear();
+    pos_ = 0;
+    return true;
+  }
+
+  void finish() { sink_.put(rec_); }
+
+ private:
+  [[noreturn]] void mismatch(const FormatNode& n, const Item& it) {
+    const char* what = it.kind == Item::Int ? "an integer" : it.kind == Item::Real ? "a real" : "a character";
+    throw FormatError(std::string("edit descriptor ") + kind_name(n.kind) + " cannot write " + what +
+                          " item",
+                      n.position);
+  }
+
+  void put(std::string_view s, const FormatNode& n) {
+    if (pos_ + static_cast<long long>(s.size()) > kMaxRecordLength)
+      throw FormatError("record longer than " + std::to_string(kMaxRecordLength) + " characters",
+                        n.position);
+    const auto p = static_cast<std::size_t>(pos_);
+    if (rec_.size() < p) rec_.resize(p, ' ');
+    const std::size_t end = p + s.size();
+    if (rec_.size() < end) rec_.resize(end);
+    std::memcpy(rec_.data() + p, s.data(), s.size());
+    pos_ = static_cast<long long>(end);
+  }
+
+  std::span<const Item> items_;
+  RecordSink& sink_;
+  std::string rec_;
+  long long pos_ = 0;
+};
+
+// ---------------------------------------------------------------- input
+
+class Reader {
+ public:
+  Reader(std::span<const Target> targets, RecordSource& source, ReadError* err)
+      : targets_(targets), source_(source), err_(err) {}
+
+  bool start() { return fetch(); }
+
+  bool data(const FormatNode& n, std::size_t k) {
+    const Target& t = targets_[k];
+    if (n.kind == FormatNode::A) {
+      if (t.kind != Target::Text) mismatch(n, t);
+      read_text(n, t);
+      return true;
+    }
+    const int w = n.width;
+    detail::Field f = field(w);
+    detail::FieldStatus st;
+    if (n.kind == FormatNode::I) {
+      if (t.kind != Target::Int) mismatch(n, t);
+      st = detail::read_int(f, *static_cast<std::int32_t*>(t.p));
+    } else if (t.kind == Target::Real32) {
+      st = detail::read_real(f, n.digits, scale_, *static_cast<float*>(t.p));
+    } else if (t.kind == Target::Real64) {
+      st = detail::read_real(f, n.digits, scale_, *static_cast<double*>(t.p));
+    } else {
+      mismatch(n, t);
+    }
+    if (st != detail::FieldStatus::Ok) {
+      const bool integer = n.kind == FormatNode::I;
+      const char* msg = st == detail::FieldStatus::Range
+                            ? (integer ? "integer out of range in field" : "real out of range in field")
+                            : (integer ? "invalid character in integer field"
+                                       : "invalid character in real field");
+      return error(msg, f.text, w);
+    }
+    pos_ += w;
+    return true;
+  }
+
+  bool control(const FormatNode& n) {
+    switch (n.kind) {
+      case FormatNode::Literal:  // not meaningful on input: its columns are passed over
+      case FormatNode::X:
+      case FormatNode::TR:
+        pos_ = std::min(pos_ + n.width, kFarColumn);
+        break;
+      case FormatNode::T:
+        pos_ = n.width - 1;
+        break;
+      case FormatNode::TL:
+        pos_ = std::max(0LL, pos_ - n.width);
+        break;
+      case FormatNode::Slash:
+        for (int r = 0; r < n.repeat; ++r)
+          if (!fetch()) return false;
+        break;
+      case FormatNode::Scale:
+        scale_ = n.width;
+        break;
+      case FormatNode::BN:
+        blank_zero_ = false;
+        break;
+      case FormatNode::BZ:
+        blank_zero_ = true;
+        break;
+      default:
+        break;
+    }
+    return true;
+  }
+
+  bool next_record() { return fetch(); }
+
+  ReadStatus status = ReadStatus::Ok;
+  int records = 0;
+
+ private:
+  bool fetch() {
+    if (!source_.next(rec_)) {
+      status = ReadStatus::End;
+      return false;
+    }
+    ++records;
+    pos_ = 0;
+    return true;
+  }
+
+  // The field of w columns at the current position; columns past the end of the
+  // record are padding blanks.
+  detail::Field field(int w) const {
+    detail::Field f;
+    f.blank_zero = blank_zero_;
+    const long long len = static_cast<long long>(rec_.size());
+    if (pos_ >= len) {
+      f.pad = w;
+      return f;
+    }
+    const long long avail = std::min<long long>(w, len - pos_);
+    f.text = rec_.substr(static_cast<std::size_t>(pos_), static_cast<std::size_t>(avail));
+    f.pad = w - static_cast<int>(avail);
+    return f;
+  }
+
+  void read_text(const FormatNode& n, const Target& t) {
+    auto& s = *static_cast<std::string*>(t.p);
+    const int len = t.length < 0 ? 0 : t.length;
+    const int w = n.width == 0 ? len : n.width;
+    s.assign(static_cast<std::size_t>(len), ' ');
+    // With w >= len the rightmost len columns of the field are taken, else all w
+    // columns, padded with blanks.
+    const long long from = pos_ + (w >= len ? w - len : 0);
+    const int take = std::min(w, len);
+    const long long rl = static_cast<long long>(rec_.size());
+    for (int j = 0; j < take; ++j) {
+      const long long c = from + j;
+      if (c >= rl) break;
+      s[static_cast<std::size_t>(j)] = rec_[static_cast<std::size_t>(c)];
+    }
+    pos_ += w;
+  }
+
+  [[noreturn]] void mismatch(const FormatNode& n, const Target& t) {
+    const char* what = t.kind == Target::Int ? "an integer" : t.kind == Target::Text ? "a character" : "a real";
+    throw FormatError(std::string("edit descriptor ") + kind_name(n.kind) + " cannot read " + what + " item",
+                      n.position);
+  }
+
+  bool error(const char* msg, std::string_view text, int w) {
+    status = ReadStatus::Error;
+    if (err_) {
+      err_->record = records;
+      err_->column = static_cast<int>(pos_) + 1;
+      err_->width = w;
+      std::size_t b = text.find_first_not_of(' ');
+      std::size_t e = text.find_last_not_of(' ');
+      std::string_view trimmed = b == std::string_view::npos ? std::string_view{} : text.substr(b, e - b + 1);
+      if (trimmed.size() > 40) trimmed = trimmed.substr(0, 40);
+      err_->field.assign(trimmed);
+      err_->message = msg;
+    }
+    return false;
+  }
+
+  std::span<const Target> targets_;
+  RecordSource& source_;
+  ReadError* err_;
+  std::string_view rec_;
+  long long pos_ = 0;
+  int scale_ = 0;
+  bool blank_zero_ = false;
+};
+
+}  // namespace
+
+void format_write(const Format& fmt, std::span<const Item> items, RecordSink& sink) {
+  Writer w(items, sink);
+  drive(fmt, items.size(), w);
+  w.finish();
+}
+
+ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const Target> targets,
+                       ReadError* err, int* records_used) {
+  Reader r(targets, source, err);
+  if (r.start()) drive(fmt, targets.size(), r);
+  if (records_used) *records_used = r.records;
+  return r.status;
+}
+
+// ---------------------------------------------------------------- list-directed input
+
+ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values, ReadError* err,
+                          int* records_used) {
+  int records = 0;
+  std::size_t k = 0;
+  ReadStatus status = ReadStatus::Ok;
+  std::string_view rec;
+  while (k < values.size() || records == 0) {
+    if (!source.next(rec)) {
+      status = ReadStatus::End;
+      break;
+    }
+    ++records;
+    std::size_t i = 0;
+    bool slash = false;
+    while (i < rec.size() && k < values.size()) {
+      char c = rec[i];
+      if (c == ' ' || c == '\t' || c == ',') {
+        ++i;
+        continue;
+      }
+      if (c == '/') {
+        slash = true;
+        break;
+      }
+      std::size_t j = i;
+      while (j < rec.size() && rec[j] != ' ' && rec[j] != '\t' && rec[j] != ',' && rec[j] != '/') ++j;
+      std::string_view tok = rec.substr(i, j - i);
+      detail::Field f;
+      f.text = tok;
+      std::int32_t v = 0;
+      detail::FieldStatus st = detail::read_int(f, v);
+      if (st != detail::FieldStatus::Ok) {
+        if (err) {
+          err->record = records;
+          err->column = static_cast<int>(i) + 1;
+          err->width = static_cast<int>(tok.size());
+          err->field.assign(tok.substr(0, 40));
+          err->message = st == detail::FieldStatus::Range ? "integer out of range in list input"
+                                                          : "invalid character in integer value";
+        }
+        if (records_used) *records_used = records;
+        return ReadStatus::Error;
+      }
+      *values[k++] = v;
+      i = j;
+    }
+    if (slash) break;
+  }
+  if (records_used) *records_used = records;
+  return status;
+}
+
+}  // namespace rec
