@@ -1,0 +1,236 @@
+// Column allocation of the effects model: blocks, labels, effect count and slots.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "korbal/korbal.h"
+#include "korbal/model.h"
+
+namespace korbal {
+namespace {
+
+Control four_lines(int iself) {
+  Control c;
+  c.NLINES = 4;
+  c.NSETS = 1;
+  c.NV = 1;
+  c.ISELF = iself;
+  return c;
+}
+
+// Labels of columns 1..SDFL, one 4-character code per column, concatenated.
+std::string labels(const Model& m) {
+  std::vector<std::string> ename(MAXCOL, "xxxx");
+  LABELS(m, ename);
+  std::string s;
+  for (int i = 0; i < m.SDFL; ++i) s += ename[i];
+  for (int i = m.SDFL; i < MAXCOL; ++i) EXPECT_EQ(ename[i], "    ") << "column " << i + 1;
+  return s;
+}
+
+std::string repeat(const std::string& code, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += code;
+  return s;
+}
+
+TEST(Model, FourLinesWithoutSelfs) {
+  const Model m = MODEL(four_lines(-1));
+  EXPECT_EQ(m.SDFL, 12);
+  EXPECT_EQ(m.NE, 4);
+  EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6));
+  EXPECT_EQ(m.SETBAS, 1);
+  EXPECT_EQ(m.GCABAS, 2);
+  EXPECT_EQ(m.SCABAS, 6);
+  EXPECT_EQ(m.SCAEND, 12);
+  EXPECT_EQ(m.KREP, 1);
+  EXPECT_EQ(m.KSET, 2);
+  EXPECT_EQ(m.KGCA, 3);
+  EXPECT_EQ(m.KSCA, 5);
+  EXPECT_EQ(m.KRXF, 5);
+}
+
+TEST(Model, SelfColumnsInsideScaOrAsTheirOwnEffect) {
+  const Model inside = MODEL(four_lines(0));
+  EXPECT_EQ(inside.SDFL, 16);
+  EXPECT_EQ(inside.NE, 4);
+  EXPECT_EQ(labels(inside), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 10));
+  EXPECT_EQ(inside.SCABAS, 10);  // pairs follow the four self columns 7..10
+  EXPECT_EQ(inside.SCAEND, 16);
+  EXPECT_EQ(inside.KRXF, 5);
+
+  const Model own = MODEL(four_lines(1));
+  EXPECT_EQ(own.SDFL, 16);
+  EXPECT_EQ(own.NE, 5);
+  EXPECT_EQ(labels(own), "MEANSETS" + repeat("GCA ", 4) + repeat("SELF", 4) + repeat("SCA ", 6));
+  EXPECT_EQ(own.SCABAS, 10);
+  EXPECT_EQ(own.KRXF, 5);  // SELF takes no slot
+}
+
+TEST(Model, MaternalAndReciprocal) {
+  Control c = four_lines(-1);
+  c.IMATR = 1;
+  c.IRECP = 1;
+  const Model m = MODEL(c);
+  EXPECT_EQ(m.SDFL, 22);
+  EXPECT_EQ(m.NE, 6);
+  EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6) + repeat("MATR", 4) +
+                           repeat("RECP", 6));
+  EXPECT_EQ(m.MATEND, 16);
+  EXPECT_EQ(m.RECBAS, 16);
+  EXPECT_EQ(m.KMAT, 7);  // slots 6 and 7
+  EXPECT_EQ(m.KREC, 8);
+  EXPECT_EQ(m.KRXF, 8);
+}
+
+TEST(Model, LocationsAndReplicationsLocationMajor) {
+  Control c = four_lines(-1);
+  c.NLOC = 3;
+  c.NREP = 2;
+  const Model m = MODEL(c);
+  EXPECT_EQ(labels(m).substr(0, 40), "MEAN" + repeat("LOC ", 3) + repeat("REPS", 6));
+  EXPECT_EQ(m.LOCEND, 4);
+  EXPECT_EQ(m.REPBAS, 4);
+  EXPECT_EQ(m.REPEND, 10);
+  EXPECT_EQ(m.KREP, 3);
+  EXPECT_EQ(m.KSET, 4);
+  EXPECT_EQ(m.SDFL, 10 + 1 + 4 + 6);
+}
+
+TEST(Model, CountsOfOneAreNoEffectAndBecomeZero) {
+  Control c = four_lines(-1);
+  c.NLOC = 1;
+  c.NREP = 1;
+  c.IFXL = 1;
+  c.ICXL = 1;
+  c.IRXF = 1;
+  c.NCLON = 2;
+  const Model m = MODEL(c);
+  EXPECT_EQ(m.NLOC, 0);
+  EXPECT_EQ(m.NREP, 0);
+  EXPECT_FALSE(m.has_loc || m.has_rep || m.has_fxl || m.has_cxl || m.has_rxf);
+  EXPECT_TRUE(m.has_clon);
+  EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6) + repeat("CLON", 24));
+  EXPECT_EQ(m.KCLN, 6);
+  EXPECT_EQ(m.KRXF, 6);
+}
+
+TEST(Model, EffectsOutsideTheirPresenceConditionsAreLeftOut) {
+  Control c = four_lines(-1);
+  c.IRECP = -1;   // only a positive switch asks for RECP
+  c.IFXL = -2;    // likewise FXL
+  c.NLOC = 2;
+  c.NCLON = 1;
+  c.ICXL = 1;     // CXL needs two clones per cross
+  c.IRXF = 1;     // RXF needs replications
+  const Model m = MODEL(c);
+  EXPECT_FALSE(m.has_recp);
+  EXPECT_FALSE(m.has_fxl);
+  EXPECT_FALSE(m.has_cxl);
+  EXPECT_FALSE(m.has_rxf);
+  EXPECT_TRUE(m.has_clon);
+  EXPECT_EQ(m.KRXF, m.KCLN);
+  EXPECT_EQ(m.KCLN, 7);  // MEAN, LOC, SETS, GCA x2, SCA, CLON
+  EXPECT_EQ(m.NE, 6);
+}
+
+TEST(Model, EveryEffectFourteenSlots) {
+  Control c;
+  c.NLINES = 3;
+  c.NSETS = 2;
+  c.NV = 3;
+  c.ISELF = 1;
+  c.IMATR = 1;
+  c.IRECP = 1;
+  c.NLOC = 2;
+  c.NREP = 2;
+  c.IFXL = 1;
+  c.NCLON = 2;
+  c.ICXL = 1;
+  c.IRXF = 1;
+  const Model m = MODEL(c);
+  // p = 3, s = 2: 6 ordered crosses and 3 pairs per set.
+  const int sizes[13] = {1, 2, 4, 2, 6, 6, 6, 6, 6, 24, 24, 48, 48};
+  const char* codes[13] = {"MEAN", "LOC ", "REPS", "SETS", "GCA ", "SELF", "SCA ",
+                           "MATR", "RECP", "FXL ", "CLON", "CXL ", "RXF "};
+  std::string expect;
+  int total = 0;
+  for (int e = 0; e < 13; ++e) {
+    expect += repeat(codes[e], sizes[e]);
+    total += sizes[e];
+    EXPECT_EQ(m.blocks[e].size(), sizes[e]) << codes[e];
+  }
+  EXPECT_EQ(m.SDFL, total);
+  EXPECT_EQ(labels(m), expect);
+  EXPECT_EQ(m.NE, 13);
+  EXPECT_EQ(m.KREP, 3);
+  EXPECT_EQ(m.KSET, 4);
+  EXPECT_EQ(m.KGCA, 5);
+  EXPECT_EQ(m.KSCA, 7);
+  EXPECT_EQ(m.KMAT, 9);
+  EXPECT_EQ(m.KREC, 10);
+  EXPECT_EQ(m.KFXL, 11);
+  EXPECT_EQ(m.KCLN, 12);
+  EXPECT_EQ(m.KCXL, 13);
+  EXPECT_EQ(m.KRXF, 14);
+  // Block offsets of the data pass.
+  EXPECT_EQ(m.SETBAS, m.blocks[3].first - 1);
+  EXPECT_EQ(m.GCABAS, m.blocks[4].first - 1);
+  EXPECT_EQ(m.SCABAS, m.blocks[6].first - 1);
+  EXPECT_EQ(m.SCAEND, m.blocks[7].first - 1);
+  EXPECT_EQ(m.RECBAS, m.blocks[8].first - 1);
+  EXPECT_EQ(m.FXLBAS, m.blocks[9].first - 1);
+  EXPECT_EQ(m.CLNBAS, m.blocks[10].first - 1);
+  EXPECT_EQ(m.CXLBAS, m.blocks[11].first - 1);
+  EXPECT_EQ(m.RXFBAS, m.blocks[12].first - 1);
+  EXPECT_EQ(m.RXFEND, m.SDFL);
+}
+
+TEST(Model, EmptyBlocksShowNowhere) {
+  Control c = four_lines(-1);
+  c.NLINES = 1;
+  c.IRECP = 1;
+  const Model m = MODEL(c);
+  EXPECT_EQ(labels(m), "MEANSETSGCA ");
+  EXPECT_EQ(m.NE, 3);
+  std::vector<std::string> ename(MAXCOL);
+  LABELS(m, ename);
+  EXPECT_EQ(count_effects(ename, m.SDFL), 3);
+}
+
+TEST(Model, ColumnLimit) {
+  // 1 + 52 locations + 1 set + 31 GCA + 465 SCA = 550.
+  Control c;
+  c.NLINES = 31;
+  c.NSETS = 1;
+  c.NV = 1;
+  c.ISELF = -1;
+  c.NLOC = 52;
+  Model m = MODEL(c);
+  EXPECT_TRUE(m.fits());
+  EXPECT_EQ(m.SDFL, 550);
+  c.NLOC = 53;
+  m = MODEL(c);
+  EXPECT_FALSE(m.fits());
+  EXPECT_EQ(m.SDFL64, 551);
+  std::vector<std::string> ename(MAXCOL, "xxxx");
+  LABELS(m, ename);
+  for (const auto& e : ename) ASSERT_EQ(e, "    ");
+}
+
+TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
+  Control c;
+  c.NLINES = c.NSETS = c.NLOC = c.NREP = c.NCLON = 999;
+  c.NV = 1;
+  c.IRXF = c.ICXL = c.IFXL = 1;
+  const Model m = MODEL(c);
+  EXPECT_FALSE(m.fits());
+  const std::int64_t families = std::int64_t{999} * 999 * 998;
+  const std::int64_t rxf = std::int64_t{999} * 999 * families;
+  EXPECT_GT(m.SDFL64, rxf);
+  EXPECT_EQ(m.blocks[12].size(), rxf);
+}
+
+}  // namespace
+}  // namespace korbal
