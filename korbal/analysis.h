@@ -24,9 +24,6 @@ inline constexpr int MAXEFF = 15;  // most effects a row of coefficients or mean
 // SDFL must not exceed MAXCOL.
 void covred_reduce(double* XPX, double* XPY, double TOL, int SDFL, int NV);
 
-// Number of effects: maximal runs of equal codes among the first SDFL labels.
-int count_effects(const std::vector<std::string>& ENAME, int SDFL);
-
 // One row of the table of expected mean squares.
 struct EmsRow {
   std::string code;          // effect code (4 characters)

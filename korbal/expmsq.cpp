@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "korbal/analysis.h"
+#include "korbal/model.h"
 #include "records/format.h"
 #include "records/interchange.h"
 
@@ -15,14 +16,6 @@ namespace korbal {
 namespace {
 inline std::int64_t at(std::int64_t i, std::int64_t j) { return packed(i, j) - 1; }
 }  // namespace
-
-int count_effects(const std::vector<std::string>& ENAME, int SDFL) {
-  if (SDFL < 1) return 0;
-  int ne = 1;
-  for (int i = 2; i <= SDFL; ++i)
-    if (ENAME[i - 1] != ENAME[i - 2]) ++ne;
-  return ne;
-}
 
 std::vector<EmsRow> ems_coefficients(const double* XPX, const std::vector<std::string>& ENAME,
                                      int SDFL, double TOL) {

@@ -252,12 +252,6 @@ TEST(ErrorLine, SaturatedAndBelowTolerance) {
   EXPECT_EQ(e.mean, -0.125);
 }
 
-TEST(CountEffects, RunsOfEqualCodes) {
-  EXPECT_EQ(korbal::count_effects(labels({{"MEAN", 1}}), 1), 1);
-  EXPECT_EQ(korbal::count_effects(labels({{"MEAN", 1}, {"GCA ", 3}, {"SCA ", 2}}), 6), 3);
-  EXPECT_EQ(korbal::count_effects(labels({{"MEAN", 1}, {"GCA ", 3}, {"SCA ", 2}}), 3), 2);
-}
-
 // ---------------------------------------------------------------------------------
 // Independent check on random unbalanced designs.
 
