@@ -135,9 +135,8 @@ class Replay : public rec::RecordSource {
   bool used_ = false;
 };
 
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
 // Integer field, blanks ignored. False when it holds anything but an optional sign
 // and digits (the general reader then decides).
@@ -187,10 +186,11 @@ inline bool real_field(const char* p, const char* e, int d, float& out) {
     }
   }
   const int scale = point ? frac : d;
-  if (scale > 22) return false;
-  // Both operands are exact doubles, so the quotient is the correctly rounded value.
-  const double v = static_cast<double>(mant) / kPow10[scale];
-  out = static_cast<float>(neg ? -v : v);
+  // Mantissa and power of ten both exact in single precision: the quotient is the
+  // correctly rounded single-precision value of the field. Others go the general way.
+  if (scale > 10 || mant >= (std::int64_t{1} << 24)) return false;
+  const float v = static_cast<float>(mant) / kPow10[scale];
+  out = neg ? -v : v;
   return true;
 }
 
@@ -397,10 +397,10 @@ namespace {
 
 [[noreturn]] void read_failure(int unit, const std::string& file, std::int64_t record,
                                const rec::ReadError& err) {
-  throw rec::RunError("READ error on unit " + std::to_string(unit) + " (file " + file +
-                      "), record " + std::to_string(record) + ", column " +
-                      std::to_string(err.column) + ": " + err.message + ": '" + err.field +
-                      "'");
+  throw rec::RunError("Run-time error: READ on unit " + std::to_string(unit) + ", file '" +
+                      file + "', record " + std::to_string(record) + ": " + err.message +
+                      " '" + err.field + "' (columns " + std::to_string(err.column) + "-" +
+                      std::to_string(err.column + err.width - 1) + ")");
 }
 
 }  // namespace
@@ -485,8 +485,8 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
   } catch (const rec::FormatError& e) {
     std::string shown = DATFMT;
     while (!shown.empty() && shown.back() == ' ') shown.pop_back();
-    throw rec::RunError("Invalid data format \"" + shown + "\" at position " +
-                        std::to_string(e.position + 1) + ": " + e.what());
+    throw rec::RunError("Run-time error: invalid data format " + shown + ": " + e.what() +
+                        " (format position " + std::to_string(e.position + 1) + ")");
   }
 
   io.say({});
@@ -504,8 +504,8 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
     if (path.is_relative() && !io.dir().empty()) path = io.dir() / path;
     FileRecords src(path);
     if (!src.ok())
-      throw rec::RunError("OPEN error on unit " + std::to_string(c.IDATA) + " (file " + name +
-                          "): cannot be read");
+      throw rec::RunError("Run-time error: OPEN on unit " + std::to_string(c.IDATA) +
+                          ", file '" + name + "': the file cannot be read");
     r = ACCUMULATE(io, c, m, a, datfmt, src, c.IDATA, name);
   }
 
