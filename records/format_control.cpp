@@ -417,6 +417,7 @@ ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values,
       f.text = tok;
       std::int32_t v = 0;
       detail::FieldStatus st = detail::read_int(f, v);
+      if (tok.find_first_of("0123456789") == std::string_view::npos) st = detail::FieldStatus::BadChar;
       if (st != detail::FieldStatus::Ok) {
         if (err) {
           err->record = records;

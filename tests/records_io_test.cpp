@@ -1,0 +1,253 @@
+// Units, files and the console: record ends, carriage control, the blank-name rule,
+// missing files, end-of-file outcomes and the run-time error messages.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+
+#include "records/io.h"
+#include "support.h"
+
+namespace {
+
+using rec::Format;
+using rec::Io;
+using rec::Item;
+using rec::OpenMode;
+using rec::RunError;
+using rec::Target;
+using testsupport::crlf;
+using testsupport::read_file;
+using testsupport::TempDir;
+using testsupport::write_file;
+
+struct Console {
+  std::istringstream in;
+  std::ostringstream out;
+  explicit Console(std::string typed = "") : in(std::move(typed)) {}
+};
+
+std::string error_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RunError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(IoFiles, RecordsEndWithCrLfAndKeepCarriageControl) {
+  TempDir dir;
+  Console con;
+  {
+    Io io({}, con.in, con.out, dir.path());
+    io.open(6, "report.out", OpenMode::Output);
+    io.write(6, Format::compile("('1',/,' ',T42,' Title:   ',A4,/)"), {"ABCD"});
+    io.write(6, Format::compile("('+over')"), {});
+    io.stop();
+  }
+  EXPECT_EQ(read_file(dir / "report.out"),
+            crlf({"1", " " + std::string(40, ' ') + " Title:   ABCD", "", "+over"}));
+  EXPECT_EQ(con.out.str(), "\nStop - Program terminated.\n");
+}
+
+TEST(IoFiles, OutputFileIsTruncated) {
+  TempDir dir;
+  write_file(dir / "old.out", "a much longer former content\r\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(6, "old.out", OpenMode::Output);
+  io.write(6, Format::compile("('x')"), {});
+  io.flush();
+  EXPECT_EQ(read_file(dir / "old.out"), "x\r\n");
+}
+
+TEST(IoFiles, InputRecordsEndWithLfOrCrLf) {
+  TempDir dir;
+  write_file(dir / "in.dat", "  1\r\n  2\n  3");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(5, "in.dat", OpenMode::Input);
+  Format f = Format::compile("(I3)");
+  std::int32_t v = 0;
+  ASSERT_TRUE(io.read(5, f, {Target::of(v)}, true));
+  EXPECT_EQ(v, 1);
+  ASSERT_TRUE(io.read(5, f, {Target::of(v)}, true));
+  EXPECT_EQ(v, 2);
+  ASSERT_TRUE(io.read(5, f, {Target::of(v)}, true));  // last line without a line end
+  EXPECT_EQ(v, 3);
+  EXPECT_FALSE(io.read(5, f, {Target::of(v)}, true));
+  EXPECT_FALSE(io.read(5, f, {Target::of(v)}, true));
+  EXPECT_EQ(error_of([&] { io.read(5, f, {Target::of(v)}, false); }),
+            "Run-time error: READ on unit 5, file 'in.dat': end of file after record 3");
+}
+
+TEST(IoFiles, ConversionErrorNamesUnitFileRecordAndField) {
+  TempDir dir;
+  std::string text;
+  for (int i = 1; i <= 16; ++i) text += "  1  2\n";
+  text += "  1 a1\n";
+  write_file(dir / "trial.dat", text);
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(8, "trial.dat", OpenMode::Input);
+  Format f = Format::compile("(2I3)");
+  std::int32_t a = 0, b = 0;
+  for (int i = 0; i < 16; ++i) ASSERT_TRUE(io.read(8, f, {Target::of(a), Target::of(b)}, true));
+  EXPECT_EQ(error_of([&] { io.read(8, f, {Target::of(a), Target::of(b)}, true); }),
+            "Run-time error: READ on unit 8, file 'trial.dat', record 17: invalid character in integer "
+            "field 'a1' (columns 4-6)");
+}
+
+TEST(IoFiles, LongRecordIsAnErrorNotUnboundedMemory) {
+  TempDir dir;
+  write_file(dir / "long.dat", "  1\n" + std::string(rec::kMaxRecordLength + 10, '7') + "\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(1, "long.dat", OpenMode::Input);
+  Format f = Format::compile("(I3)");
+  std::int32_t v = 0;
+  ASSERT_TRUE(io.read(1, f, {Target::of(v)}, true));
+  EXPECT_EQ(error_of([&] { io.read(1, f, {Target::of(v)}, true); }),
+            "Run-time error: READ on unit 1, file 'long.dat', record 2: record longer than 65536 characters");
+  // A record of exactly the limit is fine, also when it spans buffer refills.
+  std::string ok;
+  for (int i = 0; i < 10; ++i) ok += std::string(rec::kMaxRecordLength, 'x') + "\r\n";
+  write_file(dir / "ok.dat", ok);
+  io.open(2, "ok.dat", OpenMode::Input);
+  std::string s;
+  Format a = Format::compile("(A)");
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(io.read(2, a, {Target::of(s, 3)}, false));
+  EXPECT_FALSE(io.read(2, a, {Target::of(s, 3)}, true));
+}
+
+TEST(IoFiles, WriteErrorsAreRunErrors) {
+  TempDir dir;
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(6, "r.out", OpenMode::Output);
+  io.write(6, Format::compile("('first')"), {});
+  EXPECT_EQ(error_of([&] { io.write(6, Format::compile("(I4)"), {"text"}); }),
+            "Run-time error: WRITE on unit 6, file 'r.out', record 2: edit descriptor I cannot write a "
+            "character item (format position 2 of (I4))");
+  // What was written before the error is on disk.
+  EXPECT_EQ(read_file(dir / "r.out"), "first\r\n");
+  EXPECT_EQ(error_of([&] { io.write(9, Format::compile("('x')"), {}); }),
+            "Run-time error: WRITE on unit 9: the unit is not open");
+}
+
+TEST(IoFiles, ListReadAcrossRecords) {
+  TempDir dir;
+  write_file(dir / "h.dat", "   2   1\r\n   5   1\r\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(5, "h.dat", OpenMode::Input);
+  std::int32_t v[4] = {};
+  std::int32_t* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+  ASSERT_TRUE(io.read_list(5, p, true));
+  EXPECT_EQ(v[2], 5);
+  EXPECT_FALSE(io.read_list(5, p, true));
+}
+
+TEST(IoOpen, BlankNamesComeFromTheCommandLineInOrder) {
+  TempDir dir;
+  write_file(dir / "a.ctl", "");
+  Console con;
+  Io io({"a.ctl", "b.out"}, con.in, con.out, dir.path());
+  EXPECT_EQ(io.open(5, "", OpenMode::Input), "a.ctl");
+  EXPECT_EQ(io.open(6, "  ", OpenMode::Output), "b.out");
+  EXPECT_EQ(io.file_name(6), "b.out");
+  EXPECT_TRUE(testsupport::file_exists(dir / "b.out"));
+  EXPECT_EQ(con.out.str(), "");
+}
+
+TEST(IoOpen, BlankNameAsksOnTheConsoleAndRepeatsOnEmptyAnswer) {
+  TempDir dir;
+  Console con("\n   \nout.txt\n");
+  Io io({}, con.in, con.out, dir.path());
+  EXPECT_EQ(io.open(6, "", OpenMode::Output), "out.txt");
+  const std::string q = "\nFile name missing or blank - please enter file name\nUNIT 6? ";
+  EXPECT_EQ(con.out.str(), q + q + q);
+}
+
+TEST(IoOpen, MissingTypedInputIsAskedAgainAndNeverCreated) {
+  TempDir dir;
+  write_file(dir / "there.ctl", "");
+  Console con("missing.ctl\nthere.ctl\n");
+  Io io({}, con.in, con.out, dir.path());
+  EXPECT_EQ(io.open(5, "", OpenMode::Input), "there.ctl");
+  const std::string q = "\nFile name missing or blank - please enter file name\nUNIT 5? ";
+  EXPECT_EQ(con.out.str(), q + "\nFile 'missing.ctl' for unit 5 was not found" + q);
+  EXPECT_FALSE(testsupport::file_exists(dir / "missing.ctl"));
+}
+
+TEST(IoOpen, MissingInputFromCommandLineOrFixedNameIsARunError) {
+  TempDir dir;
+  Console con;
+  Io io({"nothere.ctl"}, con.in, con.out, dir.path());
+  EXPECT_EQ(error_of([&] { io.open(5, "", OpenMode::Input); }),
+            "Run-time error: OPEN on unit 5, file 'nothere.ctl': file not found");
+  EXPECT_EQ(con.out.str(), "\nFile 'nothere.ctl' for unit 5 was not found");
+  EXPECT_EQ(error_of([&] { io.open(3, "fixed.dat", OpenMode::Input); }),
+            "Run-time error: OPEN on unit 3, file 'fixed.dat': file not found");
+  EXPECT_FALSE(testsupport::file_exists(dir / "nothere.ctl"));
+  EXPECT_FALSE(testsupport::file_exists(dir / "fixed.dat"));
+}
+
+TEST(IoOpen, EndOfConsoleInputWhileAskingIsARunError) {
+  TempDir dir;
+  Console con("\n");
+  Io io({}, con.in, con.out, dir.path());
+  EXPECT_EQ(error_of([&] { io.open(5, "", OpenMode::Input); }),
+            "Run-time error: OPEN on unit 5: end of console input while asking for a file name");
+}
+
+TEST(IoOpen, SameFileOnTwoUnitsIsARunError) {
+  TempDir dir;
+  write_file(dir / "x.ctl", "keep\r\n");
+  Console con;
+  Io io({"x.ctl", "./x.ctl"}, con.in, con.out, dir.path());
+  io.open(5, "", OpenMode::Input);
+  EXPECT_EQ(error_of([&] { io.open(6, "", OpenMode::Output); }),
+            "Run-time error: OPEN on unit 6, file './x.ctl': the file is already open on unit 5");
+  EXPECT_EQ(read_file(dir / "x.ctl"), "keep\r\n");  // not truncated
+}
+
+TEST(IoConsole, CarriageControlComesBeforeTheText) {
+  Console con;
+  Io io({}, con.in, con.out);
+  io.write(rec::kConsole, Format::compile("(' Diallel analysis started ',2(I2.2,':'),I2.2,'.',I2.2,/)"),
+           {9, 5, 7, 3});
+  io.write(rec::kConsole, Format::compile("('0two',/,'1page',/,'+over',/,'xother')"), {});
+  EXPECT_EQ(con.out.str(), "\nDiallel analysis started 09:05:07.03\n\n\ntwo\fpage\rover\nother");
+}
+
+TEST(IoConsole, SayWritesListDirectedLines) {
+  Console con;
+  Io io({}, con.in, con.out);
+  io.say({"Opening data files:"});
+  io.say({"F ratio for ", 3, ") is zero"});
+  io.say({"   "});
+  EXPECT_EQ(con.out.str(), "\nOpening data files:\nF ratio for           3) is zero\n   ");
+}
+
+TEST(IoConsole, PauseReadsOneLineAndGoesOnAtEndOfInput) {
+  Console con("echo hi\n");
+  Io io({}, con.in, con.out);
+  io.set_pause_runs_commands(false);
+  io.pause(" Press Enter to continue");
+  io.pause(" again");  // end of console input: goes on at once
+  EXPECT_EQ(con.out.str(), "\n Press Enter to continue\n\n again\n");
+}
+
+TEST(IoConsole, PauseRunsTheLineWhenEnabled) {
+  TempDir dir;
+  auto marker = dir / "ran";
+  Console con("touch '" + marker.string() + "'   \t\nx\n");
+  Io io({}, con.in, con.out);
+  io.pause("go");
+  EXPECT_TRUE(testsupport::file_exists(marker));
+  io.pause("one character is not run");
+}
+
+}  // namespace
