@@ -190,6 +190,8 @@ int run(rec::Io& io) {
   } catch (const rec::FormatError& e) {
     io.say({e.what()});
   }
+  // The console's records end before their text; end the last line for the shell.
+  io.console_out() << '\n';
   io.flush();
   return 2;
 }
