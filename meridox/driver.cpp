@@ -34,10 +34,11 @@ void write_banner(rec::Io& io) {
   io.write(kOut, kBanner, kNoItems);
 }
 
-// Reports a header value outside what the arrays hold and ends the run.
+// Reports a count outside what the arrays hold, or that cannot be a count, in one line;
+// the caller ends the run.
 void reject(rec::Io& io, std::string_view what, long long value, std::string_view limit) {
   static const rec::Format kLimit =
-      rec::Format::compile("('1 ',A,' IS ',A,'; ',A,'.   JOB TERMINATED')");
+      rec::Format::compile("('1 ',A,' ',A,'; ',A,'.   JOB TERMINATED')");
   const std::string v = std::to_string(value);
   io.write(kOut, kLimit, {what, v, limit});
 }
@@ -57,7 +58,7 @@ bool read_problem(rec::Io& io, Problem& pb) {
     pb.cname[e] = code;
     pb.idf[e] = df;
     if (df < 0) {
-      reject(io, "THE DEGREES OF FREEDOM OF " + code, df, "THEY MUST BE AT LEAST 0");
+      reject(io, "THE DEGREES OF FREEDOM OF " + code.substr(0, code.find_last_not_of(' ') + 1) + " ARE", df, "THEY MUST BE AT LEAST 0");
       return false;
     }
     for (int j = 0; j < ne; ++j) pb.cmat[e][j + 1] = coef[j];
@@ -74,7 +75,7 @@ bool read_problem(rec::Io& io, Problem& pb) {
     pb.idf[ne] = df;
     pb.xms[k][ne] = ms;
     if (df < 0) {
-      reject(io, "THE ERROR DEGREES OF FREEDOM", df, "THEY MUST BE AT LEAST 0");
+      reject(io, "THE ERROR DEGREES OF FREEDOM ARE", df, "THEY MUST BE AT LEAST 0");
       return false;
     }
     if (k == 0) {
@@ -148,12 +149,12 @@ int run_problems(rec::Io& io) {
     const bool itest = head[3] >= 1;
 
     if (pb->nv < 1) {
-      reject(io, "THE NUMBER OF VARIABLES", pb->nv, "IT MUST BE AT LEAST 1");
+      reject(io, "THE NUMBER OF VARIABLES IS", pb->nv, "IT MUST BE AT LEAST 1");
       io.stop();
       return 1;
     }
     if (pb->ne < 1 || pb->ne > kMaxComp - 1) {
-      reject(io, "THE NUMBER OF EFFECTS", pb->ne,
+      reject(io, "THE NUMBER OF EFFECTS IS", pb->ne,
              pb->ne < 1 ? "IT MUST BE AT LEAST 1" : "THE LIMIT IS 19");
       io.stop();
       return 1;
@@ -161,7 +162,7 @@ int run_problems(rec::Io& io) {
     const long long nv = pb->nv;
     const long long nanal = pb->cross > 0 ? nv * (nv + 1) / 2 : nv;
     if (nanal > kMaxAnal) {
-      reject(io, "THE NUMBER OF ANALYSES", nanal, "THE LIMIT IS 55");
+      reject(io, "THE NUMBER OF ANALYSES IS", nanal, "THE LIMIT IS 55");
       io.stop();
       return 1;
     }

@@ -386,7 +386,7 @@ TEST(MeridoxRun, NegativeDegreesOfFreedomEndTheRun) {
   const Outcome o = run_meridox(crlf({"   1   0   1   1", "MEAN  -1  4.000000    "}));
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.report,
-            kBanner + crlf({"1 THE DEGREES OF FREEDOM OF MEAN IS -1; THEY MUST BE AT LEAST 0.   "
+            kBanner + crlf({"1 THE DEGREES OF FREEDOM OF MEAN ARE -1; THEY MUST BE AT LEAST 0.   "
                             "JOB TERMINATED"}));
 }
 
