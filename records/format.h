@@ -61,7 +61,7 @@ struct FormatNode {
   std::string text; // Literal only
   std::size_t position = 0;  // offset of the descriptor in the format text, for messages
 
-  bool is_data() const { return kind == I || kind == F || kind == E || kind == D || kind == G || kind == A; }
+  bool is_data() const { return kind >= I && kind <= A; }  // I, F, E, D, G, A
 };
 
 // A format compiled once and reused for every record it is applied to.

@@ -58,11 +58,16 @@ void drive(const Format& fmt, std::size_t count, Handler& h) {
     const FormatNode& n = nodes[static_cast<std::size_t>(pc)];
     if (n.is_data()) {
       if (k == count) return;
-      if (!h.data(n, k)) return;
-      ++k;
+      // As many items as the repeat count and the items left allow.
+      const std::size_t left = count - k;
+      const int want = n.repeat - done_of_node;
+      const int run = left < static_cast<std::size_t>(want) ? static_cast<int>(left) : want;
+      for (int j = 0; j < run; ++j, ++k)
+        if (!h.data(n, k)) return;
       moved = true;
       steps = 0;
-      if (++done_of_node >= n.repeat) {
+      done_of_node += run;
+      if (done_of_node >= n.repeat) {
         done_of_node = 0;
         ++pc;
       }
@@ -232,6 +237,20 @@ class Reader {
     }
     const int w = n.width;
     detail::Field f = field(w);
+    if (!blank_zero_) {
+      bool done = false;
+      if (n.kind == FormatNode::I) {
+        if (t.kind == Target::Int) done = detail::read_int_fast(f.text, *static_cast<std::int32_t*>(t.p));
+      } else if (t.kind == Target::Real32) {
+        done = detail::read_real_fast(f.text, n.digits, scale_, *static_cast<float*>(t.p));
+      } else if (t.kind == Target::Real64) {
+        done = detail::read_real_fast(f.text, n.digits, scale_, *static_cast<double*>(t.p));
+      }
+      if (done) {
+        pos_ += w;
+        return true;
+      }
+    }
     detail::FieldStatus st;
     if (n.kind == FormatNode::I) {
       if (t.kind != Target::Int) mismatch(n, t);
@@ -309,12 +328,8 @@ class Reader {
     detail::Field f;
     f.blank_zero = blank_zero_;
     const long long len = static_cast<long long>(rec_.size());
-    if (pos_ >= len) {
-      f.pad = w;
-      return f;
-    }
-    const long long avail = std::min<long long>(w, len - pos_);
-    f.text = rec_.substr(static_cast<std::size_t>(pos_), static_cast<std::size_t>(avail));
+    const long long avail = pos_ >= len ? 0 : (len - pos_ < w ? len - pos_ : w);
+    if (avail > 0) f.text = std::string_view(rec_.data() + pos_, static_cast<std::size_t>(avail));
     f.pad = w - static_cast<int>(avail);
     return f;
   }

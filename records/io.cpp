@@ -314,10 +314,32 @@ void Io::write(int unit, const Format& fmt, std::span<const Item> items) {
   }
 }
 
+namespace {
+
+// Turns the outcome of a read statement into a RunError, or into false for an end of
+// file that the statement tests.
+bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::string& name, long record,
+                  const std::string* trouble, bool end_tested) {
+  if (st == ReadStatus::Ok) return true;
+  if (st == ReadStatus::End) {
+    if (trouble)
+      throw RunError(where("READ", unit, name) + ", record " + std::to_string(record + 1) + ": " + *trouble);
+    if (end_tested) return false;
+    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
+  }
+  throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message + " '" +
+                 err.field + "' (columns " + std::to_string(err.column) + "-" +
+                 std::to_string(err.column + err.width - 1) + ")");
+}
+
+const std::string kNoName;
+
+}  // namespace
+
 bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool end_tested) {
   ReadError err;
   ReadStatus st;
-  std::string name;
+  const std::string* name = &kNoName;
   long record = 0;
   const std::string* trouble = nullptr;
   try {
@@ -327,40 +349,29 @@ bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool
       record = src.records;
     } else {
       Unit& u = unit_for(unit, "READ");
-      name = u.name;
+      name = &u.name;
       if (!u.source) {
         flush();
         throw RunError(where("READ", unit, u.name) + ": the file is open for output");
       }
       st = format_read(fmt, *u.source, targets, &err);
+      if (st == ReadStatus::Ok) return true;
       record = u.source->records;
       if (!u.source->trouble.empty()) trouble = &u.source->trouble;
     }
   } catch (const FormatError& e) {
     flush();
-    throw RunError(where("READ", unit, name) + ": " + e.what() + " (format position " +
+    throw RunError(where("READ", unit, *name) + ": " + e.what() + " (format position " +
                    std::to_string(e.position + 1) + " of " + fmt.text() + ")");
   }
-  if (st == ReadStatus::Ok) return true;
-  if (st == ReadStatus::End) {
-    if (trouble) {
-      flush();
-      throw RunError(where("READ", unit, name) + ", record " + std::to_string(record + 1) + ": " + *trouble);
-    }
-    if (end_tested) return false;
-    flush();
-    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
-  }
-  flush();
-  throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message +
-                 " '" + err.field + "' (columns " + std::to_string(err.column) + "-" +
-                 std::to_string(err.column + err.width - 1) + ")");
+  if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble)) flush();
+  return read_outcome(st, err, unit, *name, record, trouble, end_tested);
 }
 
 bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
   ReadError err;
   ReadStatus st;
-  std::string name;
+  const std::string* name = &kNoName;
   long record = 0;
   const std::string* trouble = nullptr;
   if (unit == kConsole) {
@@ -369,7 +380,7 @@ bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
     record = src.records;
   } else {
     Unit& u = unit_for(unit, "READ");
-    name = u.name;
+    name = &u.name;
     if (!u.source) {
       flush();
       throw RunError(where("READ", unit, u.name) + ": the file is open for output");
@@ -378,20 +389,8 @@ bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
     record = u.source->records;
     if (!u.source->trouble.empty()) trouble = &u.source->trouble;
   }
-  if (st == ReadStatus::Ok) return true;
-  if (st == ReadStatus::End) {
-    if (trouble) {
-      flush();
-      throw RunError(where("READ", unit, name) + ", record " + std::to_string(record + 1) + ": " + *trouble);
-    }
-    if (end_tested) return false;
-    flush();
-    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
-  }
-  flush();
-  throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message +
-                 " '" + err.field + "' (columns " + std::to_string(err.column) + "-" +
-                 std::to_string(err.column + err.width - 1) + ")");
+  if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble)) flush();
+  return read_outcome(st, err, unit, *name, record, trouble, end_tested);
 }
 
 void Io::console_record(std::string_view record) {

@@ -2,7 +2,10 @@
 // and input, list-directed input, limits.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <limits>
 #include <string>
 #include <vector>
@@ -381,6 +384,41 @@ TEST(ReadFields, Reals) {
   EXPECT_EQ(R("(F8.2)", {"  0.1"}, {Target::of(f)}).status, ReadStatus::Ok);
   EXPECT_EQ(f, 0.1f);
   EXPECT_EQ(R("(F8.2)", {"  1e41"}, {Target::of(f)}).status, ReadStatus::Error);
+}
+
+// Every field must give exactly the value std::from_chars gives for its text, whichever
+// way the reader converts it.
+TEST(ReadFields, RealsAreCorrectlyRoundedForFloatAndDouble) {
+  std::mt19937_64 gen(12345);
+  const char* layouts[] = {"%8.2f", "%12.7f", "%9.4f", "%14.1f", "%20.3f", "%11.0f."};
+  const Format fmts[] = {Format::compile("(F8.2)"), Format::compile("(F12.7)"), Format::compile("(F9.4)"),
+                         Format::compile("(F14.1)"), Format::compile("(F20.3)"), Format::compile("(F12.0)")};
+  const int widths[] = {8, 12, 9, 14, 20, 12};
+  for (int i = 0; i < 20000; ++i) {
+    const int l = i % 6;
+    const double mag = std::pow(10.0, static_cast<double>(gen() % 9) - 2.0);
+    const double v = (static_cast<double>(gen() % 2000001) / 1000000.0 - 1.0) * mag;
+    char text[64];
+    std::snprintf(text, sizeof text, layouts[l], v);
+    if (static_cast<int>(std::string_view(text).size()) > widths[l]) continue;
+    std::string_view tv(text);
+    while (!tv.empty() && tv.front() == ' ') tv.remove_prefix(1);
+    const bool neg = !tv.empty() && tv.front() == '-';
+    if (neg) tv.remove_prefix(1);
+    float wf = 0;
+    double wd = 0;
+    std::from_chars(tv.data(), tv.data() + tv.size(), wf);
+    std::from_chars(tv.data(), tv.data() + tv.size(), wd);
+    if (neg) wf = -wf, wd = -wd;
+    float f = 1;
+    double d = 1;
+    Records s1({text}), s2({text});
+    const Target tf = Target::of(f), td = Target::of(d);
+    ASSERT_EQ(rec::format_read(fmts[l], s1, std::span<const Target>(&tf, 1)), ReadStatus::Ok) << text;
+    ASSERT_EQ(rec::format_read(fmts[l], s2, std::span<const Target>(&td, 1)), ReadStatus::Ok) << text;
+    ASSERT_EQ(f, wf) << text;
+    ASSERT_EQ(d, wd) << text;
+  }
 }
 
 TEST(ReadFields, Characters) {
