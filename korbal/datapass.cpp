@@ -199,7 +199,7 @@ inline bool real_field(const char* p, const char* e, int d, float& out) {
 LineReader::LineReader(const rec::Format& fmt, int layout, int nv)
     : fmt_(fmt), nv_(nv), layout_(layout) {
   nids_ = layout == 3 ? 6 : (layout == 2 ? 4 : 5);
-  fast_ = plan(fmt);
+  fast_ = plan(fmt_);
 }
 
 // Works out the columns of every item when the format reads one data line from

@@ -83,7 +83,7 @@ class LineReader {
   rec::ReadStatus slow(rec::RecordSource& src, std::string_view first, Ids& d, float* Y,
                        rec::ReadError& err, int& records_used);
 
-  const rec::Format& fmt_;
+  rec::Format fmt_;  // own copy: the reader may outlive the caller's format
   int nids_;
   int nv_;
   std::array<std::int32_t*, 6> idptr_{};  // filled per call
