@@ -64,6 +64,15 @@ struct FormatNode {
   bool is_data() const { return kind >= I && kind <= A; }  // I, F, E, D, G, A
 };
 
+// A data descriptor at a fixed place in the first record: the form a simple format
+// such as "(6I3,3F8.2)" takes for fast reading (see Format::flat).
+struct FlatField {
+  FormatNode::Kind kind;
+  int column;  // 0-based first column
+  int width;   // w (0 for A without width)
+  int digits;  // d
+};
+
 // A format compiled once and reused for every record it is applied to.
 class Format {
  public:
@@ -77,11 +86,16 @@ class Format {
   // Index of the GroupOpen where format reversion restarts: the last top-level
   // group, or the outer group (index 0) when there is no inner group.
   int reversion_start() const { return reversion_; }
+  // For a format whose data descriptors all sit at fixed columns of one record (no
+  // '/', no inner groups, texts, P, BN/BZ or ':'), those descriptors in order, one per
+  // item; empty otherwise. Used by format_read to read such records directly.
+  const std::vector<FlatField>& flat() const { return flat_; }
 
  private:
   std::string text_;
   std::vector<FormatNode> nodes_;  // nodes_[0] is the outer GroupOpen, back() its GroupClose
   int reversion_ = 0;
+  std::vector<FlatField> flat_;
 };
 
 // A value written by a format: an integer, a real or a character string.

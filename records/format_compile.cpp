@@ -246,6 +246,44 @@ void Compiler::run() {
   if (!at_end()) fail("text after the closing ')'", i_);
 }
 
+// The fixed-column form of a simple format, or an empty list.
+std::vector<FlatField> flatten(const std::vector<FormatNode>& nodes) {
+  constexpr std::size_t kMaxFlat = 256;
+  std::vector<FlatField> out;
+  long long col = 0;
+  for (std::size_t i = 1; i + 1 < nodes.size(); ++i) {
+    const FormatNode& n = nodes[i];
+    switch (n.kind) {
+      case FormatNode::I:
+      case FormatNode::F:
+      case FormatNode::E:
+      case FormatNode::D:
+      case FormatNode::G:
+      case FormatNode::A:
+        if (n.kind == FormatNode::A && n.width == 0) return {};
+        for (int r = 0; r < n.repeat; ++r) {
+          if (out.size() >= kMaxFlat || col > kMaxRecordLength) return {};
+          out.push_back({n.kind, static_cast<int>(col), n.width, n.digits});
+          col += n.width;
+        }
+        break;
+      case FormatNode::X:
+      case FormatNode::TR:
+        col += n.width;
+        break;
+      case FormatNode::T:
+        col = n.width - 1;
+        break;
+      case FormatNode::TL:
+        col = col > n.width ? col - n.width : 0;
+        break;
+      default:
+        return {};
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 Format Format::compile(std::string_view text) {
@@ -255,6 +293,7 @@ Format Format::compile(std::string_view text) {
   f.text_ = std::string(text);
   f.nodes_ = std::move(c.nodes);
   f.reversion_ = c.reversion;
+  f.flat_ = flatten(f.nodes_);
   return f;
 }
 

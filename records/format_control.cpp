@@ -227,6 +227,12 @@ class Reader {
       : targets_(targets), source_(source), err_(err) {}
 
   bool start() { return fetch(); }
+  // Starts the statement on a record already taken from the source.
+  void start_with(std::string_view record) {
+    rec_ = record;
+    records = 1;
+    pos_ = 0;
+  }
 
   bool data(const FormatNode& n, std::size_t k) {
     const Target& t = targets_[k];
@@ -391,10 +397,63 @@ void format_write(const Format& fmt, std::span<const Item> items, RecordSink& si
   w.finish();
 }
 
+namespace {
+
+// One record read by a fixed-column format: every field converted by the fast paths.
+// False when some field needs the general conversion (or is in error).
+bool read_flat(const std::vector<FlatField>& flat, std::string_view rec, std::span<const Target> targets) {
+  const std::size_t len = rec.size();
+  for (std::size_t k = 0; k < targets.size(); ++k) {
+    const FlatField& f = flat[k];
+    const Target& t = targets[k];
+    const std::size_t col = static_cast<std::size_t>(f.column);
+    std::string_view text;
+    if (col < len) text = rec.substr(col, static_cast<std::size_t>(f.width));
+    bool ok;
+    switch (t.kind) {
+      case Target::Int:
+        ok = f.kind == FormatNode::I && detail::read_int_fast(text, *static_cast<std::int32_t*>(t.p));
+        break;
+      case Target::Real32:
+        ok = f.kind != FormatNode::I && f.kind != FormatNode::A &&
+             detail::read_real_fast(text, f.digits, 0, *static_cast<float*>(t.p));
+        break;
+      case Target::Real64:
+        ok = f.kind != FormatNode::I && f.kind != FormatNode::A &&
+             detail::read_real_fast(text, f.digits, 0, *static_cast<double*>(t.p));
+        break;
+      default:
+        ok = false;
+        break;
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const Target> targets,
                        ReadError* err, int* records_used) {
   Reader r(targets, source, err);
-  if (r.start()) drive(fmt, targets.size(), r);
+  const auto& flat = fmt.flat();
+  if (!flat.empty() && targets.size() <= flat.size()) {
+    // A simple format: read the record directly, and go the general way only when a
+    // field needs it (the general way then reads the same record again).
+    std::string_view rec;
+    if (!source.next(rec)) {
+      if (records_used) *records_used = 0;
+      return ReadStatus::End;
+    }
+    if (read_flat(flat, rec, targets)) {
+      if (records_used) *records_used = 1;
+      return ReadStatus::Ok;
+    }
+    r.start_with(rec);
+    drive(fmt, targets.size(), r);
+  } else if (r.start()) {
+    drive(fmt, targets.size(), r);
+  }
   if (records_used) *records_used = r.records;
   return r.status;
 }
