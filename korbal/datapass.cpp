@@ -80,8 +80,8 @@ void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t
                    (d.IREP - 1) * sq + family;
 }
 
-void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
-           double* XPX, double* XPY, double* YPY) {
+void ACCUMY(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+            double* XPY, double* YPY) {
   // Sums of squares and products of the responses, in analysis order.
   int k = 0;
   for (int v = 0; v < NV; ++v) {
@@ -92,23 +92,72 @@ void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cr
       YPY[k++] += yv * yv;
     }
   }
-  // Offsets of the slot columns in the packed triangle: element (i, j) is at
-  // 0-based index i - 1 + j(j - 1)/2.
-  std::int32_t tri[kMaxSlots];
-  double vx[kMaxSlots];
-  for (int l = 0; l < nslots; ++l) {
-    const std::int32_t j = s.ICOL[l];
-    tri[l] = j * (j - 1) / 2 - 1;
-    vx[l] = s.VX[l];
-  }
   for (int a = 0; a < nslots; ++a) {
-    const std::int32_t i = s.ICOL[a];
-    const double va = vx[a];
-    double* xpy = XPY + (i - 1);
+    const double va = s.VX[a];
+    double* xpy = XPY + (s.ICOL[a] - 1);
     for (int v = 0; v < NV; ++v) xpy[static_cast<std::ptrdiff_t>(v) * SDFL] += va * Y[v];
-    double* col = XPX + i;
-    for (int b = a; b < nslots; ++b) col[tri[b]] += va * vx[b];
   }
+}
+
+void ACCUMX(const Slots& s, int nslots, double count, double* XPX) {
+  // Element (i, j), i <= j, of the packed triangle is at 0-based index
+  // i - 1 + j(j - 1)/2; slot columns increase with the slot number.
+  for (int b = 0; b < nslots; ++b) {
+    const std::int32_t j = s.ICOL[b];
+    double* col = XPX + (j * (j - 1) / 2 - 1);
+    const double vb = count * s.VX[b];
+    for (int a = 0; a <= b; ++a) col[s.ICOL[a]] += vb * s.VX[a];
+  }
+}
+
+void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+           double* XPX, double* XPY, double* YPY) {
+  ACCUMY(s, nslots, Y, NV, SDFL, cross, XPY, YPY);
+  ACCUMX(s, nslots, 1.0, XPX);
+}
+
+PatternIndex::PatternIndex(const Model& m, std::int32_t NLINES, std::int32_t NSETS,
+                           std::int32_t NCLON)
+    : model(&m) {
+  if (m.has_loc) nloc = m.NLOC;
+  if (m.has_rep) nrep = m.NREP;
+  if (m.has_clon) nclon = NCLON;
+  nsets = NSETS;
+  nlines = NLINES;
+  std::int64_t n = 1;
+  for (std::int64_t f : {std::int64_t{nloc}, std::int64_t{nrep}, std::int64_t{nsets},
+                         std::int64_t{nlines}, std::int64_t{nlines}, std::int64_t{nclon}}) {
+    if (f <= 0 || n > kMaxPatterns) return;
+    n *= f;
+  }
+  size = n <= kMaxPatterns ? n : 0;
+}
+
+std::int64_t PatternIndex::of(const Ids& d) const {
+  const Model& m = *model;
+  std::int64_t k = m.has_loc ? d.ILOC - 1 : 0;
+  k = k * nrep + (m.has_rep ? d.IREP - 1 : 0);
+  k = k * nsets + (d.ISET - 1);
+  k = k * nlines + (d.IFEM - 1);
+  k = k * nlines + (d.IMALE - 1);
+  return k * nclon + (m.has_clon ? d.ICLONE - 1 : 0);
+}
+
+Ids PatternIndex::ids(std::int64_t k) const {
+  const Model& m = *model;
+  Ids d;
+  if (m.has_clon) d.ICLONE = static_cast<std::int32_t>(k % nclon) + 1;
+  k /= nclon;
+  d.IMALE = static_cast<std::int32_t>(k % nlines) + 1;
+  k /= nlines;
+  d.IFEM = static_cast<std::int32_t>(k % nlines) + 1;
+  k /= nlines;
+  d.ISET = static_cast<std::int32_t>(k % nsets) + 1;
+  k /= nsets;
+  if (m.has_rep) d.IREP = static_cast<std::int32_t>(k % nrep) + 1;
+  k /= nrep;
+  if (m.has_loc) d.ILOC = static_cast<std::int32_t>(k) + 1;
+  return d;
 }
 
 // ---------------------------------------------------------------------------------
@@ -425,6 +474,9 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
   std::int32_t nobs = a.NOBS;
   std::vector<rec::Item> items;
   if (listing) items.reserve(16);
+  // Lines per slot table, added into XPX once at the end of the pass.
+  const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
+  std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
 
   Ids d;  // fields the layout does not carry keep their initial 0
   float Y[MAXY] = {};
@@ -457,7 +509,16 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
       for (int k = 0; k < nslots; ++k) items.emplace_back(s.VX[k]);
       io.write(kReportUnit, kListVals, items);
     }
-    ACCUM(s, nslots, Y, c.NV, m.SDFL, cross, XPX, XPY, YPY);
+    ACCUMY(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
+    if (index.size > 0)
+      ++counts[static_cast<std::size_t>(index.of(d))];
+    else
+      ACCUMX(s, nslots, 1.0, XPX);
+  }
+  for (std::int64_t k = 0; k < index.size; ++k) {
+    if (counts[static_cast<std::size_t>(k)] == 0) continue;
+    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, index.ids(k), s);
+    ACCUMX(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
   }
   a.NOBS = nobs;
   return r;

@@ -54,6 +54,27 @@ bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int
 void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
            double* XPX, double* XPY, double* YPY);
 
+// The two halves of ACCUM: the responses (XPY, YPY) of one line, and `count` lines
+// with the same slot table into XPX. Every XPX entry is a sum of products of +1 and
+// -1, so adding the lines of one slot table at once gives exactly the same sums.
+void ACCUMY(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+            double* XPY, double* YPY);
+void ACCUMX(const Slots& s, int nslots, double count, double* XPX);
+
+// Numbering of the slot tables a model can produce, by the identifiers it uses: the
+// data pass counts the lines of each and adds XPX once per table at the end.
+struct PatternIndex {
+  std::int64_t size = 0;  // number of possible tables; 0 when too many to count
+  std::int32_t nloc = 1, nrep = 1, nsets = 1, nlines = 1, nclon = 1;
+  PatternIndex(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON);
+  // Index of a line whose identifiers passed check_ids.
+  std::int64_t of(const Ids& d) const;
+  // Identifiers of index k (fields the model does not use are 0).
+  Ids ids(std::int64_t k) const;
+  const Model* model;
+};
+inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
+
 // Reads the data lines of one layout from a stream of records with a compiled format.
 // Simple one-record formats (integer and real fields at fixed columns) are decoded
 // directly; anything else goes through rec::format_read, which also produces the

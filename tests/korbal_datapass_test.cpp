@@ -344,3 +344,73 @@ TEST(LineReader, ColumnsTakenByTabsAndSkips) {
 
 }  // namespace
 }  // namespace korbal
+
+namespace korbal {
+namespace {
+
+TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
+  Control c;
+  c.NLINES = 5;
+  c.NSETS = 2;
+  c.NV = 3;
+  c.CROSS = 1;
+  c.ISELF = -1;
+  c.IMATR = 1;
+  c.IRECP = 1;
+  c.NLOC = 2;
+  c.NREP = 2;
+  c.IFXL = 1;
+  c.NCLON = 2;
+  c.ICXL = 1;
+  c.IRXF = 1;
+  c.LAYOUT = 3;
+  const Model m = MODEL(c);
+  ASSERT_TRUE(m.fits());
+  const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
+  ASSERT_GT(index.size, 0);
+  for (std::int64_t k = 0; k < index.size; ++k) ASSERT_EQ(index.of(index.ids(k)), k);
+
+  std::mt19937 rng(5);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<std::string> lines;
+  auto expect = std::make_unique<Arrays>();
+  for (int n = 0; n < 3000; ++n) {
+    Ids d;
+    d.ILOC = pick(1, 2);
+    d.IREP = pick(1, 2);
+    d.ISET = pick(1, 2);
+    d.IFEM = pick(1, 5);
+    do d.IMALE = pick(1, 5); while (d.IMALE == d.IFEM);
+    d.ICLONE = pick(1, 2);
+    float y[3];
+    char buf[64];
+    const int raw[3] = {pick(-99999, 99999), pick(0, 999), pick(-500, 500)};
+    std::snprintf(buf, sizeof buf, "%3d%3d%3d%3d%3d%3d%8d%8d%8d", d.ILOC, d.IREP, d.ISET,
+                  d.IFEM, d.IMALE, d.ICLONE, raw[0], raw[1], raw[2]);
+    lines.push_back(buf);
+    for (int v = 0; v < 3; ++v) y[v] = static_cast<float>(raw[v]) / 100.0f;
+    Slots s;
+    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+    ACCUM(s, m.KRXF, y, 3, m.SDFL, true, expect->XPX.data(), expect->XPY.data(),
+          expect->YPY.data());
+  }
+  auto got = std::make_unique<Arrays>();
+  Lines src(lines);
+  std::istringstream in;
+  std::ostringstream out;
+  rec::Io io({}, in, out);
+  Control run = c;
+  run.NLOC = m.NLOC;
+  run.NREP = m.NREP;
+  const PassResult r = ACCUMULATE(io, run, m, *got, rec::Format::compile("(6I3,3F8.2)"), src,
+                                  1, "test");
+  EXPECT_EQ(r.NREAD, 3001);
+  EXPECT_EQ(r.bad_lines, 0);
+  EXPECT_EQ(got->NOBS, 3000);
+  EXPECT_EQ(got->XPX, expect->XPX);
+  EXPECT_EQ(got->XPY, expect->XPY);
+  EXPECT_EQ(got->YPY, expect->YPY);
+}
+
+}  // namespace
+}  // namespace korbal
