@@ -359,11 +359,4 @@ TEST(Gotoit, UnreducedListingsWithReversionAndAsterisks) {
   EXPECT_EQ(r.report.substr(0, expected.size()), expected);
 }
 
-TEST(Gotoit, NoListingWhenIprintIsZeroOrPositive) {
-  Problem p = worked_example();
-  p.iprint = 1;
-  const Output r = run_gotoit(p);
-  EXPECT_TRUE(r.report.starts_with("1\r\n" + kEmsTitle + "\r\n")) << r.report.substr(0, 200);
-}
-
 }  // namespace

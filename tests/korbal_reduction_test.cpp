@@ -69,40 +69,6 @@ TEST(CovredReduce, MeanOnlyGivesTheCorrectionForTheMean) {
   EXPECT_EQ(a.dependencies, 0);
 }
 
-TEST(CovredReduce, WorkedExampleOneWayWithDependentLastLevel) {
-  // Four observations 1, 2 (level 1) and 3, 5 (level 2); columns MEAN, GCA, GCA.
-  std::vector<std::vector<double>> X{{1, 1, 0}, {1, 1, 0}, {1, 0, 1}, {1, 0, 1}};
-  std::vector<std::vector<double>> Y{{1}, {2}, {3}, {5}};
-  Normal n = normal_equations(X, Y, 3, 1);
-  const double tol = 3 * n.xpx[0] * 1.0e-11;
-  korbal::covred_reduce(n.xpx.data(), n.xpy.data(), tol, 3, 1);
-  EXPECT_EQ(n.xpx[packed(1, 1) - 1], 4.0);
-  EXPECT_DOUBLE_EQ(n.xpx[packed(1, 2) - 1], 1.0);  // 2 / sqrt(4)
-  EXPECT_DOUBLE_EQ(n.xpx[packed(2, 2) - 1], 1.0);  // 2 - 1
-  EXPECT_LE(n.xpx[packed(3, 3) - 1], tol);
-  EXPECT_EQ(n.xpy[2], 0.0);
-  EXPECT_DOUBLE_EQ(n.xpy[0] * n.xpy[0], 30.25);
-  EXPECT_DOUBLE_EQ(n.xpy[1] * n.xpy[1], 6.25);
-
-  const auto ems = korbal::ems_coefficients(n.xpx.data(), labels({{"MEAN", 1}, {"GCA ", 2}}), 3, tol);
-  ASSERT_EQ(ems.size(), 2u);
-  EXPECT_EQ(ems[0].df, 1);
-  EXPECT_DOUBLE_EQ(ems[0].coef[0], 2.0);
-  EXPECT_DOUBLE_EQ(ems[0].coef[1], 4.0);
-  EXPECT_EQ(ems[1].df, 1);
-  EXPECT_DOUBLE_EQ(ems[1].coef[0], 2.0);
-  EXPECT_EQ(ems[1].coef[1], 0.0);
-
-  const auto a = korbal::anova_sums(n.xpy.data(), 0, 0, labels({{"MEAN", 1}, {"GCA ", 2}}), 3, tol);
-  EXPECT_DOUBLE_EQ(a.accounted, 36.5);
-  EXPECT_EQ(a.df, 2);
-  EXPECT_EQ(a.dependencies, 1);
-  const auto e = korbal::error_line(39.0, a.accounted, a.df, 4, tol);
-  EXPECT_EQ(e.df, 2);
-  EXPECT_DOUBLE_EQ(e.sum, 2.5);
-  EXPECT_DOUBLE_EQ(e.mean, 1.25);
-}
-
 TEST(CovredReduce, BalancedOneWayCoefficientIsReplicationCount) {
   const int t = 5, r = 4;
   std::vector<std::vector<double>> X, Y;
