@@ -104,9 +104,7 @@ void BM_KorbalDataPass(benchmark::State& state) {
   }
   state.counters["columns"] = m.SDFL;
   state.counters["slots"] = m.KRXF;
-  state.counters["ns_per_line"] = benchmark::Counter(
-      static_cast<double>(kLines) * 1e-9,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
 }
 BENCHMARK(BM_KorbalDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -118,9 +116,7 @@ void BM_FortranFormattedRead(benchmark::State& state) {
   for (auto _ : state) {
     if (std::system(cmd.c_str()) != 0) state.SkipWithError("Fortran reader failed");
   }
-  state.counters["ns_per_line"] = benchmark::Counter(
-      static_cast<double>(kLines) * 1e-9,
-      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
 }
 BENCHMARK(BM_FortranFormattedRead)->Unit(benchmark::kMillisecond)->UseRealTime();
 #endif
@@ -136,6 +132,7 @@ void BM_KorbalWholeRun(benchmark::State& state) {
     korbal::SystemClock clock;
     if (korbal::run(io, clock) != 0) state.SkipWithError("korbal run failed");
   }
+  state.SetItemsProcessed(state.iterations() * kLines);
 }
 BENCHMARK(BM_KorbalWholeRun)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
