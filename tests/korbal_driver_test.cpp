@@ -376,6 +376,14 @@ TEST(Driver, RunTimeErrorsEndWithStatusTwo) {
     EXPECT_EQ(o.console.find("Please enter input data set name"), std::string::npos);
   }
   {
+    const Outcome o = run_korbal("  3  x\n");  // dimension record not numeric
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.console.find("\nRun-time error: READ on unit 5, file 'run.ctl', record 1: "),
+              std::string::npos)
+        << o.console;
+    EXPECT_EQ(o.report, "");
+  }
+  {
     const Outcome o = run_korbal(dims({3, 1}));  // title record missing
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.console.find("Execution time"), std::string::npos);
