@@ -333,6 +333,49 @@ TEST(Examples, RealisticComponentsSolveTheExpectedMeanSquares) {
   EXPECT_NEAR(std::stod(gca->substr(19, 8)), r_gca, 0.6e-4) << *gca;
 }
 
+// The small example has one diallel set, so SETS repeats the mean: 0 degrees of freedom
+// and an all-zero row of coefficients. meridox leaves it out and estimates every other
+// component; each must solve the expected mean squares without the SETS term.
+TEST(Examples, SmallOneSetLeavesOutSetsAndEstimatesTheRest) {
+  fs::path dir = source_path("examples/small");
+  Problem pr = read_interchange(read_file(dir / "MERIDOX_IN.DAT"));
+  ASSERT_EQ(pr.ne, 7);
+  int sets = static_cast<int>(std::find(pr.name.begin(), pr.name.end(), "SETS") - pr.name.begin());
+  ASSERT_LT(sets, pr.ne);
+  for (int u = 0; u < pr.ne; ++u) ASSERT_EQ(pr.coef[sets][u], 0.0);
+
+  // Drop the SETS row and column, then solve as before.
+  Problem kept = pr;
+  kept.name.erase(kept.name.begin() + sets);
+  kept.coef.erase(kept.coef.begin() + sets);
+  for (auto& row : kept.coef) row.erase(row.begin() + sets);
+  for (auto& m : kept.ms) m.erase(m.begin() + sets);
+  kept.ne = pr.ne - 1;
+  std::vector<double> v = solve_components(kept, 0);
+
+  std::string report = read_file(dir / "small.vc");
+  EXPECT_NE(report.find("0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS "
+                        "LEFT OUT\r\n"),
+            std::string::npos);
+  auto tables = component_tables(report);
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_EQ(tables[0].count("SETS"), 0u);
+  ASSERT_EQ(tables[0].size(), static_cast<std::size_t>(kept.ne + 1));
+  for (int e = 0; e <= kept.ne; ++e) {
+    std::string name = e < kept.ne ? kept.name[e] : "ERR";
+    name.erase(name.find_last_not_of(' ') + 1);
+    ASSERT_EQ(tables[0].count(name), 1u) << name;
+    EXPECT_NEAR(tables[0][name], v[e], 1e-8 * std::max(1.0, std::abs(v[e]))) << name;
+  }
+  // GCA in closed form for this design: (MS(GCA) - MS(SCA)) / (own coefficient), since
+  // the SCA coefficient of the GCA row equals that of the SCA row.
+  int gca = static_cast<int>(std::find(kept.name.begin(), kept.name.end(), "GCA ") - kept.name.begin());
+  int sca = static_cast<int>(std::find(kept.name.begin(), kept.name.end(), "SCA ") - kept.name.begin());
+  ASSERT_DOUBLE_EQ(kept.coef[gca][sca], kept.coef[sca][sca]);
+  double closed = (kept.ms[0][gca] - kept.ms[0][sca]) / kept.coef[gca][gca];
+  EXPECT_NEAR(tables[0]["GCA"], closed, 1e-6 * std::abs(closed));
+}
+
 // --- --help and --version ------------------------------------------------------------
 
 TEST(Usage, BothProgramsPrintUsageAndVersion) {
