@@ -90,15 +90,14 @@ void BM_KorbalDataPass(benchmark::State& state) {
   const rec::Format fmt = rec::Format::compile(kFormat);
   std::istringstream in;
   std::ostringstream out;
-  rec::Io io({}, in, out, f.dir);
   for (auto _ : state) {
+    rec::Io io({}, in, out, f.dir);
+    io.open(1, f.data.string(), rec::OpenMode::Input);
     std::fill(a->XPX.begin(), a->XPX.end(), 0.0);
     std::fill(a->XPY.begin(), a->XPY.end(), 0.0);
     std::fill(a->YPY.begin(), a->YPY.end(), 0.0);
     a->NOBS = 0;
-    korbal::FileRecords src(f.data);
-    const korbal::PassResult r =
-        korbal::ACCUMULATE(io, c, m, *a, fmt, src, 1, f.data.string());
+    const korbal::PassResult r = korbal::ACCUMULATE(io, c, m, *a, fmt, 1);
     if (r.bad_lines != 0 || a->NOBS != kLines) state.SkipWithError("unexpected data pass");
     benchmark::DoNotOptimize(a->XPX.data());
   }

@@ -161,316 +161,22 @@ Ids PatternIndex::ids(std::int64_t k) const {
 }
 
 // ---------------------------------------------------------------------------------
-// Reading data lines
-
-namespace {
-
-// Yields one record already taken from `src`, then the rest of `src`.
-class Replay : public rec::RecordSource {
- public:
-  Replay(std::string_view first, rec::RecordSource& src) : first_(first), src_(src) {}
-  bool next(std::string_view& record) override {
-    if (!used_) {
-      used_ = true;
-      record = first_;
-      return true;
-    }
-    return src_.next(record);
-  }
-
- private:
-  std::string_view first_;
-  rec::RecordSource& src_;
-  bool used_ = false;
-};
-
-constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                            1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-
-// Integer field, blanks ignored. False when it holds anything but an optional sign
-// and digits (the general reader then decides).
-inline bool int_field(const char* p, const char* e, std::int32_t& out) {
-  while (p < e && *p == ' ') ++p;
-  bool neg = false;
-  if (p < e && (*p == '-' || *p == '+')) {
-    neg = *p == '-';
-    ++p;
-  }
-  std::int64_t v = 0;
-  int ndig = 0;
-  for (; p < e; ++p) {
-    const char ch = *p;
-    if (ch >= '0' && ch <= '9') {
-      v = v * 10 + (ch - '0');
-      if (++ndig > 9) return false;
-    } else if (ch != ' ') {
-      return false;
-    }
-  }
-  out = static_cast<std::int32_t>(neg ? -v : v);
-  return true;
-}
-
-// Real field of Fw.d, blanks ignored, without exponent or scale factor.
-inline bool real_field(const char* p, const char* e, int d, float& out) {
-  while (p < e && *p == ' ') ++p;
-  bool neg = false;
-  if (p < e && (*p == '-' || *p == '+')) {
-    neg = *p == '-';
-    ++p;
-  }
-  std::int64_t mant = 0;
-  int ndig = 0, frac = 0;
-  bool point = false;
-  for (; p < e; ++p) {
-    const char ch = *p;
-    if (ch >= '0' && ch <= '9') {
-      mant = mant * 10 + (ch - '0');
-      if (++ndig > 15) return false;
-      if (point) ++frac;
-    } else if (ch == '.' && !point) {
-      point = true;
-    } else if (ch != ' ') {
-      return false;
-    }
-  }
-  const int scale = point ? frac : d;
-  // Mantissa and power of ten both exact in single precision: the quotient is the
-  // correctly rounded single-precision value of the field. Others go the general way.
-  if (scale > 10 || mant >= (std::int64_t{1} << 24)) return false;
-  const float v = static_cast<float>(mant) / kPow10[scale];
-  out = neg ? -v : v;
-  return true;
-}
-
-}  // namespace
-
-LineReader::LineReader(const rec::Format& fmt, int layout, int nv)
-    : fmt_(fmt), nv_(nv), layout_(layout) {
-  nids_ = layout == 3 ? 6 : (layout == 2 ? 4 : 5);
-  fast_ = plan(fmt_);
-}
-
-// Works out the columns of every item when the format reads one data line from
-// exactly one record with I and F/E/D/G fields only; false otherwise.
-bool LineReader::plan(const rec::Format& fmt) {
-  const auto& nodes = fmt.nodes();
-  for (const auto& n : nodes)
-    if (n.kind == rec::FormatNode::Slash || n.kind == rec::FormatNode::Scale ||
-        n.kind == rec::FormatNode::BZ || n.kind == rec::FormatNode::Literal ||
-        n.kind == rec::FormatNode::A)
-      return false;
-  const int nitems = nids_ + nv_;
-  struct Open {
-    int index;
-    int left;
-  };
-  std::vector<Open> stack;
-  std::int32_t col = 0;
-  std::size_t i = 1;  // nodes[0] is the outer group
-  while (static_cast<int>(fields_.size()) < nitems) {
-    if (i + 1 >= nodes.size()) return false;  // would revert to a new record
-    const auto& n = nodes[i];
-    switch (n.kind) {
-      case rec::FormatNode::GroupOpen:
-        stack.push_back({static_cast<int>(i), n.repeat});
-        ++i;
-        break;
-      case rec::FormatNode::GroupClose:
-        if (stack.empty()) return false;
-        if (--stack.back().left > 0) {
-          i = static_cast<std::size_t>(stack.back().index) + 1;
-        } else {
-          stack.pop_back();
-          ++i;
-        }
-        break;
-      case rec::FormatNode::X:
-      case rec::FormatNode::TR:
-        col += n.width;
-        ++i;
-        break;
-      case rec::FormatNode::TL:
-        col = col > n.width ? col - n.width : 0;
-        ++i;
-        break;
-      case rec::FormatNode::T:
-        col = n.width > 1 ? n.width - 1 : 0;
-        ++i;
-        break;
-      case rec::FormatNode::BN:
-      case rec::FormatNode::Colon:
-        ++i;
-        break;
-      case rec::FormatNode::I:
-      case rec::FormatNode::F:
-      case rec::FormatNode::E:
-      case rec::FormatNode::D:
-      case rec::FormatNode::G: {
-        const bool real = n.kind != rec::FormatNode::I;
-        for (int r = 0; r < n.repeat && static_cast<int>(fields_.size()) < nitems; ++r) {
-          const bool want_real = static_cast<int>(fields_.size()) >= nids_;
-          if (real != want_real || n.width <= 0) return false;
-          fields_.push_back({col, n.width, n.digits < 0 ? 0 : n.digits, real, false});
-          col += n.width;
-        }
-        ++i;
-        break;
-      }
-      default:
-        return false;
-    }
-    if (col > rec::kMaxRecordLength) return false;
-  }
-  return true;
-}
-
-bool LineReader::decode(std::string_view rec, Ids& d, float* Y) const {
-  std::int32_t ids[6];
-  const char* base = rec.data();
-  const std::int32_t len = static_cast<std::int32_t>(rec.size());
-  int k = 0;
-  for (const Field& f : fields_) {
-    const std::int32_t a = f.column < len ? f.column : len;
-    const std::int32_t b = f.column + f.width < len ? f.column + f.width : len;
-    if (f.real) {
-      if (!real_field(base + a, base + b, f.digits, Y[k - nids_])) return false;
-    } else {
-      if (!int_field(base + a, base + b, ids[k])) return false;
-    }
-    ++k;
-  }
-  switch (layout_) {
-    case 3: d.ILOC = ids[0]; d.IREP = ids[1]; d.ISET = ids[2]; d.IFEM = ids[3]; d.IMALE = ids[4]; d.ICLONE = ids[5]; break;
-    case 1: d.IREP = ids[0]; d.ISET = ids[1]; d.IFEM = ids[2]; d.IMALE = ids[3]; d.ICLONE = ids[4]; break;
-    case 4: d.ILOC = ids[0]; d.ISET = ids[1]; d.IFEM = ids[2]; d.IMALE = ids[3]; d.ICLONE = ids[4]; break;
-    default: d.ISET = ids[0]; d.IFEM = ids[1]; d.IMALE = ids[2]; d.ICLONE = ids[3]; break;
-  }
-  return true;
-}
-
-rec::ReadStatus LineReader::slow(rec::RecordSource& src, std::string_view first, Ids& d,
-                                 float* Y, rec::ReadError& err, int& records_used) {
-  std::int32_t* idp[6];
-  int k = 0;
-  if (layout_ == 3 || layout_ == 4) idp[k++] = &d.ILOC;
-  if (layout_ == 3 || layout_ == 1) idp[k++] = &d.IREP;
-  idp[k++] = &d.ISET;
-  idp[k++] = &d.IFEM;
-  idp[k++] = &d.IMALE;
-  idp[k++] = &d.ICLONE;
-  rec::Target targets[6 + MAXY] = {};
-  for (int j = 0; j < nids_; ++j) targets[j] = rec::Target::of(*idp[j]);
-  for (int v = 0; v < nv_; ++v) targets[nids_ + v] = rec::Target::of(Y[v]);
-  const std::span<const rec::Target> items(targets, static_cast<std::size_t>(nids_ + nv_));
-  records_used = 0;
-  if (first.data() != nullptr) {
-    Replay replay(first, src);
-    return rec::format_read(fmt_, replay, items, &err, &records_used);
-  }
-  return rec::format_read(fmt_, src, items, &err, &records_used);
-}
-
-rec::ReadStatus LineReader::read(rec::RecordSource& src, Ids& d, float* Y, rec::ReadError& err,
-                                 int& records_used) {
-  if (!fast_) return slow(src, std::string_view(), d, Y, err, records_used);
-  std::string_view record;
-  if (!src.next(record)) {
-    records_used = 0;
-    return rec::ReadStatus::End;
-  }
-  if (decode(record, d, Y)) {
-    records_used = 1;
-    return rec::ReadStatus::Ok;
-  }
-  // A field the direct decoder does not take: let the general reader judge it.
-  if (record.data() == nullptr) record = std::string_view("", 0);
-  return slow(src, record, d, Y, err, records_used);
-}
-
-// ---------------------------------------------------------------------------------
-// Data file records
-
-FileRecords::FileRecords(const std::filesystem::path& p) : buf_(std::size_t{1} << 20) {
-  file_ = std::fopen(p.c_str(), "rb");
-}
-
-FileRecords::~FileRecords() {
-  if (file_) std::fclose(file_);
-}
-
-bool FileRecords::refill() {
-  if (eof_ || !file_) return false;
-  if (pos_ > 0) {
-    std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
-    end_ -= pos_;
-    pos_ = 0;
-  }
-  if (end_ == buf_.size()) buf_.resize(buf_.size() * 2);  // a record longer than the buffer
-  const std::size_t got = std::fread(buf_.data() + end_, 1, buf_.size() - end_, file_);
-  if (got == 0) eof_ = true;
-  end_ += got;
-  return got > 0;
-}
-
-bool FileRecords::next(std::string_view& record) {
-  for (;;) {
-    const char* start = buf_.data() + pos_;
-    const void* nl = std::memchr(start, '\n', end_ - pos_);
-    if (nl != nullptr) {
-      const char* e = static_cast<const char*>(nl);
-      const std::size_t n = static_cast<std::size_t>(e - start);
-      pos_ += n + 1;
-      record = std::string_view(start, n > 0 && e[-1] == '\r' ? n - 1 : n);
-      ++count_;
-      return true;
-    }
-    if (!refill()) {
-      if (pos_ == end_) return false;
-      // Last record without a line end.
-      start = buf_.data() + pos_;
-      std::size_t n = end_ - pos_;
-      pos_ = end_;
-      if (n > 0 && start[n - 1] == '\r') --n;
-      record = std::string_view(start, n);
-      ++count_;
-      return true;
-    }
-  }
-}
-
-// ---------------------------------------------------------------------------------
 // The pass
 
-namespace {
-
-[[noreturn]] void read_failure(int unit, const std::string& file, std::int64_t record,
-                               const rec::ReadError& err) {
-  throw rec::RunError("Run-time error: READ on unit " + std::to_string(unit) + ", file '" +
-                      file + "', record " + std::to_string(record) + ": " + err.message +
-                      " '" + err.field + "' (columns " + std::to_string(err.column) + "-" +
-                      std::to_string(err.column + err.width - 1) + ")");
-}
-
-}  // namespace
-
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
-                      const rec::Format& datfmt, rec::RecordSource& src, int unit,
-                      const std::string& file) {
+                      const rec::Format& datfmt, int unit) {
   static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
   static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
   static const rec::Format kBadLine =
       rec::Format::compile("('0 DATA LINE',I8,': ',A6,' =',I8,' IS OUTSIDE 1 TO',I6)");
 
   PassResult r;
-  LineReader reader(datfmt, c.LAYOUT, c.NV);
   const bool cross = c.CROSS > 0;
   const bool listing = c.IPRINT < 0;
   const int nslots = m.KRXF;
   double* XPX = a.XPX.data();
   double* XPY = a.XPY.data();
   double* YPY = a.YPY.data();
-  std::int64_t records = 0;
   std::int32_t nobs = a.NOBS;
   std::vector<rec::Item> items;
   if (listing) items.reserve(16);
@@ -480,15 +186,22 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
 
   Ids d;  // fields the layout does not carry keep their initial 0
   float Y[MAXY] = {};
+  // The item list of the layout, built once: identifiers, then the responses.
+  rec::Target targets[6 + MAXY];
+  int nitems = 0;
+  if (c.LAYOUT == 3 || c.LAYOUT == 4) targets[nitems++] = rec::Target::of(d.ILOC);
+  if (c.LAYOUT == 3 || c.LAYOUT == 1) targets[nitems++] = rec::Target::of(d.IREP);
+  targets[nitems++] = rec::Target::of(d.ISET);
+  targets[nitems++] = rec::Target::of(d.IFEM);
+  targets[nitems++] = rec::Target::of(d.IMALE);
+  targets[nitems++] = rec::Target::of(d.ICLONE);
+  for (int v = 0; v < c.NV; ++v) targets[nitems++] = rec::Target::of(Y[v]);
+  const std::span<const rec::Target> items_in(targets, static_cast<std::size_t>(nitems));
   Slots s;
-  rec::ReadError err;
   for (;;) {
     ++r.NREAD;
-    int used = 0;
-    const rec::ReadStatus st = reader.read(src, d, Y, err, used);
-    if (st == rec::ReadStatus::End) break;
-    if (st == rec::ReadStatus::Error) read_failure(unit, file, records + err.record, err);
-    records += used;
+    // A conversion error ends the run (RunError); the end of the file ends the pass.
+    if (!io.read(unit, datfmt, items_in, true)) break;
     if (d.IFEM == 0 && d.IMALE == 0) break;
     if (d.IFEM == d.IMALE) continue;
     RangeFault f;
@@ -552,23 +265,14 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
 
   io.say({});
   io.say({"Please enter input data set name"});
-  const std::string name = io.open(c.IDATA, "", rec::OpenMode::Input);
+  io.open(c.IDATA, "", rec::OpenMode::Input);
   int hh, mm, ss, cc;
   CLKHMS(clock, hh, mm, ss, cc);
   io.write(rec::kConsole, kReading, {hh, mm, ss, cc});
   io.write(rec::kConsole, kShowFormat, {DATFMT});
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 
-  PassResult r;
-  {
-    std::filesystem::path path(name);
-    if (path.is_relative() && !io.dir().empty()) path = io.dir() / path;
-    FileRecords src(path);
-    if (!src.ok())
-      throw rec::RunError("Run-time error: OPEN on unit " + std::to_string(c.IDATA) +
-                          ", file '" + name + "': the file cannot be read");
-    r = ACCUMULATE(io, c, m, a, datfmt, src, c.IDATA, name);
-  }
+  const PassResult r = ACCUMULATE(io, c, m, a, datfmt, c.IDATA);
 
   io.write(rec::kConsole, kCount, {r.NREAD});
   CLKHMS(clock, hh, mm, ss, cc);

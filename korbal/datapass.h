@@ -75,78 +75,18 @@ struct PatternIndex {
 };
 inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 
-// Reads the data lines of one layout from a stream of records with a compiled format.
-// Simple one-record formats (integer and real fields at fixed columns) are decoded
-// directly; anything else goes through rec::format_read, which also produces the
-// error details of a field that cannot be converted.
-class LineReader {
- public:
-  // `layout` selects the identifier items (3, 1, 4 or 2); `nv` responses follow.
-  LineReader(const rec::Format& fmt, int layout, int nv);
-
-  // Reads one data line. Returns Ok, End (the source ended during the statement) or
-  // Error (with `err`). `records_used` gets the number of records the line took.
-  rec::ReadStatus read(rec::RecordSource& src, Ids& d, float* Y, rec::ReadError& err,
-                       int& records_used);
-
-  bool fast() const { return fast_; }
-
- private:
-  struct Field {
-    std::int32_t column;  // 0-based first column
-    std::int32_t width;
-    std::int32_t digits;  // d of a real field
-    bool real;
-    bool blank_zero;      // BZ in effect
-  };
-  bool plan(const rec::Format& fmt);
-  bool decode(std::string_view rec, Ids& d, float* Y) const;
-  rec::ReadStatus slow(rec::RecordSource& src, std::string_view first, Ids& d, float* Y,
-                       rec::ReadError& err, int& records_used);
-
-  rec::Format fmt_;  // own copy: the reader may outlive the caller's format
-  int nids_;
-  int nv_;
-  std::array<std::int32_t*, 6> idptr_{};  // filled per call
-  std::vector<Field> fields_;
-  bool fast_ = false;
-  int layout_;
-};
-
-// A buffered record source over a whole file read in large blocks; records are
-// handed out as views into the buffer (LF or CR LF ends, the CR dropped).
-class FileRecords : public rec::RecordSource {
- public:
-  explicit FileRecords(const std::filesystem::path& p);
-  ~FileRecords() override;
-  FileRecords(const FileRecords&) = delete;
-  FileRecords& operator=(const FileRecords&) = delete;
-  bool next(std::string_view& record) override;
-  bool ok() const { return file_ != nullptr; }
-  std::int64_t records() const { return count_; }
-
- private:
-  bool refill();
-  std::FILE* file_ = nullptr;
-  std::vector<char> buf_;
-  std::size_t pos_ = 0, end_ = 0;
-  bool eof_ = false;
-  std::int64_t count_ = 0;
-};
-
 // Result of the data pass.
 struct PassResult {
   std::int32_t NREAD = 0;
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
 };
 
-// The data pass proper over a record source: reads data lines until the terminating
-// line or the end, skips selfs, checks identifiers (reporting up to kMaxBadLines bad
-// lines on the report), lists accumulated lines when IPRINT < 0, and accumulates.
-// `unit` and `file` name the data file in run-time error messages.
+// The data pass proper over the data file open on `unit`: reads data lines with the
+// compiled data format until the terminating line or the end of the file, skips
+// selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
+// lists accumulated lines when IPRINT < 0, and accumulates.
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
-                      const rec::Format& datfmt, rec::RecordSource& src, int unit,
-                      const std::string& file);
+                      const rec::Format& datfmt, int unit);
 
 // The whole data pass of the run: data format, data file, progress lines.
 PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a);

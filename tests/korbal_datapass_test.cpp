@@ -13,6 +13,7 @@
 #include "korbal/korbal.h"
 #include "korbal/model.h"
 #include "records/format.h"
+#include "support.h"
 
 namespace korbal {
 namespace {
@@ -250,104 +251,6 @@ TEST(Accum, MatchesDenseNormalEquationsForRandomDesigns) {
 namespace korbal {
 namespace {
 
-// Records from a list of strings.
-class Lines : public rec::RecordSource {
- public:
-  explicit Lines(std::vector<std::string> l) : lines_(std::move(l)) {}
-  bool next(std::string_view& r) override {
-    if (at_ == lines_.size()) return false;
-    r = lines_[at_++];
-    return true;
-  }
-
- private:
-  std::vector<std::string> lines_;
-  std::size_t at_ = 0;
-};
-
-TEST(LineReader, DirectDecodingAgreesWithTheRecordReader) {
-  const rec::Format fmt = rec::Format::compile("(6I3,3F8.2)");
-  LineReader reader(fmt, 3, 3);
-  ASSERT_TRUE(reader.fast());
-  std::mt19937 rng(99);
-  const char alphabet[] = "0123456789  .-+5";
-  for (int k = 0; k < 20000; ++k) {
-    std::string line;
-    const int len = std::uniform_int_distribution<int>(0, 44)(rng);
-    for (int i = 0; i < len; ++i)
-      line += alphabet[std::uniform_int_distribution<int>(0, sizeof alphabet - 2)(rng)];
-    Ids d1, d2;
-    float y1[3] = {}, y2[3] = {};
-    rec::ReadError e1, e2;
-    int u1 = 0, u2 = 0;
-    Lines s1({line}), s2({line});
-    const rec::ReadStatus r1 = reader.read(s1, d1, y1, e1, u1);
-    std::int32_t* ids[6] = {&d2.ILOC, &d2.IREP, &d2.ISET, &d2.IFEM, &d2.IMALE, &d2.ICLONE};
-    std::vector<rec::Target> t;
-    for (auto* p : ids) t.push_back(rec::Target::of(*p));
-    for (float& y : y2) t.push_back(rec::Target::of(y));
-    const rec::ReadStatus r2 = rec::format_read(fmt, s2, t, &e2, &u2);
-    ASSERT_EQ(r1, r2) << "'" << line << "'";
-    if (r1 != rec::ReadStatus::Ok) continue;
-    EXPECT_EQ(d1.ILOC, d2.ILOC);
-    EXPECT_EQ(d1.IREP, d2.IREP);
-    EXPECT_EQ(d1.ISET, d2.ISET);
-    EXPECT_EQ(d1.IFEM, d2.IFEM);
-    EXPECT_EQ(d1.IMALE, d2.IMALE);
-    EXPECT_EQ(d1.ICLONE, d2.ICLONE);
-    for (int v = 0; v < 3; ++v) EXPECT_EQ(y1[v], y2[v]) << "'" << line << "'";
-  }
-}
-
-TEST(LineReader, FormatsTheDirectDecoderLeavesToTheRecordReader) {
-  // Two records per line, literal-free reversion and character fields go the general way.
-  EXPECT_FALSE(LineReader(rec::Format::compile("(4I3/F8.2)"), 2, 1).fast());
-  EXPECT_FALSE(LineReader(rec::Format::compile("(4I3,(F8.2))"), 2, 3).fast());
-  EXPECT_FALSE(LineReader(rec::Format::compile("(BZ,4I3,F8.2)"), 2, 1).fast());
-  EXPECT_TRUE(LineReader(rec::Format::compile("(T4,I3,2X,3I2,2(1X,F6.1))"), 2, 2).fast());
-  // A line spread over two records by the general reader.
-  LineReader r(rec::Format::compile("(4I3/2F8.2)"), 2, 2);
-  Lines src({"  1  2  3  4", "    1.50   -2.25", "  1  2  1  0"});
-  Ids d;
-  float y[2];
-  rec::ReadError err;
-  int used = 0;
-  ASSERT_EQ(r.read(src, d, y, err, used), rec::ReadStatus::Ok);
-  EXPECT_EQ(used, 2);
-  EXPECT_EQ(d.ISET, 1);
-  EXPECT_EQ(d.ICLONE, 4);
-  EXPECT_EQ(y[0], 1.5f);
-  EXPECT_EQ(y[1], -2.25f);
-  EXPECT_EQ(r.read(src, d, y, err, used), rec::ReadStatus::End);
-}
-
-TEST(LineReader, ColumnsTakenByTabsAndSkips) {
-  const rec::Format fmt = rec::Format::compile("(T4,I3,2X,3I2,2(1X,F6.1))");
-  LineReader r(fmt, 2, 2);
-  Lines src({"xxx  2yy 1 3 0  12.5   -3", "  "});
-  Ids d;
-  float y[2];
-  rec::ReadError err;
-  int used = 0;
-  ASSERT_EQ(r.read(src, d, y, err, used), rec::ReadStatus::Ok);
-  EXPECT_EQ(d.ISET, 2);
-  EXPECT_EQ(d.IFEM, 1);
-  EXPECT_EQ(d.IMALE, 3);
-  EXPECT_EQ(d.ICLONE, 0);
-  EXPECT_EQ(y[0], 12.5f);
-  EXPECT_EQ(y[1], -0.3f);
-  // A short record reads as blanks.
-  ASSERT_EQ(r.read(src, d, y, err, used), rec::ReadStatus::Ok);
-  EXPECT_EQ(d.IFEM, 0);
-  EXPECT_EQ(y[1], 0.0f);
-}
-
-}  // namespace
-}  // namespace korbal
-
-namespace korbal {
-namespace {
-
 TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
   Control c;
   c.NLINES = 5;
@@ -395,15 +298,18 @@ TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
           expect->YPY.data());
   }
   auto got = std::make_unique<Arrays>();
-  Lines src(lines);
+  testsupport::TempDir tmp;
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  testsupport::write_file(tmp / "lines.dat", text);
   std::istringstream in;
   std::ostringstream out;
-  rec::Io io({}, in, out);
+  rec::Io io({}, in, out, tmp.path());
+  io.open(1, "lines.dat", rec::OpenMode::Input);
   Control run = c;
   run.NLOC = m.NLOC;
   run.NREP = m.NREP;
-  const PassResult r = ACCUMULATE(io, run, m, *got, rec::Format::compile("(6I3,3F8.2)"), src,
-                                  1, "test");
+  const PassResult r = ACCUMULATE(io, run, m, *got, rec::Format::compile("(6I3,3F8.2)"), 1);
   EXPECT_EQ(r.NREAD, 3001);
   EXPECT_EQ(r.bad_lines, 0);
   EXPECT_EQ(got->NOBS, 3000);
