@@ -90,20 +90,19 @@ int analyse(rec::Io& io, Clock& clock) {
 }  // namespace
 
 int run(rec::Io& io, Clock& clock) {
-  int status;
   try {
-    status = analyse(io, clock);
+    const int status = analyse(io, clock);
+    io.stop();
+    return status;
   } catch (const rec::RunError& e) {
     io.say({e.what()});
-    io.flush();
-    return 2;
   } catch (const rec::FormatError& e) {
     io.say({std::string("Format error: ") + e.what()});
-    io.flush();
-    return 2;
   }
-  io.stop();
-  return status;
+  // The console's records end before their text; end the last line for the shell.
+  io.console_out() << '\n';
+  io.flush();
+  return 2;
 }
 
 }  // namespace korbal
