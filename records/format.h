@@ -166,9 +166,11 @@ ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const 
 
 // Free-format (list-directed) input of integers: values separated by blanks or commas,
 // from as many records as needed. Returns End at the end of the file, Error on a
-// value that is not an integer.
+// value that is not an integer. `values_read` (optional) gets the number of values
+// stored, so that a caller can tell an end of file before the list from one inside it.
 ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values,
-                          ReadError* err = nullptr, int* records_used = nullptr);
+                          ReadError* err = nullptr, int* records_used = nullptr,
+                          int* values_read = nullptr);
 
 // Single-field editing, exposed for tests and for the interchange file.
 std::string edit_int(std::int32_t v, int w, int m = -1);   // Iw / Iw.m

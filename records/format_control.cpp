@@ -461,7 +461,7 @@ ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const 
 // ---------------------------------------------------------------- list-directed input
 
 ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values, ReadError* err,
-                          int* records_used) {
+                          int* records_used, int* values_read) {
   int records = 0;
   std::size_t k = 0;
   ReadStatus status = ReadStatus::Ok;
@@ -502,6 +502,7 @@ ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values,
                                                           : "invalid character in integer value";
         }
         if (records_used) *records_used = records;
+        if (values_read) *values_read = static_cast<int>(k);
         return ReadStatus::Error;
       }
       *values[k++] = v;
@@ -510,6 +511,7 @@ ReadStatus list_read_ints(RecordSource& source, std::span<std::int32_t*> values,
     if (slash) break;
   }
   if (records_used) *records_used = records;
+  if (values_read) *values_read = static_cast<int>(k);
   return status;
 }
 

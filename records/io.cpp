@@ -316,6 +316,23 @@ void Io::write(int unit, const Format& fmt, std::span<const Item> items) {
 
 namespace {
 
+// The offending text of a field as the console may show it: control characters and
+// bytes outside ASCII (binary garbage in a data file) become \xNN.
+std::string shown(std::string_view field) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  for (unsigned char ch : field) {
+    if (ch >= 0x20 && ch < 0x7F) {
+      s += static_cast<char>(ch);
+    } else {
+      s += "\\x";
+      s += kHex[ch >> 4];
+      s += kHex[ch & 0xF];
+    }
+  }
+  return s;
+}
+
 // Turns the outcome of a read statement into a RunError, or into false for an end of
 // file that the statement tests.
 bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::string& name, long record,
@@ -328,11 +345,12 @@ bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::stri
     throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
   }
   throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message + " '" +
-                 err.field + "' (columns " + std::to_string(err.column) + "-" +
+                 shown(err.field) + "' (columns " + std::to_string(err.column) + "-" +
                  std::to_string(err.column + err.width - 1) + ")");
 }
 
 const std::string kNoName;
+
 
 }  // namespace
 
@@ -385,9 +403,18 @@ bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
       flush();
       throw RunError(where("READ", unit, u.name) + ": the file is open for output");
     }
-    st = list_read_ints(*u.source, values, &err);
+    int got = 0;
+    st = list_read_ints(*u.source, values, &err, nullptr, &got);
     record = u.source->records;
     if (!u.source->trouble.empty()) trouble = &u.source->trouble;
+    // The end of the file after some of the values is a list cut short, not the end
+    // that the statement tests: the file ends inside the records it belongs to.
+    if (st == ReadStatus::End && got > 0 && !trouble) {
+      flush();
+      throw RunError(where("READ", unit, *name) + ": end of file after record " +
+                     std::to_string(record) + ", with " + std::to_string(got) + " of the " +
+                     std::to_string(values.size()) + " values of the list read");
+    }
   }
   if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble)) flush();
   return read_outcome(st, err, unit, *name, record, trouble, end_tested);

@@ -251,3 +251,41 @@ TEST(IoConsole, PauseRunsTheLineWhenEnabled) {
 }
 
 }  // namespace
+
+// A list cut short by the end of the file is not the end the statement tests: the
+// file ends inside the records the list belongs to.
+TEST(IoReadList, EndOfFileInsideTheListIsARunTimeError) {
+  TempDir dir;
+  write_file(dir / "h.dat", "   2   1\r\n   5\r\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(5, "h.dat", OpenMode::Input);
+  std::int32_t v[4] = {};
+  std::int32_t* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+  try {
+    io.read_list(5, p, true);
+    FAIL() << "no error";
+  } catch (const rec::RunError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Run-time error: READ on unit 5, file 'h.dat': end of file after record 2, "
+                 "with 3 of the 4 values of the list read");
+  }
+}
+
+// Binary garbage in a field is shown escaped, never written raw to the console.
+TEST(IoFiles, ConversionErrorShowsControlAndNonAsciiBytesEscaped) {
+  TempDir dir;
+  write_file(dir / "g.dat", std::string("\x1b[2J\t\xff", 6) + "\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(1, "g.dat", OpenMode::Input);
+  std::int32_t v = 0;
+  try {
+    io.read(1, Format::compile("(I6)"), {Target::of(v)}, true);
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_STREQ(e.what(),
+                 "Run-time error: READ on unit 1, file 'g.dat', record 1: invalid character in "
+                 "integer field '\\x1B[2J\\x09\\xFF' (columns 1-6)");
+  }
+}
