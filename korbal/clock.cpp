@@ -5,6 +5,10 @@
 
 namespace korbal {
 
+ClockReading reading_of(int hour, int minute, int second, int milliseconds) {
+  return {hour, minute, second, milliseconds / 10};
+}
+
 ClockReading SystemClock::now() {
   using namespace std::chrono;
   const auto t = system_clock::now();
@@ -12,7 +16,7 @@ ClockReading SystemClock::now() {
   const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000;
   std::tm local{};
   localtime_r(&secs, &local);
-  return {local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms / 10)};
+  return reading_of(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
 }
 
 void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths) {
@@ -23,17 +27,25 @@ void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths) 
   hundredths = r.hundredths;
 }
 
-float seconds_of(const ClockReading& r) {
-  const double t = static_cast<double>(static_cast<float>(r.hundredths)) / 100.0 +
-                   static_cast<double>(static_cast<float>(r.minute)) * 60.0 +
-                   static_cast<double>(static_cast<float>(r.hour)) * 3600.0 +
-                   static_cast<double>(static_cast<float>(r.second));
-  return static_cast<float>(t);
+namespace {
+
+// Seconds since midnight of one reading, each part exact in single precision and the
+// sum carried out in double precision.
+double seconds_exact(const ClockReading& r) {
+  return static_cast<double>(static_cast<float>(r.hundredths)) / 100.0 +
+         static_cast<double>(static_cast<float>(r.minute)) * 60.0 +
+         static_cast<double>(static_cast<float>(r.hour)) * 3600.0 +
+         static_cast<double>(static_cast<float>(r.second));
 }
 
+}  // namespace
+
+float seconds_of(const ClockReading& r) { return static_cast<float>(seconds_exact(r)); }
+
 float SECNDS(Clock& clock, float x) {
+  // x is taken off the sum before the one rounding to single precision.
   const ClockReading r = clock.now();
-  return static_cast<float>(static_cast<double>(seconds_of(r)) - static_cast<double>(x));
+  return static_cast<float>(seconds_exact(r) - static_cast<double>(x));
 }
 
 double elapsed_seconds(double t0, double t1) {

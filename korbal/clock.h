@@ -17,6 +17,10 @@ class Clock {
   virtual ClockReading now() = 0;
 };
 
+// A reading from the clock's hour, minute, second and milliseconds; the hundredths
+// are the milliseconds divided by 10 with the remainder dropped.
+ClockReading reading_of(int hour, int minute, int second, int milliseconds);
+
 // Local time of the machine, hundredths truncated from the milliseconds.
 class SystemClock : public Clock {
  public:
