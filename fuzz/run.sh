@@ -29,7 +29,8 @@ for t in "${targets[@]}"; do
   log="$work/$t.log"
   echo "== fuzz_$t for ${secs}s"
   status=0
-  (cd "$work" && "$OLDPWD/$build/fuzz_$t" -max_total_time="$secs" -timeout=10 \
+  # TMPDIR: the targets keep their scratch files under it, so the trap removes them too.
+  (cd "$work" && TMPDIR="$work" "$OLDPWD/$build/fuzz_$t" -max_total_time="$secs" -timeout=10 \
      -rss_limit_mb=2048 -malloc_limit_mb=1024 -max_len=8192 -print_final_stats=1 \
      -artifact_prefix="$artifacts" "$corpus") >"$log" 2>&1 || status=$?
   grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb' "$log" | tr '\n' ' ' || true
