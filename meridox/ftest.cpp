@@ -21,10 +21,11 @@ bool upper_tail(double f, double nu1, double nu2, rec::Io* io, double& pval) {
   const float a2 = static_cast<float>(nu1 * 0.5);
   const float b2 = static_cast<float>(nu2 * 0.5);
   const float x2 = static_cast<float>(nu1 / (nu2 / f + nu1));
+  // 1 - I_x2 is held in single precision; the sum with I_x1 is taken in 64 bits.
   const float second = 1.0f - BETAI(a2, b2, x2, io);
-  const float p = BETAI(a1, b1, x1, io) + second;
+  const double p = static_cast<double>(BETAI(a1, b1, x1, io)) + static_cast<double>(second);
   if (!usable(p)) return false;
-  pval = static_cast<double>(p) / 2.0;
+  pval = p / 2.0;
   return true;
 }
 

@@ -191,6 +191,24 @@ TEST(FTest, PValuesMatchClosedFormsOfTheFDistribution) {
   EXPECT_NEAR(half.row.pval, 0.5, 1e-6);
 }
 
+// The two evaluations of the tail are single-precision values; 1 - I_x2 is rounded to
+// single precision, their sum is not. With nu1 = 1, nu2 = 2 these ratios give sums that
+// single precision would round differently.
+TEST(FTest, PValueSumOfTheTwoEvaluationsIsNotRoundedToSingle) {
+  for (double f : {0.3, 3.7, 5.1}) {
+    SCOPED_TRACE(f);
+    OneEffect t(1.0, f, 1.0, 1, 2);
+    ASSERT_TRUE(t.row.pval_defined);
+    ASSERT_EQ(t.row.df2, 2.0);
+    const float a1 = 1.0f, b1 = 0.5f, a2 = 0.5f, b2 = 1.0f;
+    const auto x1 = static_cast<float>(2.0 / (1.0 * f + 2.0));
+    const auto x2 = static_cast<float>(1.0 / (2.0 / f + 1.0));
+    const float second = 1.0f - BETAI(a2, b2, x2);
+    const double expected = (static_cast<double>(BETAI(a1, b1, x1)) + second) / 2.0;
+    EXPECT_EQ(t.row.pval, expected);
+  }
+}
+
 TEST(FTest, SatterthwaiteDegreesOfFreedom) {
   // Unbalanced nesting: E(MS_A) = s2e + 2 s2b + 6 s2a, E(MS_B) = s2e + 3 s2b.
   const std::vector<std::vector<double>> a = {{6.0, 2.0, 1.0}, {0.0, 3.0, 1.0}, {0.0, 0.0, 1.0}};
