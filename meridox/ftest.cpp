@@ -42,17 +42,22 @@ void ftest_values(int n, const NatMat& cnat, const NatMat& r, std::span<const do
     t.denom = denom;
 
     // Satterthwaite: the denominator as a combination of mean squares; the sum is kept
-    // in single precision. A zero degrees of freedom among its terms leaves it undefined.
+    // in single precision. A zero degrees of freedom among its terms leaves it undefined;
+    // a non-zero term over zero degrees of freedom makes D infinite and so DF2 zero, which
+    // the console reports, unless a zero term over zero makes D meaningless altogether.
     float d = 0.0f;
     bool d_ok = true;
+    bool d_infinite = false, d_meaningless = false;
     for (int j = i + 1; j < n; ++j) {
+      const double term = r[i][j] * cnat[i][i] * ms[j];
       if (idf[j] == 0) {
         d_ok = false;
-        break;
+        (term != 0.0 ? d_infinite : d_meaningless) = true;
+        continue;
       }
-      const double term = r[i][j] * cnat[i][i] * ms[j];
       d = static_cast<float>(static_cast<double>(d) + term * term / idf[j]);
     }
+    const bool df2_zero_by_infinite_d = d_infinite && !d_meaningless && usable(denom);
     if (d_ok && d != 0.0f) {
       const double df2 = denom * denom / static_cast<double>(d);
       if (usable(df2)) {
@@ -72,7 +77,8 @@ void ftest_values(int n, const NatMat& cnat, const NatMat& r, std::span<const do
     if (io) {
       if (t.fratio_defined && t.fratio == 0.0) io->say({"F(", comp, ") is zero"});
       if (idf[i] == 0) io->say({"DF(", comp, ") is zero"});
-      if (t.df2_defined && t.df2 == 0.0) io->say({"DF2(", comp, ") is zero"});
+      if ((t.df2_defined && t.df2 == 0.0) || df2_zero_by_infinite_d)
+        io->say({"DF2(", comp, ") is zero"});
     }
     if (t.fratio_defined && t.df2_defined && t.fratio != 0.0 && idf[i] != 0 && t.df2 != 0.0) {
       t.pval_defined = upper_tail(t.fratio, static_cast<double>(idf[i]), t.df2, io, t.pval);

@@ -172,6 +172,23 @@ TEST(FTestPrint, ZeroDenominatorLeavesDf2RatioAndPValueBlank) {
   EXPECT_EQ(p.console, "");
 }
 
+// Error degrees of freedom 0: the term of the error mean square has no degrees of
+// freedom to divide by, so the Satterthwaite degrees of freedom come out as zero; the
+// console says so although the field itself is left blank.
+TEST(FTestPrint, ZeroErrorDegreesOfFreedomGiveTheDf2Message) {
+  const Printed p =
+      print_tests({{2, 1, 1}, {0, 4, 1}, {0, 0, 1}}, {9.0, 5.0, 1.0}, {3, 2, 0});
+  EXPECT_EQ(p.report,
+            kHeading +
+                lines({"     C1      .3500E+01    .9000E+01    .2000E+01       3" + sp(8) +
+                           "     4.500" + sp(9),
+                       "     C2      .1000E+01    .5000E+01    .1000E+01       2" + sp(8) +
+                           "     5.000" + sp(9),
+                       "     ERR     .1000E+01    .1000E+01"}) +
+                kEnd);
+  EXPECT_EQ(p.console, "\nDF2(          1) is zero\nDF2(          2) is zero");
+}
+
 // Correlation tables for NV variables with components MEAN and ERR. The variance
 // components are 4; the covariance of (a, b) is 4 x (10a + b) / 100 in MEAN and minus that
 // in ERR, so that the correlations show which pair stands in which column. The error
