@@ -124,7 +124,9 @@ void run_korbal(Korbal& k, const std::string& control, const std::string& data) 
 std::string total_line(int sdfl) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%6d", sdfl);
-  return "0" + std::string(40, ' ') + " Total number of effects =  " + buf;
+  std::string line = "0";
+  line.append(40, ' ').append(" Total number of effects =  ").append(buf);
+  return line;
 }
 
 const std::string kCrlfEmpty;
