@@ -1,0 +1,206 @@
+// CSV tables: field quoting, shortest round-trip numbers, atomic files, and a reader.
+#include "records/csv.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/io.h"
+
+namespace rec::csv {
+
+std::string field(std::string_view text) {
+  const bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+                     (!text.empty() && (text.front() == ' ' || text.back() == ' ' ||
+                                        text.front() == '\t' || text.back() == '\t'));
+  if (!quote) return std::string(text);
+  std::string s = "\"";
+  for (char ch : text) {
+    if (ch == '"') s += '"';
+    s += ch;
+  }
+  s += '"';
+  return s;
+}
+
+std::string number(double v) {
+  if (!std::isfinite(v)) return std::string(kNA);
+  if (v == 0.0) return "0";  // no "-0"
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
+  return s;
+}
+
+Table::Table(std::initializer_list<std::string_view> header) {
+  for (std::string_view h : header) {
+    if (columns_ > 0) text_ += ',';
+    text_ += field(h);
+    ++columns_;
+  }
+  text_ += '\n';
+}
+
+Table& Table::row() {
+  if (rows_ > 0 && in_row_ != columns_) throw std::logic_error("csv::Table: short row");
+  if (rows_ > 0 && text_.back() != '\n') text_ += '\n';
+  ++rows_;
+  in_row_ = 0;
+  return *this;
+}
+
+void Table::sep() {
+  if (rows_ == 0 || in_row_ >= columns_) throw std::logic_error("csv::Table: field outside a row");
+  if (in_row_ > 0) text_ += ',';
+  ++in_row_;
+}
+
+Table& Table::text(std::string_view s) {
+  sep();
+  text_ += field(s);
+  return *this;
+}
+
+Table& Table::num(double v) {
+  sep();
+  text_ += number(v);
+  return *this;
+}
+
+Table& Table::num_or_na(double v, bool defined) { return defined ? num(v) : na(); }
+
+Table& Table::integer(std::int64_t v) {
+  sep();
+  text_ += std::to_string(v);
+  return *this;
+}
+
+Table& Table::na() {
+  sep();
+  text_ += kNA;
+  return *this;
+}
+
+const std::string& Table::str() const {
+  if (rows_ > 0 && in_row_ != columns_) throw std::logic_error("csv::Table: short row");
+  // The last row's line end is added lazily so that row() can check the count.
+  if (rows_ > 0 && (text_.empty() || text_.back() != '\n')) text_ += '\n';
+  return text_;
+}
+
+void prepare_dir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  if (!std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir, ec))
+    throw RunError("Run-time error: CSV folder '" + dir.string() +
+                   "' cannot be created" + (ec ? ": " + ec.message() : std::string()));
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    throw RunError("Run-time error: CSV folder '" + dir.string() +
+                   "' cannot be written: " + std::strerror(errno));
+}
+
+void write_atomically(const std::filesystem::path& dir, std::string_view name,
+                      std::string_view content) {
+  const std::filesystem::path target = dir / std::string(name);
+  std::string tmpl = (dir / ("." + std::string(name) + ".XXXXXX")).string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  auto fail = [&](const std::string& what, bool remove) {
+    const std::string why = std::strerror(errno);
+    if (remove) ::unlink(buf.data());
+    throw RunError("Run-time error: CSV file '" + target.string() + "' " + what + ": " + why);
+  };
+  const int fd = ::mkstemp(buf.data());
+  if (fd < 0) fail("cannot be created", false);
+  // mkstemp makes the file private; give it the mode a new file gets here.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      fail("cannot be written", true);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0) fail("cannot be written", true);
+  if (std::rename(buf.data(), target.c_str()) != 0) fail("cannot be replaced", true);
+}
+
+std::vector<std::vector<std::string>> parse(std::string_view text, char sep) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  std::vector<std::vector<std::string>> records;
+  std::vector<std::string> rec;
+  std::string cur;
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  bool any = false;  // the current record has begun
+  while (i < n) {
+    const char ch = text[i];
+    if (ch == '"' && cur.empty()) {
+      ++i;
+      for (;;) {
+        if (i >= n) throw std::runtime_error("CSV: a quoted field is never closed");
+        if (text[i] == '"') {
+          if (i + 1 < n && text[i + 1] == '"') {
+            cur += '"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        cur += text[i++];
+      }
+      any = true;
+      continue;
+    }
+    if (ch == sep) {
+      rec.push_back(std::move(cur));
+      cur.clear();
+      any = true;
+      ++i;
+      continue;
+    }
+    if (ch == '\r' || ch == '\n') {
+      if (ch == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
+      ++i;
+      if (any || !cur.empty()) {
+        rec.push_back(std::move(cur));
+        records.push_back(std::move(rec));
+      } else {
+        records.emplace_back();  // a blank line
+      }
+      rec.clear();
+      cur.clear();
+      any = false;
+      continue;
+    }
+    cur += ch;
+    any = true;
+    ++i;
+  }
+  if (any || !cur.empty()) {
+    rec.push_back(std::move(cur));
+    records.push_back(std::move(rec));
+  }
+  return records;
+}
+
+}  // namespace rec::csv

@@ -1,0 +1,79 @@
+// CSV tables: quoting, numbers that read back exactly, atomic files and the reader.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "records/csv.h"
+#include "records/io.h"
+
+namespace {
+
+TEST(Csv, FieldsQuotedOnlyWhenNeeded) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {{"GCA", "GCA"},           {"a,b", "\"a,b\""},     {"say \"x\"", "\"say \"\"x\"\"\""},
+               {" lead", "\" lead\""},   {"trail ", "\"trail \""}, {"two\nlines", "\"two\nlines\""},
+               {"", ""},                 {"in side", "in side"}};
+  for (const auto& c : cases) EXPECT_EQ(rec::csv::field(c.in), c.out) << c.in;
+}
+
+TEST(Csv, NumbersShortestRoundTripAndNA) {
+  EXPECT_EQ(rec::csv::number(0.1), "0.1");
+  EXPECT_EQ(rec::csv::number(-0.0), "0");
+  EXPECT_EQ(rec::csv::number(1e300), "1e+300");
+  EXPECT_EQ(rec::csv::number(std::nan("")), "NA");
+  EXPECT_EQ(rec::csv::number(1.0 / 0.0), "NA");
+  for (double v : {1.0 / 3.0, 24993.8239777123, -3.2e-17, 2.0 / 7.0 * 1e10})
+    EXPECT_EQ(std::strtod(rec::csv::number(v).c_str(), nullptr), v);
+}
+
+TEST(Csv, TableRowsAndReaderAgree) {
+  rec::csv::Table t({"trait,1", "df", "ms"});
+  t.row().text("GRAIN YIELD").integer(12).num(0.25);
+  t.row().text("a \"b\"").integer(0).na();
+  EXPECT_EQ(t.str(), "\"trait,1\",df,ms\nGRAIN YIELD,12,0.25\n\"a \"\"b\"\"\",0,NA\n");
+  const auto recs = rec::csv::parse(t.str());
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(recs[0][0], "trait,1");
+  EXPECT_EQ(recs[2][0], "a \"b\"");
+  EXPECT_EQ(recs[2][2], "NA");
+  rec::csv::Table bad({"a", "b"});
+  bad.row().text("x");
+  EXPECT_THROW(bad.row(), std::logic_error);
+}
+
+TEST(Csv, ReaderTakesBomCrLfSemicolonsAndBlankLines) {
+  const auto recs = rec::csv::parse("\xEF\xBB\xBF" "a;\"b;c\"\r\n\r\n1;2\r\n", ';');
+  ASSERT_EQ(recs.size(), 3u);
+  EXPECT_EQ(recs[0], (std::vector<std::string>{"a", "b;c"}));
+  EXPECT_TRUE(recs[1].empty());
+  EXPECT_EQ(recs[2], (std::vector<std::string>{"1", "2"}));
+  EXPECT_THROW(rec::csv::parse("\"open"), std::runtime_error);
+}
+
+TEST(Csv, AtomicWriteReplacesLinkNotTarget) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("csvtest" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  rec::csv::prepare_dir(dir / "sub");
+  std::ofstream(dir / "target.txt") << "keep";
+  fs::create_symlink(dir / "target.txt", dir / "sub" / "t.csv");
+  rec::csv::write_atomically(dir / "sub", "t.csv", "a\n1\n");
+  std::stringstream got, kept;
+  got << std::ifstream(dir / "sub" / "t.csv").rdbuf();
+  kept << std::ifstream(dir / "target.txt").rdbuf();
+  EXPECT_EQ(got.str(), "a\n1\n");
+  EXPECT_EQ(kept.str(), "keep");
+  EXPECT_FALSE(fs::is_symlink(dir / "sub" / "t.csv"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "sub"), fs::directory_iterator{}), 1);
+  EXPECT_THROW(rec::csv::prepare_dir(dir / "target.txt"), rec::RunError);
+  fs::remove_all(dir);
+}
+
+}  // namespace
