@@ -28,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int status;
   {
     rec::Io io({"c.ctl", "r.out", "d.dat"}, in, out, dir);
-    io.set_pause_runs_commands(false);
     FixedClock clock;
     status = korbal::run(io, clock);
   }

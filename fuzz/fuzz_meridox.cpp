@@ -18,7 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int status;
   {
     rec::Io io({"in.dat", "out.vc"}, in, out, dir);
-    io.set_pause_runs_commands(false);
     status = meridox::run(io);
   }
   if (status < 0 || status > 2) std::abort();

@@ -7,6 +7,7 @@
 
 #include "korbal/clock.h"
 #include "korbal/korbal.h"
+#include "records/cleanup.h"
 #include "records/io.h"
 #include "records/usage.h"
 
@@ -16,14 +17,33 @@ constexpr std::string_view kUsage =
     "Least-squares analysis of a diallel experiment: reads the control file and the\n"
     "data file, writes the report and MERIDOX_IN.DAT (in the current directory) for\n"
     "meridox. File names not given are asked for on the console.\n"
-    "  --help     show this text and the version, then exit\n"
-    "  --version  show the version, then exit\n";
+    "  -h, --help  show this text and the version, then exit\n"
+    "  --version   show the version, then exit\n"
+    "Exit status: 0 done, 1 JOB TERMINATED (see the report), 2 run-time error.\n";
+constexpr std::string_view kSeeAlso =
+    "The files are described in the README, sections \"The control file\" and\n"
+    "\"The data file\".\n";
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (rec::usage_requested(args, std::cout, "korbal", kUsage)) return 0;
+  if (rec::usage_requested(args, std::cout, "korbal", kUsage, kSeeAlso)) return 0;
+  rec::cleanup::install();
   rec::Io io(args, std::cin, std::cout);
+  io.set_report_units({korbal::kReportUnit});
+  io.set_replace_at_close(true);
   korbal::SystemClock clock;
-  return korbal::run(io, clock);
+  int status = 2;
+  try {
+    // The control file and the data file are opened before any output is created.
+    io.open_input_arguments({{0, korbal::kControlUnit}, {2, 0}});
+    status = korbal::run(io, clock);
+    io.close();
+  } catch (const rec::RunError& e) {
+    io.say({e.what()});
+    io.console_out() << '\n';
+    status = 2;
+  }
+  io.console_out().flush();
+  return status;
 }

@@ -133,6 +133,7 @@ int run_problems(rec::Io& io) {
 
   io.write(rec::kConsole, kPrompt1, kNoItems);
   io.open(kIn, "", rec::OpenMode::Input);
+  io.require_line_ends(kIn);  // a file cut short while korbal wrote it is refused
   io.write(rec::kConsole, kPrompt2, kNoItems);
   io.open(kOut, "", rec::OpenMode::Output);
   write_banner(io);

@@ -6,11 +6,21 @@
 // character of each record as carriage control, with the line break before the text.
 #include "records/io.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <istream>
 #include <ostream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "records/cleanup.h"
 
 namespace rec {
 
@@ -37,6 +47,10 @@ class FileSource : public RecordSource {
       }
       if (eof_) {
         if (avail == 0) return false;
+        if (require_line_end) {
+          trouble = "the last record lacks its line end; the file is cut short";
+          return false;
+        }
         begin_ = end_;
         return deliver(start, avail, record);
       }
@@ -64,6 +78,7 @@ class FileSource : public RecordSource {
 
   long records = 0;      // records handed out so far
   std::string trouble;   // why the file ended early, if it did
+  bool require_line_end = false;  // a last record without its line end is trouble
 
  private:
   bool deliver(const char* p, std::size_t len, std::string_view& record) {
@@ -83,14 +98,46 @@ class FileSource : public RecordSource {
   bool eof_ = false;
 };
 
+// Reads one console line, keeping at most `bound` characters of it (the rest of a
+// longer line is read and dropped, and `cut` says so); a CR before the line end goes.
+// False at the end of the input when nothing was read.
+bool console_line(std::istream& in, std::string& line, std::size_t bound, bool* cut = nullptr) {
+  line.clear();
+  if (cut) *cut = false;
+  std::streambuf* sb = in.rdbuf();
+  if (!in.good() || sb == nullptr) {
+    in.setstate(std::ios::eofbit | std::ios::failbit);
+    return false;
+  }
+  bool any = false;
+  for (;;) {
+    const int ch = sb->sbumpc();
+    if (ch == std::char_traits<char>::eof()) {
+      in.setstate(any ? std::ios::eofbit : std::ios::eofbit | std::ios::failbit);
+      break;
+    }
+    any = true;
+    if (ch == '\n') break;
+    if (line.size() < bound + 1) {  // one more, for a CR before the line end
+      line += static_cast<char>(ch);
+    } else if (cut) {
+      *cut = true;
+    }
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > bound) {
+    line.resize(bound);
+    if (cut) *cut = true;
+  }
+  return any;
+}
+
 // Records typed at the console.
 class ConsoleSource : public RecordSource {
  public:
   explicit ConsoleSource(std::istream& in) : in_(in) {}
   bool next(std::string_view& record) override {
-    if (!std::getline(in_, line_)) return false;
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-    if (line_.size() > static_cast<std::size_t>(kMaxRecordLength)) line_.resize(kMaxRecordLength);
+    if (!console_line(in_, line_, static_cast<std::size_t>(kMaxRecordLength))) return false;
     record = line_;
     ++records;
     return true;
@@ -106,11 +153,18 @@ class FileSink : public RecordSink {
  public:
   explicit FileSink(std::FILE* fp) : fp_(fp) {}
   void put(std::string_view record) override {
-    std::fwrite(record.data(), 1, record.size(), fp_);
-    std::fwrite("\r\n", 1, 2, fp_);
+    if (std::fwrite(record.data(), 1, record.size(), fp_) != record.size() ||
+        std::fwrite("\r\n", 1, 2, fp_) != 2)
+      fail(errno);
     ++records;
   }
+  // Remembers the first failure of a write, flush or close.
+  void fail(int err) {
+    if (error == 0) error = err != 0 ? err : EIO;
+  }
   long records = 0;
+  int error = 0;          // errno of the first failure, 0 while all went well
+  bool reported = false;  // the failure was reported by a RunError
 
  private:
   std::FILE* fp_;
@@ -145,42 +199,32 @@ std::string trim(std::string s) {
 
 bool blank(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
 
-}  // namespace
-
-struct Io::Unit {
-  int number = 0;
-  std::string name;
-  std::filesystem::path path;
-  OpenMode mode = OpenMode::Input;
-  std::FILE* fp = nullptr;
-  std::unique_ptr<FileSource> source;
-  std::unique_ptr<FileSink> sink;
-
-  ~Unit() {
-    if (fp) std::fclose(fp);
+// Text as the console may show it: control characters and bytes outside ASCII (binary
+// garbage in a data file, odd bytes in a file name) become \xNN.
+std::string shown(std::string_view field) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string s;
+  for (unsigned char ch : field) {
+    if (ch >= 0x20 && ch < 0x7F) {
+      s += static_cast<char>(ch);
+    } else {
+      s += "\\x";
+      s += kHex[ch >> 4];
+      s += kHex[ch & 0xF];
+    }
   }
-  long record() const { return source ? source->records : sink ? sink->records : 0; }
-};
-
-Io::Io(std::vector<std::string> args, std::istream& console_in, std::ostream& console_out,
-       std::filesystem::path dir)
-    : args_(std::move(args)), in_(console_in), out_(console_out), dir_(std::move(dir)) {}
-
-Io::~Io() {
-  flush();
-  units_.clear();
+  return s;
 }
-
-namespace {
 
 std::string where(const char* statement, int unit, const std::string& name) {
   std::string s = std::string("Run-time error: ") + statement + " on unit ";
   s += unit == kConsole ? std::string("*") : std::to_string(unit);
-  if (!name.empty()) s += ", file '" + name + "'";
+  if (!name.empty()) s += ", file '" + shown(name) + "'";
   return s;
 }
 
-// The ANSI/UB-safe comparison of two paths naming the same file.
+// Whether two paths name the same file (links followed), or the same name when
+// neither exists yet.
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
   std::error_code ec1, ec2;
   if (std::filesystem::exists(a, ec1) && std::filesystem::exists(b, ec2)) {
@@ -192,7 +236,186 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
   return std::filesystem::weakly_canonical(a, ec3) == std::filesystem::weakly_canonical(b, ec4);
 }
 
+// Whether an existing file begins with the first record of a report: "1" and its line
+// end. Reports written here begin so; anything else is somebody's other file.
+bool begins_as_report(const std::filesystem::path& p) {
+  std::FILE* fp = std::fopen(p.c_str(), "rb");
+  if (fp == nullptr) return false;
+  char head[3] = {};
+  const std::size_t got = std::fread(head, 1, 3, fp);
+  std::fclose(fp);
+  const std::string_view h(head, got);
+  return h == "1\r\n" || h.substr(0, 2) == "1\n";
+}
+
+mode_t creation_mask() {
+  static const mode_t mask = [] {
+    const mode_t m = ::umask(0);
+    ::umask(m);
+    return m;
+  }();
+  return mask;
+}
+
+// Signals that would kill the run held back while a temporary file changes hands
+// (created and registered, or renamed and forgotten).
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+const std::string kNoName;
+
 }  // namespace
+
+struct Io::Unit {
+  int number = 0;
+  std::string name;
+  std::filesystem::path path;
+  OpenMode mode = OpenMode::Input;
+  std::FILE* fp = nullptr;
+  std::unique_ptr<FileSource> source;
+  std::unique_ptr<FileSink> sink;
+  std::string temp;  // the temporary file written in place of `path`, while there is one
+  int slot = -1;     // its entry in the signal cleanup table
+
+  ~Unit() {
+    if (fp) std::fclose(fp);
+    drop_temp();
+  }
+  void drop_temp() {
+    if (temp.empty()) return;
+    SignalsHeld held;
+    ::unlink(temp.c_str());
+    cleanup::release(slot);
+    temp.clear();
+    slot = -1;
+  }
+  long record() const { return source ? source->records : sink ? sink->records : 0; }
+};
+
+// An input named on the command line, opened before any output.
+struct Io::Held {
+  std::FILE* fp = nullptr;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  ~Held() {
+    if (fp) std::fclose(fp);
+  }
+};
+
+Io::Io(std::vector<std::string> args, std::istream& console_in, std::ostream& console_out,
+       std::filesystem::path dir)
+    : args_(std::move(args)), in_(console_in), out_(console_out), dir_(std::move(dir)) {
+  interactive_ = &console_in == &std::cin && ::isatty(0) == 1;
+}
+
+Io::~Io() {
+  try {
+    close();
+  } catch (...) {
+    // The program ends without close(): nothing is left to report the failure to.
+  }
+}
+
+void Io::open_input_arguments(std::initializer_list<InputArgument> inputs) {
+  for (const InputArgument& in : inputs) {
+    if (in.index >= args_.size() || held_.count(in.index)) continue;
+    const std::string& name = args_[in.index];
+    auto fail = [&](const std::string& what) {
+      flush();
+      std::string s = in.unit > 0 ? where("OPEN", in.unit, name)
+                                  : "Run-time error: OPEN of command-line argument " +
+                                        std::to_string(in.index + 1) + ", file '" + shown(name) + "'";
+      throw RunError(s + ": " + what);
+    };
+    if (blank(name)) continue;  // refused by the open that takes it
+    std::filesystem::path p(name);
+    if (p.is_relative() && !dir_.empty()) p = dir_ / p;
+    struct stat st {};
+    if (::stat(p.c_str(), &st) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) fail("file not found");
+      fail(std::string("the file cannot be opened: ") + std::strerror(errno));
+    }
+    if (S_ISDIR(st.st_mode)) fail("the name is a directory");
+    auto h = std::make_unique<Held>();
+    h->fp = std::fopen(p.c_str(), "rb");
+    if (h->fp == nullptr) fail(std::string("the file cannot be opened: ") + std::strerror(errno));
+    struct stat opened {};
+    if (::fstat(::fileno(h->fp), &opened) == 0) st = opened;
+    h->dev = st.st_dev;
+    h->ino = st.st_ino;
+    held_[in.index] = std::move(h);
+  }
+}
+
+void Io::require_line_ends(int unit) {
+  auto it = units_.find(unit);
+  if (it != units_.end() && it->second->source) it->second->source->require_line_end = true;
+}
+
+// Opens the file of output unit `u` (its path is set): a temporary file next to it when
+// outputs are replaced at close and the name is a regular file or free, else the file
+// itself. Returns null with errno set on failure.
+std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
+  struct stat st {};
+  const bool exists = ::stat(u.path.c_str(), &st) == 0;
+  if (exists) {
+    for (const auto& [index, h] : held_)
+      if (h->dev == st.st_dev && h->ino == st.st_ino) {
+        discard_outputs_ = true;
+        flush();
+        throw RunError(where("OPEN", unit, chosen) + ": the file is the input named by command-line argument " +
+                       std::to_string(index + 1) + "; it is left as it is");
+      }
+  }
+  const bool report = std::find(report_units_.begin(), report_units_.end(), unit) != report_units_.end();
+  if (report && exists && S_ISREG(st.st_mode) && st.st_size > 0 && !begins_as_report(u.path)) {
+    discard_outputs_ = true;
+    flush();
+    throw RunError(where("OPEN", unit, chosen) +
+                   ": the file exists and is not a report of this program; it is left as it is");
+  }
+  if (!replace_at_close_ || (exists && !S_ISREG(st.st_mode))) return std::fopen(u.path.c_str(), "wb");
+  // The temporary file is only renamed at the end: an existing file that may not be
+  // written is refused now, as opening it for writing would be.
+  if (exists && ::access(u.path.c_str(), W_OK) != 0) return nullptr;
+  const std::string full = u.path.string();
+  const std::size_t cut = full.rfind('/');
+  const std::size_t at = cut == std::string::npos ? 0 : cut + 1;
+  std::string tmpl = full.substr(0, at) + "." + full.substr(at, 200) + ".XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  SignalsHeld held;
+  const int fd = ::mkstemp(buf.data());
+  if (fd < 0) return nullptr;
+  const int slot = cleanup::add(buf.data());
+  std::FILE* fp = slot < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (fp == nullptr) {
+    const int err = slot < 0 ? ENAMETOOLONG : errno;
+    ::close(fd);
+    ::unlink(buf.data());
+    cleanup::release(slot);
+    errno = err;
+    return nullptr;
+  }
+  // A replaced file keeps its permissions; a new one gets those of any new file here.
+  ::fchmod(fd, exists ? (st.st_mode & 0777) : (0666 & ~creation_mask()));
+  u.temp = buf.data();
+  u.slot = slot;
+  return fp;
+}
 
 std::string Io::open(int unit, std::string_view name, OpenMode mode) {
   auto fail = [&](const std::string& file, const std::string& what) -> void {
@@ -201,15 +424,24 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
   };
   if (unit == kConsole) fail("", "the console cannot be opened");
   // Reopening a unit closes what it had.
-  units_.erase(unit);
+  if (auto it = units_.find(unit); it != units_.end()) {
+    const std::string trouble = close_unit(*it->second);
+    units_.erase(it);
+    if (!trouble.empty()) {
+      flush();
+      throw RunError(trouble);
+    }
+  }
 
   enum class From { Fixed, CommandLine, Console } from = From::Fixed;
   std::string chosen(trim(std::string(name)));
   const bool ask = blank(name);
+  std::size_t arg = args_.size();
   if (ask && next_arg_ < args_.size()) {
-    chosen = trim(args_[next_arg_++]);
+    arg = next_arg_++;
+    chosen = args_[arg];  // exactly as given
     from = From::CommandLine;
-    if (chosen.empty()) fail("", "the file name given on the command line is blank");
+    if (blank(chosen)) fail("", "the file name given on the command line is blank");
   }
   const bool prompt = ask && from != From::CommandLine;
   for (;;) {
@@ -220,7 +452,13 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
         out_ << "\nFile name missing or blank - please enter file name\nUNIT " << unit << "? ";
         out_.flush();
         std::string line;
-        if (!std::getline(in_, line)) fail("", "end of console input while asking for a file name");
+        bool cut = false;
+        if (!console_line(in_, line, kMaxNameLength, &cut))
+          fail("", "end of console input while asking for a file name");
+        if (cut) {
+          out_ << "\nThe name is longer than " << kMaxNameLength << " characters";
+          continue;
+        }
         chosen = trim(line);
       }
     }
@@ -228,37 +466,47 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
     if (p.is_relative() && !dir_.empty()) p = dir_ / p;
 
     for (const auto& [n, u] : units_)
-      if (same_file(u->path, p))
+      if (same_file(u->path, p)) {
+        discard_outputs_ = true;  // one of the two is an output: it replaces nothing
         fail(chosen, "the file is already open on unit " + std::to_string(n));
+      }
 
-    std::error_code ec;
-    const bool exists = std::filesystem::exists(p, ec);
-    if (mode == OpenMode::Input && !exists) {
-      out_ << "\nFile '" << chosen << "' for unit " << unit << " was not found";
-      out_.flush();
-      if (from == From::Console) continue;
-      fail(chosen, "file not found");
-    }
-    if (exists && std::filesystem::is_directory(p, ec)) {
-      if (from == From::Console) {
-        out_ << "\nFile '" << chosen << "' for unit " << unit << " is a directory";
-        continue;
-      }
-      fail(chosen, "the name is a directory");
-    }
-    std::FILE* fp = std::fopen(p.c_str(), mode == OpenMode::Input ? "rb" : "wb");
-    if (fp == nullptr) {
-      if (from == From::Console) {
-        out_ << "\nFile '" << chosen << "' for unit " << unit << " cannot be opened";
-        continue;
-      }
-      fail(chosen, std::string("the file cannot be opened: ") + std::strerror(errno));
-    }
     auto u = std::make_unique<Unit>();
     u->number = unit;
     u->name = chosen;
     u->path = p;
     u->mode = mode;
+    std::FILE* fp = nullptr;
+    if (auto h = held_.find(arg); mode == OpenMode::Input && h != held_.end()) {
+      fp = h->second->fp;  // opened before any output
+      h->second->fp = nullptr;
+      held_.erase(h);
+    } else {
+      if (arg < args_.size()) held_.erase(arg);
+      std::error_code ec;
+      const bool exists = std::filesystem::exists(p, ec);
+      if (mode == OpenMode::Input && !exists) {
+        out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " was not found";
+        out_.flush();
+        if (from == From::Console) continue;
+        fail(chosen, "file not found");
+      }
+      if (exists && std::filesystem::is_directory(p, ec)) {
+        if (from == From::Console) {
+          out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " is a directory";
+          continue;
+        }
+        fail(chosen, "the name is a directory");
+      }
+      fp = mode == OpenMode::Input ? std::fopen(p.c_str(), "rb") : open_output(*u, unit, chosen);
+      if (fp == nullptr) {
+        if (from == From::Console) {
+          out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " cannot be opened";
+          continue;
+        }
+        fail(chosen, std::string("the file cannot be opened: ") + std::strerror(errno));
+      }
+    }
     u->fp = fp;
     if (mode == OpenMode::Input) {
       u->source = std::make_unique<FileSource>(fp);
@@ -312,35 +560,32 @@ void Io::write(int unit, const Format& fmt, std::span<const Item> items) {
                    ": " + e.what() + " (format position " + std::to_string(e.position + 1) + " of " +
                    fmt.text() + ")");
   }
+  if (u.sink->error != 0 && !u.sink->reported) {
+    u.sink->reported = true;
+    flush();
+    throw RunError(where("WRITE", unit, u.name) + ", record " + std::to_string(u.sink->records) +
+                   ": the file cannot be written: " + std::strerror(u.sink->error) +
+                   (u.temp.empty() ? "" : "; the earlier file is left as it was"));
+  }
 }
 
 namespace {
 
-// The offending text of a field as the console may show it: control characters and
-// bytes outside ASCII (binary garbage in a data file) become \xNN.
-std::string shown(std::string_view field) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char ch : field) {
-    if (ch >= 0x20 && ch < 0x7F) {
-      s += static_cast<char>(ch);
-    } else {
-      s += "\\x";
-      s += kHex[ch >> 4];
-      s += kHex[ch & 0xF];
-    }
-  }
-  return s;
-}
-
 // Turns the outcome of a read statement into a RunError, or into false for an end of
-// file that the statement tests.
+// file that the statement tests. `got` values of a list of `wanted` were read before
+// the end of a file.
 bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::string& name, long record,
-                  const std::string* trouble, bool end_tested) {
+                  const std::string* trouble, int got, std::size_t wanted, bool end_tested) {
   if (st == ReadStatus::Ok) return true;
   if (st == ReadStatus::End) {
     if (trouble)
       throw RunError(where("READ", unit, name) + ", record " + std::to_string(record + 1) + ": " + *trouble);
+    // The end of the file after some of the values is a list cut short, not the end
+    // that the statement tests: the file ends inside the records it belongs to.
+    if (got > 0)
+      throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record) +
+                     ", with " + std::to_string(got) + " of the " + std::to_string(wanted) +
+                     " values of the list read");
     if (end_tested) return false;
     throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
   }
@@ -349,21 +594,24 @@ bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::stri
                  std::to_string(err.column + err.width - 1) + ")");
 }
 
-const std::string kNoName;
-
-
 }  // namespace
 
-bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool end_tested) {
+// The part that every read statement shares: the console or the unit's records, the
+// transfer itself (`transfer(source, err, got)` returns the status), and the outcome.
+// `fmt` names the format in the message of an invalid format (null for list input).
+template <class Transfer>
+bool Io::read_with(int unit, bool end_tested, const Format* fmt, std::size_t wanted, Transfer&& transfer) {
   ReadError err;
   ReadStatus st;
   const std::string* name = &kNoName;
   long record = 0;
   const std::string* trouble = nullptr;
+  int got = 0;
   try {
     if (unit == kConsole) {
       ConsoleSource src(in_);
-      st = format_read(fmt, src, targets, &err);
+      int ignored = 0;  // the console reads a list as far as it goes
+      st = transfer(src, err, ignored);
       record = src.records;
     } else {
       Unit& u = unit_for(unit, "READ");
@@ -372,52 +620,32 @@ bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool
         flush();
         throw RunError(where("READ", unit, u.name) + ": the file is open for output");
       }
-      st = format_read(fmt, *u.source, targets, &err);
+      st = transfer(*u.source, err, got);
       if (st == ReadStatus::Ok) return true;
       record = u.source->records;
       if (!u.source->trouble.empty()) trouble = &u.source->trouble;
     }
   } catch (const FormatError& e) {
+    if (fmt == nullptr) throw;
     flush();
     throw RunError(where("READ", unit, *name) + ": " + e.what() + " (format position " +
-                   std::to_string(e.position + 1) + " of " + fmt.text() + ")");
+                   std::to_string(e.position + 1) + " of " + fmt->text() + ")");
   }
-  if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble)) flush();
-  return read_outcome(st, err, unit, *name, record, trouble, end_tested);
+  if (trouble) got = 0;
+  if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble && got == 0)) flush();
+  return read_outcome(st, err, unit, *name, record, trouble, got, wanted, end_tested);
+}
+
+bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool end_tested) {
+  return read_with(unit, end_tested, &fmt, 0, [&](RecordSource& src, ReadError& err, int&) {
+    return format_read(fmt, src, targets, &err);
+  });
 }
 
 bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
-  ReadError err;
-  ReadStatus st;
-  const std::string* name = &kNoName;
-  long record = 0;
-  const std::string* trouble = nullptr;
-  if (unit == kConsole) {
-    ConsoleSource src(in_);
-    st = list_read_ints(src, values, &err);
-    record = src.records;
-  } else {
-    Unit& u = unit_for(unit, "READ");
-    name = &u.name;
-    if (!u.source) {
-      flush();
-      throw RunError(where("READ", unit, u.name) + ": the file is open for output");
-    }
-    int got = 0;
-    st = list_read_ints(*u.source, values, &err, nullptr, &got);
-    record = u.source->records;
-    if (!u.source->trouble.empty()) trouble = &u.source->trouble;
-    // The end of the file after some of the values is a list cut short, not the end
-    // that the statement tests: the file ends inside the records it belongs to.
-    if (st == ReadStatus::End && got > 0 && !trouble) {
-      flush();
-      throw RunError(where("READ", unit, *name) + ": end of file after record " +
-                     std::to_string(record) + ", with " + std::to_string(got) + " of the " +
-                     std::to_string(values.size()) + " values of the list read");
-    }
-  }
-  if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble)) flush();
-  return read_outcome(st, err, unit, *name, record, trouble, end_tested);
+  return read_with(unit, end_tested, nullptr, values.size(), [&](RecordSource& src, ReadError& err, int& got) {
+    return list_read_ints(src, values, &err, nullptr, &got);
+  });
 }
 
 void Io::console_record(std::string_view record) {
@@ -439,28 +667,69 @@ void Io::say(std::initializer_list<Item> items) {
 
 void Io::pause(std::string_view message) {
   out_ << '\n' << message << '\n';
-  out_.flush();
-  std::string line;
-  if (!std::getline(in_, line)) return;
-  if (line.size() > 128) line.resize(128);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
-  if (line.size() >= 2 && pause_runs_commands_) {
-    int rc = std::system(line.c_str());
-    (void)rc;
+  if (interactive_) {
+    out_ << "Press Enter to continue";
+    out_.flush();
+    std::string line;
+    console_line(in_, line, kMaxPauseLine);
   }
+  out_.flush();
 }
 
 void Io::stop() {
   out_ << "\nStop - Program terminated.\n";
   out_.flush();
-  flush();
-  units_.clear();
+  close();
 }
 
 void Io::flush() {
   for (auto& [n, u] : units_)
-    if (u->fp && u->sink) std::fflush(u->fp);
+    if (u->fp && u->sink && std::fflush(u->fp) != 0) u->sink->fail(errno);
   out_.flush();
+}
+
+// Closes one unit; returns the message of a failure not reported yet ("" when none).
+std::string Io::close_unit(Unit& u) {
+  if (u.fp) {
+    if (u.sink && std::fflush(u.fp) != 0) u.sink->fail(errno);
+    if (std::fclose(u.fp) != 0 && u.sink) u.sink->fail(errno);
+    u.fp = nullptr;
+  }
+  if (!u.sink) return {};
+  std::string trouble;
+  if (u.sink->error != 0) {
+    if (!u.sink->reported)
+      trouble = where("CLOSE", u.number, u.name) + ": the file cannot be written: " +
+                std::strerror(u.sink->error) + (u.temp.empty() ? "" : "; the earlier file is left as it was");
+    u.sink->reported = true;
+    u.drop_temp();
+  } else if (!u.temp.empty()) {
+    if (discard_outputs_) {
+      u.drop_temp();
+    } else {
+      SignalsHeld held;
+      if (std::rename(u.temp.c_str(), u.path.c_str()) != 0) {
+        trouble = where("CLOSE", u.number, u.name) + ": the file cannot be replaced: " + std::strerror(errno);
+        ::unlink(u.temp.c_str());
+      }
+      cleanup::release(u.slot);
+      u.temp.clear();
+      u.slot = -1;
+    }
+  }
+  return trouble;
+}
+
+void Io::close() {
+  std::string first;
+  for (auto& [n, u] : units_) {
+    const std::string trouble = close_unit(*u);
+    if (first.empty()) first = trouble;
+  }
+  units_.clear();
+  held_.clear();
+  out_.flush();
+  if (!first.empty()) throw RunError(first);
 }
 
 }  // namespace rec

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -25,6 +26,8 @@
 namespace rec {
 
 inline constexpr int kConsole = -1;  // the console unit, written '*' in format statements
+inline constexpr std::size_t kMaxNameLength = 4096;  // longest file name typed at the console
+inline constexpr std::size_t kMaxPauseLine = 128;    // characters of a line typed at a pause
 
 // A run-time error that ends the run with exit status 2: a conversion error, an invalid
 // format, an end of file the statement does not test, a file that cannot be opened.
@@ -53,7 +56,10 @@ class Io {
   //   "File name missing or blank - please enter file name" / "UNIT <n>? "
   // repeating the question on an empty answer. An Input file that does not exist is
   // never created: when its name was typed the console says so and asks again; when
-  // it came from the command line (or a fixed name) a RunError is thrown.
+  // it came from the command line (or a fixed name) a RunError is thrown. A name from
+  // the command line is taken exactly as given; a typed one without surrounding blanks
+  // (at most 4096 characters). A file that is open on another unit, or that an output
+  // would overwrite while it is an input, is refused with a RunError.
   // Returns the name used.
   std::string open(int unit, std::string_view name, OpenMode mode);
   bool is_open(int unit) const;
@@ -80,19 +86,54 @@ class Io {
   // 11 columns, texts as they are.
   void say(std::initializer_list<Item> items);
 
-  // Shows `message` on the console, reads one line (at most 128 characters) and runs
-  // it with the system's command interpreter when, without trailing blanks and tabs,
-  // it has two or more characters. At the end of console input it goes on at once.
+  // Shows `message` on the console. When the console input is interactive it adds
+  // "Press Enter to continue" and waits for one line (at most 128 characters are kept,
+  // the rest of the line is read and dropped); otherwise it goes on at once without
+  // reading. Nothing that is typed is ever run.
   void pause(std::string_view message);
 
-  // Shows "Stop - Program terminated." on the console, flushes and closes every file.
+  // Shows "Stop - Program terminated." on the console, then closes every file (close()).
   void stop();
 
-  // Flushes every open file (what was written stays on disk whatever follows).
+  // Flushes every open file. A failure is remembered and reported by close().
   void flush();
 
-  // Whether the pause may run commands (tests switch it off).
-  void set_pause_runs_commands(bool on) { pause_runs_commands_ = on; }
+  // Closes every file. Outputs written to temporary files are renamed over their names
+  // (or removed, when the run refused an output: then nothing is replaced). An output
+  // whose writing failed is not renamed: the earlier file stays as it was. Throws a
+  // RunError for the first write, flush, close or rename that failed and has not been
+  // reported yet; the units are closed either way.
+  void close();
+
+  // Whether the console input is a person at a terminal: only then does a pause wait.
+  // By default, when the console input is std::cin and standard input is a terminal.
+  void set_console_interactive(bool on) { interactive_ = on; }
+
+  // Command-line arguments that name input files: their index in `args` (from 0) and the
+  // unit that will read them (0 when the program learns the unit later). Each is opened
+  // now, before any output is created, and held for the open that takes the argument.
+  // A missing, unreadable or directory name throws a RunError. An output that resolves
+  // to one of them (same device and inode, links followed) is refused.
+  struct InputArgument {
+    std::size_t index;
+    int unit;
+  };
+  void open_input_arguments(std::initializer_list<InputArgument> inputs);
+
+  // Units that hold reports. An existing regular file that is not empty and does not
+  // begin with a report's first record ("1" and its line end) is never opened as a
+  // report: the open throws a RunError and the run replaces no output.
+  void set_report_units(std::initializer_list<int> units) { report_units_.assign(units); }
+
+  // Whether outputs are written into a temporary file in the same folder and renamed
+  // over their name by close(), so that an output replaces a link, never its target, and
+  // a killed run leaves the earlier file (see records/cleanup.h). An output that exists
+  // and is not a regular file (a device, a FIFO) is written directly.
+  void set_replace_at_close(bool on) { replace_at_close_ = on; }
+
+  // From now on, a last record of the input file on `unit` that lacks its line end is a
+  // run-time error: the file was cut short while it was written.
+  void require_line_ends(int unit);
 
   std::ostream& console_out() { return out_; }
 
@@ -101,8 +142,13 @@ class Io {
 
  private:
   struct Unit;
+  struct Held;
   Unit& unit_for(int unit, const char* statement);
   void console_record(std::string_view record);
+  std::string close_unit(Unit& u);
+  std::FILE* open_output(Unit& u, int unit, const std::string& chosen);
+  template <class Transfer>
+  bool read_with(int unit, bool end_tested, const Format* fmt, std::size_t wanted, Transfer&& transfer);
 
   std::vector<std::string> args_;
   std::size_t next_arg_ = 0;
@@ -110,7 +156,11 @@ class Io {
   std::ostream& out_;
   std::filesystem::path dir_;
   std::map<int, std::unique_ptr<Unit>> units_;
-  bool pause_runs_commands_ = true;
+  std::map<std::size_t, std::unique_ptr<Held>> held_;  // pre-opened input arguments
+  std::vector<int> report_units_;
+  bool interactive_ = false;
+  bool replace_at_close_ = false;
+  bool discard_outputs_ = false;  // an output was refused: close() replaces nothing
 };
 
 }  // namespace rec

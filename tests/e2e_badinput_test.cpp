@@ -505,10 +505,10 @@ TEST(BadFiles, KorbalMissingAndDoubledFiles) {
     write_file(dir / "c.ctl", control);
     const auto o = run(dir, "korbal", {"c.ctl", "r.out", "no.dat"});
     EXPECT_EQ(o.status, 2);
+    // Every input named is looked for before any output is created.
     EXPECT_EQ(last_console_line(o.console),
-              "Run-time error: OPEN on unit 1, file 'no.dat': file not found");
-    EXPECT_EQ(files_in(dir), (std::set<std::string>{"MERIDOX_IN.DAT", "c.ctl", "r.out"}));
-    EXPECT_EQ(read_file(dir / "MERIDOX_IN.DAT"), "   1   0   4   1\r\n");
+              "Run-time error: OPEN of command-line argument 3, file 'no.dat': file not found");
+    EXPECT_EQ(files_in(dir), std::set<std::string>{"c.ctl"});
   }
   {
     SCOPED_TRACE("names typed at the prompt: a missing one is asked for again");
@@ -542,17 +542,21 @@ TEST(BadFiles, KorbalMissingAndDoubledFiles) {
       {"report named as the control file", {"c.ctl", "c.ctl", "d.dat"},
        "Run-time error: OPEN on unit 6, file 'c.ctl': the file is already open on unit 5",
        {"c.ctl", "d.dat"}},
-      {"data file named as the report", {"c.ctl", "r.out", "r.out"},
-       "Run-time error: OPEN on unit 1, file 'r.out': the file is already open on unit 6",
-       {"MERIDOX_IN.DAT", "c.ctl", "d.dat", "r.out"}},
+      {"data file named as the report, before either exists", {"c.ctl", "r.out", "r.out"},
+       "Run-time error: OPEN of command-line argument 3, file 'r.out': file not found",
+       {"c.ctl", "d.dat"}},
+      {"data file named as the interchange file, before either exists",
+       {"c.ctl", "r.out", "MERIDOX_IN.DAT"},
+       "Run-time error: OPEN of command-line argument 3, file 'MERIDOX_IN.DAT': file not found",
+       {"c.ctl", "d.dat"}},
+      {"data file named as the report", {"c.ctl", "d.dat", "d.dat"},
+       "Run-time error: OPEN on unit 6, file 'd.dat': the file is the input named by "
+       "command-line argument 3; it is left as it is",
+       {"c.ctl", "d.dat"}},
       {"report named as the interchange file", {"c.ctl", "MERIDOX_IN.DAT", "d.dat"},
        "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is already open on "
        "unit 6",
-       {"MERIDOX_IN.DAT", "c.ctl", "d.dat"}},
-      {"data file named as the interchange file", {"c.ctl", "r.out", "MERIDOX_IN.DAT"},
-       "Run-time error: OPEN on unit 1, file 'MERIDOX_IN.DAT': the file is already open on "
-       "unit 3",
-       {"MERIDOX_IN.DAT", "c.ctl", "d.dat", "r.out"}},
+       {"c.ctl", "d.dat"}},
   };
   for (const auto& c : doubled) {
     SCOPED_TRACE(c.name);
@@ -631,8 +635,8 @@ TEST(BadInterchange, CutShortAnywhere) {
     if (k + 2 < lines.size()) {
       // Half of the next record, without its line end: the cut record is read with
       // blanks for its missing columns, and the file ends before the records that
-      // follow. (Half of the last record is a complete file whose last line has no
-      // line end: it is read as it stands.)
+      // follow. (A last record without its line end is refused as well: see
+      // SafeFiles.InterruptedInterchangeFileIsRefused.)
       SCOPED_TRACE("cut inside record " + std::to_string(k + 2));
       Meridox m;
       run_meridox(m, prefix + lines[k + 1].substr(0, lines[k + 1].size() / 2));

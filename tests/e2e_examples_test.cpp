@@ -388,11 +388,13 @@ TEST(Usage, BothProgramsPrintUsageAndVersion) {
   ASSERT_EQ(run_in(tmp.path(), korbal_exe() + " --help"), 0);
   std::string help = read_file(tmp / "console.txt");
   EXPECT_EQ(help.rfind("Usage: korbal [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n", 0), 0u) << help;
-  EXPECT_TRUE(help.ends_with("\nkorbal 1.0.0\n")) << help;
+  EXPECT_NE(help.find("\nkorbal 1.0.0\n"), std::string::npos) << help;
+  EXPECT_TRUE(help.ends_with("\"The data file\".\n")) << help;
   ASSERT_EQ(run_in(tmp.path(), meridox_exe() + " --help"), 0);
   help = read_file(tmp / "console.txt");
   EXPECT_EQ(help.rfind("Usage: meridox [INTERCHANGE-FILE [REPORT-FILE]]\n", 0), 0u) << help;
-  EXPECT_TRUE(help.ends_with("\nmeridox 1.0.0\n")) << help;
+  EXPECT_NE(help.find("\nmeridox 1.0.0\n"), std::string::npos) << help;
+  EXPECT_TRUE(help.ends_with("\"meridox report\".\n")) << help;
   // Neither run touched the directory beyond the console capture.
   EXPECT_FALSE(fs::exists(tmp / "MERIDOX_IN.DAT"));
 }
@@ -400,6 +402,7 @@ TEST(Usage, BothProgramsPrintUsageAndVersion) {
 TEST(Usage, WithOtherArgumentsTheOptionIsAFileName) {
   TempDir tmp;
   testsupport::write_file(tmp / "--help", "");  // an empty control file named "--help"
+  testsupport::write_file(tmp / "data.dat", "");  // inputs named must exist
   int status = run_in(tmp.path(), korbal_exe() + " --help report.out data.dat");
   std::string console = read_file(tmp / "console.txt");
   EXPECT_EQ(console.find("Usage:"), std::string::npos) << console;

@@ -41,7 +41,6 @@ Printed print(const std::function<void(rec::Io&)>& body) {
   std::ostringstream out;
   {
     rec::Io io({}, in, out, dir.path());
-    io.set_pause_runs_commands(false);
     io.open(6, "report.txt", rec::OpenMode::Output);
     body(io);
   }

@@ -39,7 +39,6 @@ Outcome run_meridox(const std::string& input, const std::string& console_in = ""
   Outcome o;
   {
     rec::Io io({"in.dat", "out.rpt"}, in, out, dir.path());
-    io.set_pause_runs_commands(false);
     o.status = meridox::run(io);
   }
   o.report = testsupport::read_file(dir / "out.rpt");

@@ -231,23 +231,41 @@ TEST(IoConsole, SayWritesListDirectedLines) {
   EXPECT_EQ(con.out.str(), "\nOpening data files:\nF ratio for           3) is zero\n   ");
 }
 
-TEST(IoConsole, PauseReadsOneLineAndGoesOnAtEndOfInput) {
-  Console con("echo hi\n");
-  Io io({}, con.in, con.out);
-  io.set_pause_runs_commands(false);
-  io.pause(" Press Enter to continue");
-  io.pause(" again");  // end of console input: goes on at once
-  EXPECT_EQ(con.out.str(), "\n Press Enter to continue\n\n again\n");
-}
-
-TEST(IoConsole, PauseRunsTheLineWhenEnabled) {
+// A pause shows its message; only at an interactive console does it ask for Enter and
+// read one line (bounded). Whatever is typed is never run, and a non-interactive pause
+// leaves the console input to the reads that follow.
+TEST(IoConsole, PauseNeverRunsWhatIsTyped) {
   TempDir dir;
-  auto marker = dir / "ran";
-  Console con("touch '" + marker.string() + "'   \t\nx\n");
-  Io io({}, con.in, con.out);
-  io.pause("go");
-  EXPECT_TRUE(testsupport::file_exists(marker));
-  io.pause("one character is not run");
+  const std::string touch = "touch '" + (dir / "ran").string() + "'";
+  const std::string long_line = std::string(100000, 'y') + "\n";
+  const struct Case {
+    const char* name;
+    bool interactive;
+    std::string typed;
+    std::string console;  // after the two pauses
+    std::string left;     // the next console line after them ("" = the input is used up)
+  } cases[] = {
+      {"piped lines are left alone", false, touch + "\nnext\n", "\n go\n\n again\n", touch},
+      {"nothing to read", false, "", "\n go\n\n again\n", ""},
+      {"a terminal: one line per pause", true, touch + "\n" + touch + "\nnext\n",
+       "\n go\nPress Enter to continue\n again\nPress Enter to continue", "next"},
+      {"a terminal: a long line is read to its end", true, long_line + "\nnext\n",
+       "\n go\nPress Enter to continue\n again\nPress Enter to continue", "next"},
+      {"a terminal at the end of its input", true, "", "\n go\nPress Enter to continue\n again\nPress Enter to continue", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Console con(c.typed);
+    Io io({}, con.in, con.out);
+    io.set_console_interactive(c.interactive);
+    io.pause(" go");
+    io.pause(" again");
+    EXPECT_EQ(con.out.str(), c.console);
+    std::string next;
+    std::getline(con.in, next);
+    EXPECT_EQ(next, c.left);
+    EXPECT_FALSE(testsupport::file_exists(dir / "ran"));
+  }
 }
 
 }  // namespace

@@ -17,8 +17,14 @@ std::string run(const std::vector<std::string>& args, bool expected) {
   return out.str();
 }
 
-TEST(Usage, HelpPrintsUsageThenVersion) {
-  EXPECT_EQ(run({"--help"}, true), "Usage: prog [FILE]\nprog 1.0.0\n");
+TEST(Usage, HelpPrintsUsageThenVersionThenWhereToReadOn) {
+  for (const char* help : {"--help", "-h"}) {
+    SCOPED_TRACE(help);
+    EXPECT_EQ(run({help}, true), "Usage: prog [FILE]\nprog 1.0.0\n");
+    std::ostringstream out;
+    EXPECT_TRUE(rec::usage_requested({help}, out, "prog", kText, "See the README.\n"));
+    EXPECT_EQ(out.str(), "Usage: prog [FILE]\nprog 1.0.0\nSee the README.\n");
+  }
 }
 
 TEST(Usage, VersionPrintsVersionLineOnly) {
@@ -31,7 +37,7 @@ TEST(Usage, EverythingElseIsAFileNameAndPrintsNothing) {
   // Only a lone, exact option counts; with other arguments it is a file name.
   EXPECT_EQ(run({"--help", "report.out"}, false), "");
   EXPECT_EQ(run({"ctl", "--version"}, false), "");
-  EXPECT_EQ(run({"-h"}, false), "");
+  EXPECT_EQ(run({"-h", "report.out"}, false), "");
   EXPECT_EQ(run({"--HELP"}, false), "");
   EXPECT_EQ(run({"--help "}, false), "");
   EXPECT_EQ(run({"small.ctl"}, false), "");
