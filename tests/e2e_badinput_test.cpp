@@ -6,11 +6,17 @@
 // failed open.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -774,6 +780,309 @@ TEST(BadFiles, MeridoxMissingAndDoubledFiles) {
     EXPECT_EQ(last_console_line(o.console),
               "Run-time error: OPEN on unit 5, file 'sub': the name is a directory");
     EXPECT_EQ(files_in(dir), std::set<std::string>{"sub"});
+  }
+}
+
+// --------------------------------------------------------------------------------
+// The user's files
+
+// What a directory holds: each name with its content, a link with its target, a FIFO
+// or device as such (never opened).
+std::map<std::string, std::string> snapshot(const fs::path& dir) {
+  std::map<std::string, std::string> m;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (e.is_symlink())
+      m[name] = "link to " + fs::read_symlink(e.path()).string();
+    else if (e.is_directory())
+      m[name] = "folder";
+    else if (!e.is_regular_file())
+      m[name] = "special";
+    else
+      m[name] = read_file(e.path());
+  }
+  return m;
+}
+
+const std::string kEarlierReport = "1\r\n earlier report\r\n";
+const std::string kEarlierInterchange = "   1   0   9   1\r\n";
+
+// A folder with korbal's inputs, meridox's input and the files of an earlier run.
+void user_files(const TempDir& dir) {
+  korbal_files(dir, control_of(kPlainDims), kPlainData);
+  write_file(dir / "in.dat", kOneEffect);
+  write_file(dir / "r.out", kEarlierReport);
+  write_file(dir / "r.vc", kEarlierReport);
+  write_file(dir / "MERIDOX_IN.DAT", kEarlierInterchange);
+  fs::create_directory(dir / "keep");
+  write_file(dir / "keep" / "other.txt", "somebody's notes\n");
+  write_file(dir / "keep" / "old.out", kEarlierReport);
+}
+
+// Names that would destroy an input or a file that is not a report: the run stops with
+// exit 2 and a message naming the file, before anything is created or replaced.
+TEST(SafeFiles, RefusedOutputsReplaceNothing) {
+  const struct Case {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+    std::string typed;                                    // console input
+    std::vector<std::pair<std::string, std::string>> links;  // name, target ('=' : hard link)
+    std::string message;
+  } cases[] = {
+      {"korbal: report and data swapped", "korbal", {"c.ctl", "d.dat", "r.out"}, "", {},
+       "Run-time error: OPEN on unit 6, file 'd.dat': the file exists and is not a report of "
+       "this program; it is left as it is"},
+      {"korbal: control and report swapped", "korbal", {"d.dat", "c.ctl", "r.out"}, "", {},
+       "Run-time error: OPEN on unit 6, file 'c.ctl': the file exists and is not a report of "
+       "this program; it is left as it is"},
+      {"korbal: a typed report name", "korbal", {}, "c.ctl\nd.dat\n", {},
+       "Run-time error: OPEN on unit 6, file 'd.dat': the file exists and is not a report of "
+       "this program; it is left as it is"},
+      {"korbal: a report named by a link to another file", "korbal", {"c.ctl", "x.out", "d.dat"},
+       "", {{"x.out", "keep/other.txt"}},
+       "Run-time error: OPEN on unit 6, file 'x.out': the file exists and is not a report of "
+       "this program; it is left as it is"},
+      {"korbal: data file named as the interchange file", "korbal",
+       {"c.ctl", "r.out", "MERIDOX_IN.DAT"}, "", {},
+       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
+       "command-line argument 3; it is left as it is"},
+      {"korbal: MERIDOX_IN.DAT a symbolic link to the data", "korbal", {"c.ctl", "n.out", "d.dat"},
+       "", {{"MERIDOX_IN.DAT", "d.dat"}},
+       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
+       "command-line argument 3; it is left as it is"},
+      {"korbal: MERIDOX_IN.DAT a hard link to the data", "korbal", {"c.ctl", "n.out", "d.dat"},
+       "", {{"MERIDOX_IN.DAT", "=d.dat"}},
+       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
+       "command-line argument 3; it is left as it is"},
+      {"korbal: the report a link to the control file", "korbal", {"c.ctl", "n.out", "d.dat"},
+       "", {{"n.out", "c.ctl"}},
+       "Run-time error: OPEN on unit 6, file 'n.out': the file is already open on unit 5"},
+      {"meridox: report and interchange swapped", "meridox", {"r.vc", "MERIDOX_IN.DAT"}, "", {},
+       "Run-time error: OPEN on unit 6, file 'MERIDOX_IN.DAT': the file exists and is not a "
+       "report of this program; it is left as it is"},
+      {"meridox: the report a hard link to the input", "meridox", {"in.dat", "n.vc"}, "",
+       {{"n.vc", "=in.dat"}},
+       "Run-time error: OPEN on unit 6, file 'n.vc': the file is already open on unit 5"},
+      {"a name taken exactly as given", "korbal", {" c.ctl", "n.out", "d.dat"}, "", {},
+       "Run-time error: OPEN on unit 5, file ' c.ctl': file not found"},
+      {"odd bytes of a name shown escaped", "meridox", {"in\x1b[2J\xff.dat", "n.vc"}, "", {},
+       "Run-time error: OPEN on unit 5, file 'in\\x1B[2J\\xFF.dat': file not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    user_files(dir);
+    for (const auto& [name, target] : c.links) {
+      fs::remove(dir / name);
+      if (target[0] == '=')
+        fs::create_hard_link(dir / target.substr(1), dir / name);
+      else
+        fs::create_symlink(target, dir / name);
+    }
+    const auto before = snapshot(dir.path());
+    const auto o = run(dir, c.program, c.args, c.typed);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(last_console_line(o.console), c.message);
+    EXPECT_EQ(snapshot(dir.path()), before);
+  }
+}
+
+// An output named by a link: the finished run replaces the link with its file and leaves
+// the link's target as it was.
+TEST(SafeFiles, LinksAreReplacedNeverTheirTargets) {
+  const struct Case {
+    const char* name;
+    std::string link, target;  // target '=' : hard link
+  } cases[] = {
+      {"MERIDOX_IN.DAT a symbolic link", "MERIDOX_IN.DAT", "keep/other.txt"},
+      {"MERIDOX_IN.DAT a hard link", "MERIDOX_IN.DAT", "=keep/other.txt"},
+      {"MERIDOX_IN.DAT a dangling link", "MERIDOX_IN.DAT", "keep/none.dat"},
+      {"the report a symbolic link to an earlier report", "n.out", "keep/old.out"},
+      {"the report a hard link to an earlier report", "n.out", "=keep/old.out"},
+  };
+  Korbal ref;
+  run_korbal(ref, control_of(kPlainDims), kPlainData);
+  ASSERT_EQ(ref.out.status, 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    user_files(dir);
+    fs::remove(dir / c.link);
+    if (c.target[0] == '=')
+      fs::create_hard_link(dir / c.target.substr(1), dir / c.link);
+    else
+      fs::create_symlink(c.target, dir / c.link);
+    auto keep_before = snapshot(dir / "keep");
+    const auto o = run(dir, "korbal", {"c.ctl", "n.out", "d.dat"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_FALSE(fs::is_symlink(dir / c.link));
+    EXPECT_EQ(read_file(dir / "MERIDOX_IN.DAT"), ref.interchange());
+    EXPECT_EQ(read_file(dir / "n.out").size(), read_file(ref.dir / "r.out").size());
+    EXPECT_EQ(snapshot(dir / "keep"), keep_before);
+  }
+}
+
+// A full disk or a file-size limit is a run-time error: exit 2, never a cut file left
+// as if all went well; the earlier report stays when its replacement failed.
+TEST(SafeFiles, FailedWritesAreRunTimeErrors) {
+  const struct Case {
+    const char* name;
+    const char* program;
+    std::vector<std::string> args;
+    std::string limit;    // shell command before the program
+    std::string message;  // the start of the last console line
+    std::string reason;   // its end
+  } cases[] = {
+      {"korbal report on /dev/full", "korbal", {"c.ctl", "/dev/full", "d.dat"}, "",
+       "Run-time error: WRITE on unit 6, file '/dev/full', record ",
+       ": the file cannot be written: No space left on device"},
+      {"meridox report on /dev/full", "meridox", {"in.dat", "/dev/full"}, "",
+       "Run-time error: CLOSE on unit 6, file '/dev/full'",
+       ": the file cannot be written: No space left on device"},
+      {"korbal report past the file-size limit", "korbal", {"c.ctl", "r.out", "d.dat"},
+       "ulimit -f 1", "Run-time error: WRITE on unit 6, file 'r.out', record ",
+       ": the file cannot be written: File too large; the earlier file is left as it was"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    user_files(dir);
+    Outcome o;
+    if (c.limit.empty()) {
+      o = run(dir, c.program, c.args);
+    } else {
+      // The limit holds for the program alone, not for the capture of its console.
+      TempDir io;
+      std::string line = "cd '" + dir.path().string() + "' && (" + c.limit + " && '" +
+                         std::string(BUILD_DIR) + "/" + c.program + "'";
+      for (const auto& a : c.args) line += " '" + a + "'";
+      line += " </dev/null 2>&1; echo $? >'" + (io / "rc").string() + "') | cat >'" +
+              (io / "out.txt").string() + "'";
+      ASSERT_EQ(std::system(line.c_str()), 0);
+      o.status = std::stoi(read_file(io / "rc"));
+      o.console = read_file(io / "out.txt");
+    }
+    EXPECT_EQ(o.status, 2);
+    const std::string said = last_console_line(o.console);
+    EXPECT_EQ(said.substr(0, c.message.size()), c.message) << said;
+    EXPECT_TRUE(said.ends_with(c.reason)) << said;
+    EXPECT_EQ(read_file(dir / "r.out"), kEarlierReport);
+    EXPECT_EQ(read_file(dir / "r.vc"), kEarlierReport);
+    for (const auto& name : files_in(dir)) EXPECT_NE(name[0], '.') << name;
+  }
+}
+
+// Starts `exe` in `dir` with the console on /dev/null and `console`, the signals that end
+// a run at their default action.
+pid_t spawn(const TempDir& dir, const std::string& exe, const std::vector<std::string>& args,
+            const fs::path& console) {
+  const std::string path = std::string(BUILD_DIR) + "/" + exe;
+  std::vector<std::string> all = {path};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    for (int sig : {SIGINT, SIGTERM, SIGPIPE}) std::signal(sig, SIG_DFL);
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(console.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (::chdir(dir.path().c_str()) != 0 || in < 0 || out < 0) ::_exit(127);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(out, 2);
+    ::execv(path.c_str(), argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// A run killed while it reads its data slowly from a FIFO: the signal ends it, its
+// temporary files go, and the files of the earlier run stay as they were.
+TEST(SafeFiles, KilledRunLeavesTheEarlierFiles) {
+  for (int sig : {SIGTERM, SIGINT, SIGPIPE}) {
+    SCOPED_TRACE("signal " + std::to_string(sig));
+    TempDir dir, io;
+    user_files(dir);
+    fs::remove(dir / "d.dat");
+    ASSERT_EQ(::mkfifo((dir / "d.dat").c_str(), 0600), 0);
+    const auto before = snapshot(dir.path());
+    const pid_t pid = spawn(dir, "korbal", {"c.ctl", "r.out", "d.dat"}, io / "console.txt");
+    ASSERT_GT(pid, 0);
+    const int fifo = ::open((dir / "d.dat").c_str(), O_WRONLY);  // waits for korbal
+    ASSERT_GE(fifo, 0);
+    const std::string first = "  1  1  2  0   10.00\n";
+    ASSERT_EQ(::write(fifo, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    // Wait until both outputs are being written (their temporary files exist).
+    int temps = 0;
+    for (int i = 0; i < 500 && temps < 2; ++i) {
+      ::usleep(10000);
+      temps = 0;
+      for (const auto& name : files_in(dir)) temps += name[0] == '.';
+    }
+    EXPECT_EQ(temps, 2);
+    ::kill(pid, sig);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    ::close(fifo);
+    EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == sig) << raw;
+    EXPECT_EQ(snapshot(dir.path()), before);
+  }
+}
+
+// An interchange file whose last record lacks its line end was cut short while it was
+// written: meridox refuses it.
+TEST(SafeFiles, InterruptedInterchangeFileIsRefused) {
+  std::string cut = small_interchange();
+  ASSERT_EQ(cut.substr(cut.size() - 2), "\r\n");
+  const struct Case {
+    const char* name;
+    std::string input;
+    std::string message;
+  } cases[] = {
+      {"without the last line end", cut.substr(0, cut.size() - 2),
+       "Run-time error: READ on unit 5, file 'in.dat', record 11: the last record lacks its line "
+       "end; the file is cut short"},
+      {"without the last LF", cut.substr(0, cut.size() - 1),
+       "Run-time error: READ on unit 5, file 'in.dat', record 11: the last record lacks its line "
+       "end; the file is cut short"},
+      {"a header without its line end", "   1   0   2",
+       "Run-time error: READ on unit 5, file 'in.dat', record 1: the last record lacks its line "
+       "end; the file is cut short"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Meridox m;
+    run_meridox(m, c.input);
+    EXPECT_EQ(m.out.status, 2);
+    EXPECT_EQ(last_console_line(m.out.console), c.message);
+  }
+}
+
+// Lines piped to a program that pauses (the realistic example has negative F ratios)
+// are never run, and the run goes on to its end.
+TEST(SafeFiles, PausesNeverRunPipedLines) {
+  const std::string touch = "touch ran\nyes\n";
+  const struct Case {
+    const char* name;
+    std::string typed;
+  } cases[] = {
+      {"commands", touch + touch + touch},
+      {"a line far longer than a pause line", std::string(1 << 20, 'y') + "\n" + touch},
+      {"nothing", ""},
+  };
+  const std::string expected = read_file(source_path("examples/realistic/realistic.vc"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "MERIDOX_IN.DAT", read_file(source_path("examples/realistic/MERIDOX_IN.DAT")));
+    const auto o = run(dir, "meridox", {"MERIDOX_IN.DAT", "r.vc"}, c.typed);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.console.find("\nBad argument X in BETAI\n"), std::string::npos);
+    EXPECT_EQ(o.console.find("Press Enter"), std::string::npos);
+    EXPECT_EQ(read_file(dir / "r.vc"), expected);
+    EXPECT_EQ(files_in(dir), (std::set<std::string>{"MERIDOX_IN.DAT", "r.vc"}));
   }
 }
 
