@@ -23,13 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& dir = fuzzsupport::scratch();
   fuzzsupport::write(dir / "c.ctl", parts[0]);
   fuzzsupport::write(dir / "d.dat", parts[1]);
-  std::istringstream in;  // no console input: a prompt meets the end at once
+  // A pause at an interactive console reads lines of every length; a prompt meets the
+  // end at once.
+  std::istringstream in(fuzzsupport::kPauseLines);
   std::ostringstream out;
   int status;
   {
     rec::Io io({"c.ctl", "r.out", "d.dat"}, in, out, dir);
     FixedClock clock;
-    status = korbal::run(io, clock);
+    status = fuzzsupport::run_as_program(io, {{0, korbal::kControlUnit}, {2, 0}},
+                                         korbal::kReportUnit, [&] { return korbal::run(io, clock); });
   }
   if (status < 0 || status > 2) std::abort();
   return 0;

@@ -13,12 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& dir = fuzzsupport::scratch();
   fuzzsupport::write(dir / "in.dat",
                      std::string_view(reinterpret_cast<const char*>(data), size));
-  std::istringstream in;  // pauses go on at once
+  // A pause at an interactive console reads lines of every length.
+  std::istringstream in(fuzzsupport::kPauseLines);
   std::ostringstream out;
   int status;
   {
     rec::Io io({"in.dat", "out.vc"}, in, out, dir);
-    status = meridox::run(io);
+    status = fuzzsupport::run_as_program(io, {{0, meridox::kInputUnit}}, meridox::kReportUnit,
+                                         [&] { return meridox::run(io); });
   }
   if (status < 0 || status > 2) std::abort();
   return 0;

@@ -41,4 +41,19 @@ std::vector<std::string_view> split(const std::uint8_t* data, std::size_t size, 
   return out;
 }
 
+int run_as_program(rec::Io& io, std::initializer_list<rec::Io::InputArgument> inputs,
+                   int report_unit, const std::function<int()>& program) {
+  io.set_console_interactive(true);
+  io.set_report_units({report_unit});
+  io.set_replace_at_close(true);
+  try {
+    io.open_input_arguments(inputs);
+    const int status = program();
+    io.close();
+    return status;
+  } catch (const rec::RunError&) {
+    return 2;
+  }
+}
+
 }  // namespace fuzzsupport

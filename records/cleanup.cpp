@@ -68,4 +68,13 @@ void release(int slot) {
   if (slot >= 0 && slot < kSlots) table[slot].used = 0;
 }
 
+SignalsHeld::SignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kFatal) sigaddset(&set, sig);
+  ::sigprocmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
 }  // namespace rec::cleanup

@@ -7,6 +7,8 @@
 // the files of earlier runs stay as they were and no temporary file is left behind.
 #pragma once
 
+#include <signal.h>
+
 namespace rec::cleanup {
 
 // Installs the handlers (once; a signal that the run ignores stays ignored) and makes a
@@ -19,5 +21,18 @@ int add(const char* path);
 
 // Forgets the slot (after the file was renamed or removed). -1 is ignored.
 void release(int slot);
+
+// Holds the fatal signals back while a temporary file changes hands (created and
+// registered, or renamed and forgotten), so that none is left behind or removed twice.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
 
 }  // namespace rec::cleanup

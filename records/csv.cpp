@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "records/cleanup.h"
 #include "records/io.h"
 
 namespace rec::csv {
@@ -118,12 +119,22 @@ void write_atomically(const std::filesystem::path& dir, std::string_view name,
   std::string tmpl = (dir / ("." + std::string(name) + ".XXXXXX")).string();
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
+  int slot = -1;  // the temporary file's entry in the signal cleanup table
   auto fail = [&](const std::string& what, bool remove) {
     const std::string why = std::strerror(errno);
-    if (remove) ::unlink(buf.data());
+    if (remove) {
+      cleanup::SignalsHeld held;
+      ::unlink(buf.data());
+      cleanup::release(slot);
+    }
     throw RunError("Run-time error: CSV file '" + target.string() + "' " + what + ": " + why);
   };
-  const int fd = ::mkstemp(buf.data());
+  int fd = -1;
+  {
+    cleanup::SignalsHeld held;
+    fd = ::mkstemp(buf.data());
+    if (fd >= 0) slot = cleanup::add(buf.data());
+  }
   if (fd < 0) fail("cannot be created", false);
   // mkstemp makes the file private; give it the mode a new file gets here.
   const mode_t mask = ::umask(0);
@@ -140,7 +151,9 @@ void write_atomically(const std::filesystem::path& dir, std::string_view name,
     done += static_cast<std::size_t>(n);
   }
   if (::close(fd) != 0) fail("cannot be written", true);
+  cleanup::SignalsHeld held;
   if (std::rename(buf.data(), target.c_str()) != 0) fail("cannot be replaced", true);
+  cleanup::release(slot);
 }
 
 std::vector<std::vector<std::string>> parse(std::string_view text, char sep) {

@@ -81,40 +81,21 @@ bool read_plain_real(const Field& fld, int d, int scale, T& out, FieldStatus& st
   if (fld.blank_zero || fld.text.size() > 64) return false;
   char buf[96];
   std::size_t n = 0;
-  const char* p = fld.text.data();
-  const char* end = p + fld.text.size();
-  while (p != end && *p == ' ') ++p;
-  bool negative = false;
-  if (p != end && (*p == '+' || *p == '-')) {
-    negative = *p == '-';
-    ++p;
-  }
-  bool point = false, digit = false;
-  for (; p != end; ++p) {
-    const char c = *p;
-    if (static_cast<unsigned char>(c) - static_cast<unsigned>('0') <= 9u) {
-      buf[n++] = c;
-      digit = true;
-    } else if (c == '.' && !point) {
-      buf[n++] = c;
-      point = true;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  if (!digit) {
+  Plain r;
+  if (!scan_plain(fld.text, true, r, [&](char c) { buf[n++] = c; })) return false;
+  if (r.digits == 0) {
     out = T(0);
     status = FieldStatus::Ok;
     return true;
   }
   std::int64_t e = -static_cast<std::int64_t>(scale);
-  if (!point) e -= d;
+  if (!r.point) e -= d;
   if (e != 0) {
     buf[n++] = 'e';
     n = static_cast<std::size_t>(std::to_chars(buf + n, buf + sizeof buf, e).ptr - buf);
   }
   status = convert(buf, buf + n, e, out);
-  if (status == FieldStatus::Ok && negative) out = -out;
+  if (status == FieldStatus::Ok && r.negative) out = -out;
   return true;
 }
 
@@ -210,18 +191,14 @@ FieldStatus read_real_impl(const Field& fld, int d, int scale, T& out) {
 }  // namespace
 
 FieldStatus read_int(const Field& fld, std::int32_t& out) {
-  const char* p = fld.text.data();
-  const char* end = p + fld.text.size();
-  while (p != end && *p == ' ') ++p;
-  if (p == end) {  // all blank (padding blanks after no character are ignored too)
+  const char* end = fld.text.data() + fld.text.size();
+  if (fld.text.find_first_not_of(' ') == std::string_view::npos) {
+    // All blank (padding blanks after no character are ignored too).
     out = 0;
     return FieldStatus::Ok;
   }
   bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  const char* p = skip_blanks_and_sign(fld.text.data(), end, negative);
   std::int64_t acc = 0;
   bool range = false;
   for (; p != end; ++p) {

@@ -21,6 +21,17 @@ namespace {
 // Positions are clamped here so that long runs of X or TR cannot overflow.
 constexpr long long kFarColumn = 1LL << 40;
 
+// The position after a column movement at `pos` (0-based): T goes to its column, TL back
+// (never before the first), X and TR forward; on input a text is passed over as an X of
+// its width.
+long long moved(const FormatNode& n, long long pos) {
+  switch (n.kind) {
+    case FormatNode::T: return n.width - 1;
+    case FormatNode::TL: return std::max(0LL, pos - n.width);
+    default: return std::min(pos + n.width, kFarColumn);
+  }
+}
+
 const char* kind_name(FormatNode::Kind k) {
   switch (k) {
     case FormatNode::I: return "I";
@@ -73,8 +84,13 @@ void drive(const Format& fmt, std::size_t count, Handler& h) {
       }
       continue;
     }
-    if (++steps > kMaxControlSteps)
-      throw FormatError("format goes round without transferring an item", n.position);
+    // Every repetition of a text or a '/' is a step of its own: a repeat count must not
+    // multiply the work of one step unseen.
+    steps += n.kind == FormatNode::Literal || n.kind == FormatNode::Slash ? n.repeat : 1;
+    if (steps > kMaxControlSteps)
+      throw FormatError("format takes more than " + std::to_string(kMaxControlSteps) +
+                            " steps without transferring an item",
+                        n.position);
     switch (n.kind) {
       case FormatNode::GroupOpen:
         stack[depth++] = {pc, n.repeat};
@@ -167,13 +183,9 @@ class Writer {
         break;
       case FormatNode::X:
       case FormatNode::TR:
-        pos_ = std::min(pos_ + n.width, kFarColumn);
-        break;
       case FormatNode::T:
-        pos_ = n.width - 1;
-        break;
       case FormatNode::TL:
-        pos_ = std::max(0LL, pos_ - n.width);
+        pos_ = moved(n, pos_);
         break;
       case FormatNode::Slash:
         for (int r = 0; r < n.repeat; ++r) next_record();
@@ -285,13 +297,9 @@ class Reader {
       case FormatNode::Literal:  // not meaningful on input: its columns are passed over
       case FormatNode::X:
       case FormatNode::TR:
-        pos_ = std::min(pos_ + n.width, kFarColumn);
-        break;
       case FormatNode::T:
-        pos_ = n.width - 1;
-        break;
       case FormatNode::TL:
-        pos_ = std::max(0LL, pos_ - n.width);
+        pos_ = moved(n, pos_);
         break;
       case FormatNode::Slash:
         for (int r = 0; r < n.repeat; ++r)

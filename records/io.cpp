@@ -257,23 +257,7 @@ mode_t creation_mask() {
   return mask;
 }
 
-// Signals that would kill the run held back while a temporary file changes hands
-// (created and registered, or renamed and forgotten).
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&set, sig);
-    ::sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_;
-};
+using cleanup::SignalsHeld;
 
 const std::string kNoName;
 

@@ -281,6 +281,37 @@ TEST(WriteControl, Errors) {
   EXPECT_EQ(W("(F6.1)", {3}), (V{"   3.0"}));
 }
 
+// Every repetition of a text or a '/' is a control step: formats without data
+// descriptors end quickly with an error, whatever their repeat counts multiply to;
+// repeats up to the step limit are written in full.
+TEST(WriteControl, RepeatedTextsCountTowardTheStepLimit) {
+  const struct Case {
+    const char* fmt;
+    std::size_t records;  // 0: the statement is refused
+    std::size_t length;   // of the first record
+  } cases[] = {
+      {"(84(8480(848'')))", 0, 0},
+      {"(32767(30(32767'')))", 0, 0},
+      {"(32767(32767(32767/)))", 0, 0},
+      {"(32767(40(1000'')))", 0, 0},
+      {"(1000(1000''))", 1, 0},
+      {"(30(1000'ab'))", 1, 60000},
+      {"(1000(1000/))", 1000001, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fmt);
+    Lines s;
+    if (c.records == 0) {
+      EXPECT_THROW(rec::format_write(Format::compile(c.fmt), {}, s), FormatError);
+      EXPECT_LE(s.out.size(), static_cast<std::size_t>(rec::kMaxControlSteps));
+    } else {
+      rec::format_write(Format::compile(c.fmt), {}, s);
+      ASSERT_EQ(s.out.size(), c.records);
+      EXPECT_EQ(s.out[0].size(), c.length);
+    }
+  }
+}
+
 // ---------------------------------------------------------------- input
 
 struct ReadResult {

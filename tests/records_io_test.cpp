@@ -270,6 +270,101 @@ TEST(IoConsole, PauseNeverRunsWhatIsTyped) {
 
 }  // namespace
 
+// With line ends required, a last record without its line end is an error; without, it
+// is read as it stands.
+TEST(IoFiles, RequiredLineEndsRefuseACutLastRecord) {
+  const struct Case {
+    const char* name;
+    std::string content;
+    bool required;
+    std::string outcome;  // the values read, then "end" or the error
+  } cases[] = {
+      {"complete", "  1\r\n  2\n", true, "1 2 end"},
+      {"empty", "", true, "end"},
+      {"cut, required", "  1\r\n  2", true,
+       "1 Run-time error: READ on unit 5, file 'c.dat', record 2: the last record lacks its line "
+       "end; the file is cut short"},
+      {"cut after its CR, required", "  1\r\n  2\r", true,
+       "1 Run-time error: READ on unit 5, file 'c.dat', record 2: the last record lacks its line "
+       "end; the file is cut short"},
+      {"cut, not required", "  1\r\n  2", false, "1 2 end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    write_file(dir / "c.dat", c.content);
+    Console con;
+    Io io({}, con.in, con.out, dir.path());
+    io.open(5, "c.dat", OpenMode::Input);
+    if (c.required) io.require_line_ends(5);
+    std::string got;
+    std::int32_t v = 0;
+    try {
+      while (io.read(5, Format::compile("(I3)"), {Target::of(v)}, true)) got += std::to_string(v) + " ";
+      got += "end";
+    } catch (const RunError& e) {
+      got += e.what();
+    }
+    EXPECT_EQ(got, c.outcome);
+  }
+}
+
+// Outputs replaced at close: nothing shows under the name until the close, which
+// replaces the name (a link itself, never its target); a refused output replaces nothing.
+TEST(IoOutputs, ReplacedAtCloseUnderTheirNamesOnly) {
+  TempDir dir;
+  write_file(dir / "target.txt", "target\n");
+  write_file(dir / "old.out", "1\r\nold\r\n");
+  std::filesystem::create_symlink("target.txt", dir / "link.dat");
+  const Format line = Format::compile("('1new')");
+  {
+    Console con;
+    Io io({}, con.in, con.out, dir.path());
+    io.set_replace_at_close(true);
+    io.set_report_units({6});
+    io.open(6, "old.out", OpenMode::Output);
+    io.open(3, "link.dat", OpenMode::Output);
+    io.write(6, line, {});
+    io.write(3, line, {});
+    io.flush();
+    EXPECT_EQ(read_file(dir / "old.out"), "1\r\nold\r\n");
+    io.close();
+  }
+  EXPECT_EQ(read_file(dir / "old.out"), "1new\r\n");
+  EXPECT_EQ(read_file(dir / "link.dat"), "1new\r\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.dat"));
+  EXPECT_EQ(read_file(dir / "target.txt"), "target\n");
+  {
+    // A report unit refuses a file that is not a report, and the output opened
+    // before it is not replaced either.
+    Console con;
+    Io io({}, con.in, con.out, dir.path());
+    io.set_replace_at_close(true);
+    io.set_report_units({6});
+    io.open(3, "old.out", OpenMode::Output);
+    io.write(3, line, {});
+    EXPECT_EQ(error_of([&] { io.open(6, "target.txt", OpenMode::Output); }),
+              "Run-time error: OPEN on unit 6, file 'target.txt': the file exists and is not a "
+              "report of this program; it is left as it is");
+    io.close();
+  }
+  EXPECT_EQ(read_file(dir / "old.out"), "1new\r\n");
+  EXPECT_EQ(read_file(dir / "target.txt"), "target\n");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 3u);  // no temporary file left
+}
+
+// A name typed at the console is read with a bound: a longer one is asked for again.
+TEST(IoOpen, OverlongTypedNameIsAskedAgain) {
+  TempDir dir;
+  Console con(std::string(rec::kMaxNameLength + 1, 'n') + "\nshort.out\n");
+  Io io({}, con.in, con.out, dir.path());
+  EXPECT_EQ(io.open(6, "", OpenMode::Output), "short.out");
+  const std::string q = "\nFile name missing or blank - please enter file name\nUNIT 6? ";
+  EXPECT_EQ(con.out.str(), q + "\nThe name is longer than 4096 characters" + q);
+}
+
 // A list cut short by the end of the file is not the end the statement tests: the
 // file ends inside the records the list belongs to.
 TEST(IoReadList, EndOfFileInsideTheListIsARunTimeError) {
