@@ -12,10 +12,11 @@
 
 namespace {
 constexpr std::string_view kUsage =
-    "Usage: korbal [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
+    "Usage: korbal [--csv DIR] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
     "Least-squares analysis of a diallel experiment: reads the control file and the\n"
     "data file, writes the report and MERIDOX_IN.DAT (in the current directory) for\n"
     "meridox. File names not given are asked for on the console.\n"
+    "  --csv DIR  also write the tables as CSV files into the folder DIR\n"
     "  --help     show this text and the version, then exit\n"
     "  --version  show the version, then exit\n";
 }  // namespace
@@ -23,7 +24,8 @@ constexpr std::string_view kUsage =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "korbal", kUsage)) return 0;
+  const korbal::Options opt = korbal::parse_options(args);
   rec::Io io(args, std::cin, std::cout);
   korbal::SystemClock clock;
-  return korbal::run(io, clock);
+  return korbal::run(io, clock, opt);
 }
