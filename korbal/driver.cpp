@@ -100,6 +100,7 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
       if (!m) {
         status = 1;
       } else {
+        rec::interchange::write_header(io, kInterchangeUnit, c.NV, c.CROSS, m->NE);
         const PassResult pass = DATPAS(io, clock, c, *m, a);
         if (pass.bad_lines > 0 || a.NOBS == 0) {
           status = 1;
@@ -107,7 +108,8 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
           const std::vector<EffectBlock> effects = m->effects();
           const Results results = ANALYSE(io, clock, c, effects, a);
           write_report(io, results, a.VNAME);
-          rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME));
+          rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME),
+                                          false);
           if (opt.csv_dir) write_tables(*opt.csv_dir, c, results, pass, a.VNAME);
         }
       }

@@ -75,8 +75,8 @@ void write_error(Io& io, int unit, int df, double ms) {
   io.write(unit, fmt, {df, std::string_view(f)});
 }
 
-void write_problem(Io& io, int unit, const Problem& p) {
-  write_header(io, unit, p.nv, p.cross, static_cast<int>(p.groups.size()));
+void write_problem(Io& io, int unit, const Problem& p, bool with_header) {
+  if (with_header) write_header(io, unit, p.nv, p.cross, static_cast<int>(p.groups.size()));
   for (const Problem::Group& g : p.groups) write_coefficients(io, unit, g.code, g.df, g.coef);
   for (const Problem::Analysis& a : p.analyses) {
     if (a.name_b16.empty())

@@ -43,8 +43,10 @@ struct Problem {
 };
 
 // The writer of a problem: header, coefficient groups, then per analysis its label,
-// mean-square group and error record.
-void write_problem(Io& io, int unit, const Problem& p);
+// mean-square group and error record. korbal writes the header as soon as the model
+// is known (a run stopped by its data leaves the header), then the rest with
+// `with_header` false.
+void write_problem(Io& io, int unit, const Problem& p, bool with_header = true);
 
 // The single records (write_problem is made of them).
 void write_header(Io& io, int unit, int nv, int cross, int ne);
