@@ -39,7 +39,7 @@ korbal::Control control() {
   c.NCLON = 2;
   c.ICXL = 1;
   c.IRXF = 1;
-  c.LAYOUT = 3;
+  c.LAYOUT = korbal::Layout::LocRep;
   return c;
 }
 

@@ -1,21 +1,26 @@
 // The analysis half of korbal: reduction of the normal equations, expected mean
 // squares and the analysis-of-variance tables.
 //
-// Every routine is split in two: a pure computation on the arrays (no I/O, testable
-// and benchmarkable on its own) and the routine with the upper-case name, which
-// prints what the computation produced.
+// The analysis is computed first, as a value (Results), by functions that do no I/O;
+// ANALYSE adds only the console progress lines between the steps. Three writers then
+// turn the value into the report, the interchange file and the CSV tables.
 #pragma once
 
+#include <filesystem>
+#include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korbal/clock.h"
 #include "korbal/korbal.h"
+#include "korbal/model.h"
+#include "records/interchange.h"
 #include "records/io.h"
 
 namespace korbal {
 
-inline constexpr int MAXEFF = 15;  // most effects a row of coefficients or means holds
+struct PassResult;
 
 // Reduces XPX (packed upper triangle by columns, 0-based storage of the 1-based
 // layout) and XPY (stride SDFL) in place: Cholesky in natural column order with
@@ -24,16 +29,21 @@ inline constexpr int MAXEFF = 15;  // most effects a row of coefficients or mean
 // SDFL must not exceed MAXCOL.
 void covred_reduce(double* XPX, double* XPY, double TOL, int SDFL, int NV);
 
+// The columns the reduction accepted: pivot (the diagonal of the reduced XPX, left as
+// it was when the column was decided) greater than TOL.
+std::vector<char> accepted_columns(const double* XPX, int SDFL, double TOL);
+
 // One row of the table of expected mean squares.
 struct EmsRow {
   std::string code;          // effect code (4 characters)
   int df = 0;                // accepted columns of the effect
-  std::vector<double> coef;  // NE coefficients, last effect first
+  std::vector<double> coef;  // one coefficient per effect, last effect first
 };
 
-// Coefficients of the expected mean squares from the reduced XPX, one row per effect.
-std::vector<EmsRow> ems_coefficients(const double* XPX, const std::vector<std::string>& ENAME,
-                                     int SDFL, double TOL);
+// Coefficients of the expected mean squares from the reduced XPX, one row per effect
+// (`effects` in model order, contiguous from column 1).
+std::vector<EmsRow> ems_coefficients(const double* XPX, std::span<const EffectBlock> effects,
+                                     double TOL);
 
 // One effect line of an analysis table.
 struct AnovaLine {
@@ -47,13 +57,16 @@ struct AnovaResult {
   std::vector<AnovaLine> lines;  // one per effect, model order
   double accounted = 0.0;        // sum accounted for by all effects
   int df = 0;                    // degrees of freedom of all effects
-  int dependencies = 0;          // SDFL - df
+  int dependencies = 0;          // columns not accepted
 };
 
-// Sequential sums of squares (products) per effect from the reduced XPY; `first`
-// and `second` are the 0-based offsets of the two variables in XPY.
+// Sequential sums of squares (products) per effect from the reduced XPY; `first` and
+// `second` are the 0-based offsets of the two variables in XPY. The degrees of freedom
+// of an effect are its accepted columns; a sum whose magnitude is at most `zero`
+// becomes 0.
 AnovaResult anova_sums(const double* XPY, int first, int second,
-                       const std::vector<std::string>& ENAME, int SDFL, double TOL);
+                       std::span<const EffectBlock> effects, std::span<const char> accepted,
+                       double zero);
 
 // The Error line of an analysis.
 struct ErrorLine {
@@ -63,21 +76,65 @@ struct ErrorLine {
 };
 
 // Error degrees of freedom, sum and mean from the total YPY, the sum S and degrees of
-// freedom D accounted for by the effects, and the number of observations.
-ErrorLine error_line(double ypy, double S, int D, int NOBS, double TOL);
+// freedom D accounted for by the effects, and the number of observations; an error sum
+// whose magnitude is below `zero` becomes 0.
+ErrorLine error_line(double ypy, double S, int D, int NOBS, double zero);
 
-// EXPMSQ: computes the coefficients, prints one table row per effect, lists the
-// effects on the console and writes the coefficient groups of the interchange file.
-void EXPMSQ(rec::Io& io, Clock& clock, const std::vector<double>& XPX,
-            const std::vector<std::string>& ENAME, int SDFL, double TOL);
+// The magnitude below which the sums of one analysis count as zero: SDFL x 1.0E-11
+// times the analysis' total corrected for the mean (for two variables the geometric
+// mean of their two corrected totals; 0 when either is not positive). It scales with
+// the data, so a change of unit changes no result.
+double zero_threshold(int SDFL, double corrected_a, double corrected_b);
 
-// ANOVSS: prints the effect lines of one analysis and writes its mean-square group;
-// returns the sum accounted for, the effects' degrees of freedom and the dependencies.
-void ANOVSS(rec::Io& io, Clock& clock, const std::vector<double>& XPY, int first, int second,
-            const std::vector<std::string>& ENAME, int SDFL, double& SS, int& IDF, int& NDEP,
-            double TOL);
+// The analyses in report order as pairs of 0-based variables: (a, a) for each variable,
+// followed, with cross products, by (a, a+1) .. (a, NV-1).
+std::vector<std::pair<int, int>> analysis_order(int NV, bool cross);
 
-// Console line with a time stamp: `label` (with its leading blank) then hh:mm:ss.hh.
-void stamp_line(rec::Io& io, Clock& clock, const rec::Format& fmt);
+// One analysis: its two variables, the effect lines, the Error line and the Total.
+struct Analysis {
+  int a = 0, b = 0;   // 0-based variables; equal for an analysis of variance
+  AnovaResult effects;
+  ErrorLine error;
+  double total = 0.0;  // uncorrected total sum of squares (products)
+};
+
+// The analysis of a run as a value.
+struct Results {
+  int NV = 0, SDFL = 0, NOBS = 0;
+  bool cross = false;
+  std::vector<EffectBlock> effects;  // model order
+  std::vector<EmsRow> ems;           // one row per effect
+  std::vector<Analysis> analyses;    // report order
+};
+
+// The reduced normal equations an analysis is computed from.
+struct Reduced {
+  const double* XPX = nullptr;  // reduced, packed
+  const double* XPY = nullptr;  // reduced, stride SDFL
+  const double* YPY = nullptr;  // uncorrected totals, analysis order
+  int NV = 0, SDFL = 0, NOBS = 0;
+  bool cross = false;
+  std::span<const EffectBlock> effects;
+  std::span<const char> accepted;
+};
+
+// The analysis of variables a and b (the k-th analysis, 0-based) from reduced equations.
+Analysis analysis_of(const Reduced& r, int a, int b, int k);
+
+// The analysis of the run: reduces the normal equations of `a` in place and computes
+// the expected mean squares and every analysis. Writes only the console progress
+// lines (and, when IPRINT < 0, the unreduced matrices on the report before reducing).
+Results ANALYSE(rec::Io& io, Clock& clock, const Control& c,
+                std::span<const EffectBlock> effects, Arrays& a);
+
+// Writer of the report: the table of expected mean squares and the analysis tables.
+void write_report(rec::Io& io, const Results& r, const std::vector<std::string>& VNAME);
+
+// The records of the interchange file for the results.
+rec::interchange::Problem interchange_of(const Results& r, const std::vector<std::string>& VNAME);
+
+// Writer of the CSV tables into `dir`: ems.csv, anova.csv, crosses.csv and levels.csv.
+void write_tables(const std::filesystem::path& dir, const Control& c, const Results& r,
+                  const PassResult& pass, const std::vector<std::string>& VNAME);
 
 }  // namespace korbal

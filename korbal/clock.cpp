@@ -27,6 +27,11 @@ void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths) 
   hundredths = r.hundredths;
 }
 
+void stamp(rec::Io& io, Clock& clock, const rec::Format& fmt) {
+  const ClockReading r = clock.now();
+  io.write(rec::kConsole, fmt, {r.hour, r.minute, r.second, r.hundredths});
+}
+
 namespace {
 
 // Seconds since midnight of one reading, each part exact in single precision and the

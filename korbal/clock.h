@@ -3,6 +3,9 @@
 
 #include <memory>
 
+#include "records/format.h"
+#include "records/io.h"
+
 namespace korbal {
 
 // One reading of the local wall clock.
@@ -36,6 +39,10 @@ float SECNDS(Clock& clock, float x);
 
 // Seconds value of one reading, as SECNDS forms it.
 float seconds_of(const ClockReading& r);
+
+// A console progress line stamped with the clock: `fmt` takes hour, minute, second
+// and hundredths, as in "(' Reduction completed       ',2(I2.2,':'),I2.2,'.',I2.2)".
+void stamp(rec::Io& io, Clock& clock, const rec::Format& fmt);
 
 // Elapsed time from t0 to t1 (seconds values). A run that passes midnight would
 // give a negative difference; a day is added then.

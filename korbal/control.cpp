@@ -8,6 +8,21 @@
 
 namespace korbal {
 
+void normalise(Control& c) {
+  c.NLOC_READ = c.NLOC;
+  c.NREP_READ = c.NREP;
+  c.LAYOUT = layout_of(c.NLOC, c.NREP);
+  if (c.NLOC == 1) c.NLOC = 0;
+  if (c.NREP == 1) c.NREP = 0;
+  if (c.IDATA < 1) c.IDATA = 1;
+}
+
+void report_and_console(rec::Io& io, const rec::Format& fmt,
+                        std::initializer_list<rec::Item> items) {
+  io.write(kReportUnit, fmt, items);
+  io.write(rec::kConsole, fmt, items);
+}
+
 bool read_dimensions(rec::Io& io, Control& c) {
   static const rec::Format kDims = rec::Format::compile("(15I3)");
   return io.read(kControlUnit, kDims,
@@ -40,7 +55,7 @@ bool check_dimensions(rec::Io& io, const Control& c) {
       "('0The data unit specified, IDATA =',I4,' ,is already in use for the report or the "
       "MERIDOX file ,JOB TERMINATED')");
   if (c.NV > MAXY) {
-    io.write(kReportUnit, kTooMany, {c.NV, MAXY});
+    report_and_console(io, kTooMany, {c.NV, MAXY});
     return false;
   }
   const struct {
@@ -50,14 +65,14 @@ bool check_dimensions(rec::Io& io, const Control& c) {
                 {"NLOC", c.NLOC},     {"NREP", c.NREP}, {"NCLON", c.NCLON}};
   for (const auto& k : counts) {
     if (k.value < 0) {
-      io.write(kReportUnit, kNegative, {k.name, k.value});
+      report_and_console(io, kNegative, {k.name, k.value});
       return false;
     }
   }
   // The data file is opened last, on a unit of its own: the interchange file and the
   // report are still being written when it is read.
   if (c.IDATA == kInterchangeUnit || c.IDATA == kReportUnit) {
-    io.write(kReportUnit, kUnit, {c.IDATA});
+    report_and_console(io, kUnit, {c.IDATA});
     return false;
   }
   return true;
@@ -88,17 +103,17 @@ void print_banner(rec::Io& io) {
 
 const char* cross_answer(int CROSS) { return CROSS >= 1 ? " YES" : "  NO"; }
 
-int layout_of(int NLOC, int NREP) {
-  int layout = 3;
-  if (NLOC < 1) layout = 1;
+Layout layout_of(int NLOC, int NREP) {
+  Layout layout = Layout::LocRep;
+  if (NLOC < 1) layout = Layout::Rep;
   if (NREP < 1) {
-    layout = 4;
-    if (NLOC == 0 && NREP == 0) layout = 2;
+    layout = Layout::Loc;
+    if (NLOC == 0 && NREP == 0) layout = Layout::Neither;
   }
   return layout;
 }
 
-void describe_problem(rec::Io& io, Control& c, const std::string& TITLE) {
+void describe_problem(rec::Io& io, const Control& c, const std::string& TITLE) {
   static const rec::Format kTitle = rec::Format::compile("(' ',T42,' Title:   ',20A4,/)");
   static const rec::Format kLocations =
       rec::Format::compile("(' ',T42,' Number of locations                    = ',I4)");
@@ -120,9 +135,8 @@ void describe_problem(rec::Io& io, Control& c, const std::string& TITLE) {
     items.emplace_back(piece[k]);
   }
   io.write(kReportUnit, kTitle, items);
-  if (c.NLOC >= 1) io.write(kReportUnit, kLocations, {c.NLOC});
-  if (c.NREP >= 1) io.write(kReportUnit, kReplications, {c.NREP});
-  c.LAYOUT = layout_of(c.NLOC, c.NREP);
+  if (c.NLOC_READ >= 1) io.write(kReportUnit, kLocations, {c.NLOC_READ});
+  if (c.NREP_READ >= 1) io.write(kReportUnit, kReplications, {c.NREP_READ});
   io.write(kReportUnit, kCounts, {c.NLINES, c.NSETS, c.NCLON, c.NV, answer});
 }
 

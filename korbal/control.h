@@ -17,21 +17,25 @@ void read_title(rec::Io& io, std::string& TITLE);
 
 // Checks the dimension record before anything is printed: too many variables,
 // negative counts, a data unit that is already in use. Writes the one
-// "JOB TERMINATED" line on the report and returns false when the record is refused.
+// "JOB TERMINATED" line on the report and the console and returns false when the
+// record is refused.
 bool check_dimensions(rec::Io& io, const Control& c);
 
 // The banner: title page of the report.
 void print_banner(rec::Io& io);
 
-// The problem description: title, counts and switches; sets LAYOUT.
-void describe_problem(rec::Io& io, Control& c, const std::string& TITLE);
+// The problem description: title, counts (as given) and switches.
+void describe_problem(rec::Io& io, const Control& c, const std::string& TITLE);
 
 // Cross-products answer of the problem description: " YES" or "  NO".
 const char* cross_answer(int CROSS);
 
-// Design layout of the data lines for the counts as read (before the model turns a
-// count of 1 into 0): 3 locations and replications, 1 replications only,
-// 4 locations only, 2 neither.
-int layout_of(int NLOC, int NREP);
+// Design layout of the data lines for the counts as read (before a count of 1
+// becomes 0): a location field when NLOC >= 1, a replication field when NREP >= 1.
+Layout layout_of(int NLOC, int NREP);
+
+// A message line on the report and the console alike (the "JOB TERMINATED" lines and
+// the lines about bad data).
+void report_and_console(rec::Io& io, const rec::Format& fmt, std::initializer_list<rec::Item> items);
 
 }  // namespace korbal

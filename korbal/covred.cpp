@@ -1,4 +1,4 @@
-// COVRED: reduction of the normal equations in place.
+// Reduction of the normal equations in place.
 //
 // XPX is the upper triangle of X'X packed by columns, so column l of the triangle,
 // elements (1..l, l), is contiguous, while row i is spread one column apart. The
@@ -17,7 +17,6 @@
 
 #include "korbal/analysis.h"
 #include "korbal/korbal.h"
-#include "records/format.h"
 
 namespace korbal {
 
@@ -86,15 +85,10 @@ void covred_reduce(double* XPX, double* XPY, double TOL, int SDFL, int NV) {
   }
 }
 
-void COVRED(rec::Io& io, Clock& clock, std::vector<double>& XPX, std::vector<double>& XPY,
-            double TOL, int SDFL, int NV) {
-  static const rec::Format start =
-      rec::Format::compile("(/,' Performing reduction of XPX and XPY matrices . . .')");
-  static const rec::Format done =
-      rec::Format::compile("(' Reduction completed       ',2(I2.2,':'),I2.2,'.',I2.2)");
-  io.write(rec::kConsole, start, {});
-  covred_reduce(XPX.data(), XPY.data(), TOL, SDFL, NV);
-  stamp_line(io, clock, done);
+std::vector<char> accepted_columns(const double* XPX, int SDFL, double TOL) {
+  std::vector<char> ok(static_cast<std::size_t>(SDFL));
+  for (int i = 1; i <= SDFL; ++i) ok[static_cast<std::size_t>(i - 1)] = XPX[at(i, i)] > TOL;
+  return ok;
 }
 
 }  // namespace korbal

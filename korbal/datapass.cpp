@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "korbal/control.h"
+
 namespace korbal {
 
 // ---------------------------------------------------------------------------------
@@ -163,6 +165,32 @@ Ids PatternIndex::ids(std::int64_t k) const {
 // ---------------------------------------------------------------------------------
 // The pass
 
+std::array<std::int32_t, 6> level_counts(const Control& c) {
+  const bool loc = c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc;
+  const bool rep = c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep;
+  // A count of 1 is still a level the line carries; a record built without
+  // normalise has only NLOC and NREP.
+  const std::int32_t nloc = c.NLOC_READ > 0 ? c.NLOC_READ : c.NLOC;
+  const std::int32_t nrep = c.NREP_READ > 0 ? c.NREP_READ : c.NREP;
+  auto count = [](bool read, std::int32_t n) { return read && n > 0 ? n : 0; };
+  return {count(loc, nloc),     count(rep, nrep),       count(true, c.NSETS),
+          count(true, c.NLINES), count(true, c.NLINES), count(true, c.NCLON)};
+}
+
+namespace {
+
+// Counts the non-blank lines left on `unit` after the end of the data.
+std::int64_t lines_left(rec::Io& io, int unit) {
+  static const rec::Format kLine = rec::Format::compile("(A256)");
+  std::string line;
+  std::int64_t n = 0;
+  while (io.read(unit, kLine, {rec::Target::of(line, 256)}, true))
+    if (line.find_first_not_of(" \t\r") != std::string::npos) ++n;
+  return n;
+}
+
+}  // namespace
+
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit) {
   static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
@@ -184,13 +212,29 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
 
+  // Lines per cross and per level, sized once: identifiers that passed check_ids
+  // index the crosses directly; a level is counted when it is within its count.
+  const std::int64_t p = c.NLINES;
+  const std::int64_t ncross = std::int64_t{c.NSETS} * p * p;
+  if (m.fits() && ncross > 0 && ncross <= kMaxPatterns)
+    r.cross_lines.assign(static_cast<std::size_t>(ncross), 0);
+  std::int64_t* per_cross = r.cross_lines.empty() ? nullptr : r.cross_lines.data();
+  const std::array<std::int32_t, 6> nlevels = level_counts(c);
+  std::array<std::int64_t*, 6> per_level{};
+  std::array<std::uint32_t, 6> high{};
+  for (int f = 0; f < 6; ++f) {
+    r.level_lines[f].assign(static_cast<std::size_t>(nlevels[f]), 0);
+    per_level[f] = r.level_lines[f].data();
+    high[f] = static_cast<std::uint32_t>(nlevels[f]);
+  }
+
   Ids d;  // fields the layout does not carry keep their initial 0
   float Y[MAXY] = {};
   // The item list of the layout, built once: identifiers, then the responses.
   rec::Target targets[6 + MAXY];
   int nitems = 0;
-  if (c.LAYOUT == 3 || c.LAYOUT == 4) targets[nitems++] = rec::Target::of(d.ILOC);
-  if (c.LAYOUT == 3 || c.LAYOUT == 1) targets[nitems++] = rec::Target::of(d.IREP);
+  if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc) targets[nitems++] = rec::Target::of(d.ILOC);
+  if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep) targets[nitems++] = rec::Target::of(d.IREP);
   targets[nitems++] = rec::Target::of(d.ISET);
   targets[nitems++] = rec::Target::of(d.IFEM);
   targets[nitems++] = rec::Target::of(d.IMALE);
@@ -202,14 +246,27 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
     ++r.NREAD;
     // A conversion error ends the run (RunError); the end of the file ends the pass.
     if (!io.read(unit, datfmt, items_in, true)) break;
-    if (d.IFEM == 0 && d.IMALE == 0) break;
-    if (d.IFEM == d.IMALE) continue;
-    RangeFault f;
-    if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
-      if (++r.bad_lines <= kMaxBadLines)
-        io.write(kReportUnit, kBadLine, {r.NREAD, f.field, f.value, f.high});
+    if (d.IFEM == 0 && d.IMALE == 0) {
+      r.end_line = r.NREAD;
+      r.lines_after_end = lines_left(io, unit);
+      break;
+    }
+    if (d.IFEM == d.IMALE) {
+      ++r.self_lines;
       continue;
     }
+    RangeFault f;
+    if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
+      if (++r.bad_lines <= kMaxBadLines) {
+        const int line = static_cast<int>(
+            std::min<std::int64_t>(r.NREAD, std::numeric_limits<std::int32_t>::max()));
+        report_and_console(io, kBadLine, {line, f.field, f.value, f.high});
+      }
+      continue;
+    }
+    if (nobs == std::numeric_limits<std::int32_t>::max())
+      throw rec::RunError("Run-time error: more than 2147483647 data lines to accumulate, "
+                          "more than the count of observations holds");
     ++nobs;
     SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
     if (listing) {
@@ -227,6 +284,12 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
       ++counts[static_cast<std::size_t>(index.of(d))];
     else
       ACCUMX(s, nslots, 1.0, XPX);
+    if (per_cross) ++per_cross[((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1];
+    const std::int32_t id[6] = {d.ILOC, d.IREP, d.ISET, d.IFEM, d.IMALE, d.ICLONE};
+    for (int k = 0; k < 6; ++k) {
+      const std::uint32_t level = static_cast<std::uint32_t>(id[k]) - 1u;
+      if (level < high[k]) ++per_level[k][level];
+    }
   }
   for (std::int64_t k = 0; k < index.size; ++k) {
     if (counts[static_cast<std::size_t>(k)] == 0) continue;
@@ -246,10 +309,15 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
       "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
       "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
   static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',I5)");
+  static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',I5)");
   static const rec::Format kComplete = rec::Format::compile(
       "(' Matrices are complete     ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kBadTotal = rec::Format::compile(
       "('0',I8,' DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED')");
+  static const rec::Format kNoLines =
+      rec::Format::compile("('0',I8,' DATA LINES ACCUMULATED ,JOB TERMINATED')");
+  static const rec::Format kAfterEnd =
+      rec::Format::compile("('0',I8,' DATA LINES AFTER LINE ',A,' WERE NOT READ')");
 
   std::string DATFMT;
   io.read(kControlUnit, kA80, {rec::Target::of(DATFMT, 80)}, false);
@@ -266,22 +334,26 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
   io.say({});
   io.say({"Please enter input data set name"});
   io.open(c.IDATA, "", rec::OpenMode::Input);
-  int hh, mm, ss, cc;
-  CLKHMS(clock, hh, mm, ss, cc);
-  io.write(rec::kConsole, kReading, {hh, mm, ss, cc});
+  stamp(io, clock, kReading);
   io.write(rec::kConsole, kShowFormat, {DATFMT});
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 
   const PassResult r = ACCUMULATE(io, c, m, a, datfmt, c.IDATA);
 
-  io.write(rec::kConsole, kCount, {r.NREAD});
-  CLKHMS(clock, hh, mm, ss, cc);
-  io.write(rec::kConsole, kComplete, {hh, mm, ss, cc});
-  if (r.bad_lines > 0) {
-    const int shown = static_cast<int>(
-        std::min<std::int64_t>(r.bad_lines, std::numeric_limits<std::int32_t>::max()));
-    io.write(kReportUnit, kBadTotal, {shown});
+  auto shown = [](std::int64_t n) {
+    return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
+  };
+  io.write(rec::kConsole, kCount, {shown(r.NREAD)});
+  io.write(rec::kConsole, kSelfs, {shown(r.self_lines)});
+  stamp(io, clock, kComplete);
+  if (r.lines_after_end > 0) {
+    const std::string end_line = std::to_string(r.end_line);
+    report_and_console(io, kAfterEnd, {shown(r.lines_after_end), end_line});
   }
+  if (r.bad_lines > 0)
+    report_and_console(io, kBadTotal, {shown(r.bad_lines)});
+  else if (a.NOBS == 0)
+    report_and_console(io, kNoLines, {0});
   return r;
 }
 

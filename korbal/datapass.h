@@ -18,7 +18,6 @@
 
 namespace korbal {
 
-inline constexpr int kMaxSlots = 14;
 inline constexpr int kMaxBadLines = 20;  // bad data lines reported before the rest go unlisted
 
 // Identifiers of one data line; fields the layout does not carry stay 0.
@@ -75,20 +74,43 @@ struct PatternIndex {
 };
 inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 
+// The identifiers a data line carries, in the order of level_lines and level_names.
+enum Factor { kLocation, kReplication, kSet, kFemale, kMale, kClone };
+inline constexpr const char* kFactorNames[6] = {"location", "replication", "set",
+                                                "female",   "male",        "clone"};
+
 // Result of the data pass.
 struct PassResult {
-  std::int32_t NREAD = 0;
+  std::int64_t NREAD = 0;      // lines read, the terminating line (or the end) included
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
+  std::int64_t self_lines = 0;  // self lines skipped
+  // Non-blank lines after the end of the data (a blank or terminating line): how many,
+  // and the number of that end line.
+  std::int64_t lines_after_end = 0, end_line = 0;
+  // Accumulated lines per ordered cross: index ((ISET-1) NLINES + IFEM-1) NLINES + IMALE-1.
+  std::vector<std::int64_t> cross_lines;
+  // Accumulated lines per level of each identifier the layout reads (indexed by
+  // Factor, level 1 at index 0); empty for an identifier the layout does not read.
+  std::array<std::vector<std::int64_t>, 6> level_lines;
+  // Names of the levels when the data name them (IFEM and IMALE then hold the same
+  // list); an empty vector means numbered levels.
+  std::array<std::vector<std::string>, 6> level_names;
 };
+
+// Number of levels of each identifier the layout reads (0 for one it does not read).
+std::array<std::int32_t, 6> level_counts(const Control& c);
 
 // The data pass proper over the data file open on `unit`: reads data lines with the
 // compiled data format until the terminating line or the end of the file, skips
-// selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
-// lists accumulated lines when IPRINT < 0, and accumulates.
+// selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report and
+// the console), lists accumulated lines when IPRINT < 0, accumulates and counts the
+// lines per cross and per level. After a terminating line it counts the non-blank
+// lines that follow. More accumulated lines than a.NOBS can count is a run-time error.
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit);
 
-// The whole data pass of the run: data format, data file, progress lines.
+// The whole data pass of the run: data format, data file, progress lines, and the
+// closing messages (bad lines, no line accumulated, lines after the end).
 PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a);
 
 }  // namespace korbal

@@ -1,24 +1,45 @@
 // The run of korbal from start to end: files, control records, model, data pass,
-// analysis and the closing page.
+// analysis, its writers and the closing page.
 #include <memory>
 #include <string>
 
+#include "korbal/analysis.h"
 #include "korbal/control.h"
 #include "korbal/datapass.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
+#include "records/csv.h"
 #include "records/format.h"
 #include "records/interchange.h"
 
 namespace korbal {
 
-namespace {
-
-void stamp(rec::Io& io, Clock& clock, const rec::Format& fmt) {
-  int hh, mm, ss, cc;
-  CLKHMS(clock, hh, mm, ss, cc);
-  io.write(rec::kConsole, fmt, {hh, mm, ss, cc});
+Options parse_options(std::vector<std::string>& args) {
+  Options opt;
+  std::vector<std::string> rest;
+  for (std::size_t k = 0; k < args.size(); ++k) {
+    const std::string& a = args[k];
+    if (a == "--csv") {
+      if (k + 1 >= args.size() || args[k + 1].empty()) {
+        opt.error = "Option --csv needs a folder name: --csv DIR";
+        break;
+      }
+      opt.csv_dir = args[++k];
+    } else if (a.rfind("--csv=", 0) == 0) {
+      if (a.size() == 6) {
+        opt.error = "Option --csv needs a folder name: --csv DIR";
+        break;
+      }
+      opt.csv_dir = a.substr(6);
+    } else {
+      rest.push_back(a);
+    }
+  }
+  if (opt.error.empty()) args = std::move(rest);
+  return opt;
 }
+
+namespace {
 
 // Closing page, execution time and the notice of the interchange file.
 void closing(rec::Io& io, Clock& clock, double T0) {
@@ -35,12 +56,15 @@ void closing(rec::Io& io, Clock& clock, double T0) {
 }
 
 // Steps of the run up to the closing sequence; returns the exit status.
-int analyse(rec::Io& io, Clock& clock) {
+int analyse(rec::Io& io, Clock& clock, const Options& opt) {
   static const rec::Format kStarted = rec::Format::compile(
       "(' Diallel analysis started ',2(I2.2,':'),I2.2,'.',I2.2,/)");
   static const rec::Format kDimensions = rec::Format::compile(
       "(' Analyzing problem dimensions ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kBegin = rec::Format::compile("(/,' Beginning initialization ')");
+
+  // A folder for the tables that cannot be made is found before any output exists.
+  if (opt.csv_dir) rec::csv::prepare_dir(*opt.csv_dir);
 
   const double T0 = static_cast<double>(SECNDS(clock, 0.0f));
   stamp(io, clock, kStarted);
@@ -59,26 +83,34 @@ int analyse(rec::Io& io, Clock& clock) {
   Control c;
   const auto arrays = std::make_unique<Arrays>();  // the run's fixed arrays
   Arrays& a = *arrays;
-  Model m;
-  if (read_dimensions(io, c) && c.NV != 0) {
+  if (!read_dimensions(io, c)) {
+    io.say({"The control file holds no dimension record: nothing was analysed"});
+  } else if (c.NV == 0) {
+    io.say({"No response variables (NV = 0): nothing was analysed"});
+  } else {
+    normalise(c);
     read_title(io, a.TITLE);
     if (!check_dimensions(io, c)) {
       status = 1;
     } else {
       print_banner(io);
       describe_problem(io, c, a.TITLE);
-      if (c.IDATA < 1) c.IDATA = 1;
       io.write(rec::kConsole, kBegin, {});
-      if (!INITIA(io, clock, c, a, m)) {
+      const std::optional<Model> m = INITIA(io, clock, c, a);
+      if (!m) {
         status = 1;
       } else {
-        const PassResult r = DATPAS(io, clock, c, m, a);
-        if (r.bad_lines > 0) {
+        rec::interchange::write_header(io, kInterchangeUnit, c.NV, c.CROSS, m->NE);
+        const PassResult pass = DATPAS(io, clock, c, *m, a);
+        if (pass.bad_lines > 0 || a.NOBS == 0) {
           status = 1;
         } else {
-          const double TOL = static_cast<double>(m.SDFL) * a.XPX[0] * 1.0E-11;
-          GOTOIT(io, clock, a.XPX, a.XPY, a.YPY, a.ENAME, c.NV, m.SDFL, c.CROSS, TOL, a.NOBS,
-                 c.IPRINT, a.VNAME);
+          const std::vector<EffectBlock> effects = m->effects();
+          const Results results = ANALYSE(io, clock, c, effects, a);
+          write_report(io, results, a.VNAME);
+          rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME),
+                                          false);
+          if (opt.csv_dir) write_tables(*opt.csv_dir, c, results, pass, a.VNAME);
         }
       }
     }
@@ -89,9 +121,10 @@ int analyse(rec::Io& io, Clock& clock) {
 
 }  // namespace
 
-int run(rec::Io& io, Clock& clock) {
+int run(rec::Io& io, Clock& clock, const Options& opt) {
   try {
-    const int status = analyse(io, clock);
+    if (!opt.error.empty()) throw rec::RunError(opt.error);
+    const int status = analyse(io, clock, opt);
     io.stop();
     return status;
   } catch (const rec::RunError& e) {

@@ -2,11 +2,14 @@
 //
 // The run owns a handful of fixed arrays (Arrays) and hands them to the routines by
 // reference: the effects model numbers the columns, the data pass accumulates the
-// normal equations, GOTOIT reduces them and prints the tables.
+// normal equations, the analysis reduces them into a value (Results, analysis.h) and
+// three writers turn that value into the report, the interchange file and CSV tables.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,15 +25,42 @@ inline constexpr int kControlUnit = 5;
 inline constexpr int kReportUnit = 6;
 inline constexpr int kInterchangeUnit = 3;
 
-// The fifteen items of the dimension record, in record order.
+// Design layout of the data lines: which identifiers a line carries before the set,
+// the parents and the clone. The values are the layout numbers of the design.
+enum class Layout : int {
+  LocRep = 3,   // location and replication
+  Rep = 1,      // replication only
+  Loc = 4,      // location only
+  Neither = 2,  // neither
+};
+
+// The fifteen items of the dimension record, in record order, and what follows from
+// them once the record is normalised (normalise).
 struct Control {
   std::int32_t NLINES = 0, NV = 0, CROSS = 0, ISELF = 0, IMATR = 0, IRECP = 0, NREP = 0,
                NLOC = 0, IFXL = 0, IDATA = 0, IPRINT = 0, NSETS = 0, NCLON = 0, ICXL = 0,
                IRXF = 0;
-  // Design layout of the data lines: 3 locations and replications, 1 replications
-  // only, 4 locations only, 2 neither.
-  int LAYOUT = 3;
+  Layout LAYOUT = Layout::LocRep;
+  // The counts of locations and replications as the record gives them (NLOC and NREP
+  // become 0 for a count of 1 when the record is normalised).
+  std::int32_t NLOC_READ = 0, NREP_READ = 0;
 };
+
+// Normalises a dimension record right after it is read: the layout of the data lines
+// from the counts as given, a count of 1 location or replication becomes 0 (no such
+// effect), a data unit below 1 becomes 1. Negative counts are left for
+// check_dimensions to refuse.
+void normalise(Control& c);
+
+// Run options from the command line.
+struct Options {
+  std::optional<std::filesystem::path> csv_dir;  // --csv DIR: also write the CSV tables
+  std::string error;                             // a malformed option, for the console
+};
+
+// Takes the options out of `args` (the arguments after the program name), leaving the
+// file names: "--csv DIR" or "--csv=DIR".
+Options parse_options(std::vector<std::string>& args);
 
 // The fixed arrays of the run, allocated once at their maximal sizes.
 struct Arrays {
@@ -46,21 +76,10 @@ struct Arrays {
 // Position of element (i, j), i <= j, 1-based, in the packed upper triangle (1-based).
 inline constexpr std::int64_t packed(std::int64_t i, std::int64_t j) { return i + j * (j - 1) / 2; }
 
-// GOTOIT: prints the optional unreduced matrices, reduces the normal equations,
-// prints the expected mean squares and one analysis per variable and pair, and writes
-// the analysis records of the interchange file. Arrays are 0-based C++ vectors
-// holding the 1-based layouts (element k at index k-1).
-void GOTOIT(rec::Io& io, Clock& clock, std::vector<double>& XPX, std::vector<double>& XPY,
-            const std::vector<double>& YPY, const std::vector<std::string>& ENAME, int NV,
-            int SDFL, int CROSS, double TOL, int NOBS, int IPRINT,
-            const std::vector<std::string>& VNAME);
-
-// COVRED: in-place reduction (Cholesky, natural column order) of XPX and XPY.
-void COVRED(rec::Io& io, Clock& clock, std::vector<double>& XPX, std::vector<double>& XPY,
-            double TOL, int SDFL, int NV);
-
 // The whole run of korbal; returns the exit status (0 normal, 1 input error
 // reported with "JOB TERMINATED", 2 run-time error).
-int run(rec::Io& io, Clock& clock);
+// With `opt.csv_dir` the CSV tables are written there as well; a folder that cannot be
+// created or written is a run-time error before the report is opened.
+int run(rec::Io& io, Clock& clock, const Options& opt = {});
 
 }  // namespace korbal

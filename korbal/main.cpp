@@ -13,10 +13,11 @@
 
 namespace {
 constexpr std::string_view kUsage =
-    "Usage: korbal [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
+    "Usage: korbal [--csv DIR] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
     "Least-squares analysis of a diallel experiment: reads the control file and the\n"
     "data file, writes the report and MERIDOX_IN.DAT (in the current directory) for\n"
     "meridox. File names not given are asked for on the console.\n"
+    "  --csv DIR   also write the tables as CSV files into the folder DIR\n"
     "  -h, --help  show this text and the version, then exit\n"
     "  --version   show the version, then exit\n"
     "Exit status: 0 done, 1 JOB TERMINATED (see the report), 2 run-time error.\n";
@@ -29,6 +30,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "korbal", kUsage, kSeeAlso)) return 0;
   rec::cleanup::install();
+  const korbal::Options opt = korbal::parse_options(args);
   rec::Io io(args, std::cin, std::cout);
   io.set_report_units({korbal::kReportUnit});
   io.set_replace_at_close(true);
@@ -36,8 +38,8 @@ int main(int argc, char** argv) {
   int status = 2;
   try {
     // The control file and the data file are opened before any output is created.
-    io.open_input_arguments({{0, korbal::kControlUnit}, {2, 0}});
-    status = korbal::run(io, clock);
+    if (opt.error.empty()) io.open_input_arguments({{0, korbal::kControlUnit}, {2, 0}});
+    status = korbal::run(io, clock, opt);
     io.close();
   } catch (const rec::RunError& e) {
     io.say({e.what()});

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "korbal/control.h"
 #include "records/format.h"
-#include "records/interchange.h"
 
 namespace korbal {
 
@@ -140,14 +140,15 @@ void LABELS(const Model& m, std::vector<std::string>& ENAME) {
       ENAME[static_cast<std::size_t>(col - 1)] = b.label;
 }
 
-int count_effects(const std::vector<std::string>& ENAME, int SDFL) {
-  int ne = 1;
-  for (int i = 2; i <= SDFL; ++i)
-    if (ENAME[i - 1] != ENAME[i - 2]) ++ne;
-  return ne;
+std::vector<EffectBlock> Model::effects() const {
+  std::vector<EffectBlock> e;
+  if (!fits()) return e;
+  for (const EffectBlock& b : blocks)
+    if (b.size() > 0) e.push_back(b);
+  return e;
 }
 
-bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m) {
+std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays& a) {
   static const rec::Format kLimit = rec::Format::compile(
       "('0 More effects are initialized then provided for in the  dimension statements, "
       "SDFL =  ',I4,' , and should be <=',I4,' , JOB TERMINATED')");
@@ -161,24 +162,17 @@ bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m) {
   static const rec::Format kDone = rec::Format::compile(
       "(' Initialization completed  ',2(I2.2,':'),I2.2,'.',I2.2)");
 
-  m = MODEL(c);
-  c.NLOC = m.NLOC;
-  c.NREP = m.NREP;
+  const Model m = MODEL(c);
   if (!m.fits()) {
     const int shown = static_cast<int>(
         std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
-    io.write(kReportUnit, kLimit, {shown, MAXCOL});
-    return false;
+    report_and_console(io, kLimit, {shown, MAXCOL});
+    return std::nullopt;
   }
 
   LABELS(m, a.ENAME);
-  io.write(kReportUnit, kEffect, {a.ENAME[0]});
-  for (int i = 2; i <= m.SDFL; ++i)
-    if (a.ENAME[i - 1] != a.ENAME[i - 2]) io.write(kReportUnit, kEffect, {a.ENAME[i - 1]});
-  m.NE = count_effects(a.ENAME, m.SDFL);
+  for (const EffectBlock& b : m.effects()) io.write(kReportUnit, kEffect, {b.label});
   io.write(kReportUnit, kTotal, {m.SDFL});
-
-  rec::interchange::write_header(io, kInterchangeUnit, c.NV, c.CROSS, m.NE);
 
   // Variable names: two 8-character halves each, four names a record.
   std::vector<std::string> halves(2 * static_cast<std::size_t>(c.NV));
@@ -202,10 +196,8 @@ bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m) {
   std::fill_n(a.YPY.begin(), static_cast<std::size_t>(c.NV) * (c.NV + 1) / 2, 0.0);
   std::fill_n(a.XPX.begin(), static_cast<std::size_t>(m.SDFL) * (m.SDFL + 1) / 2, 0.0);
 
-  int hh, mm, ss, cc;
-  CLKHMS(clock, hh, mm, ss, cc);
-  io.write(rec::kConsole, kDone, {hh, mm, ss, cc});
-  return true;
+  stamp(io, clock, kDone);
+  return m;
 }
 
 }  // namespace korbal

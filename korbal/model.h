@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "korbal/clock.h"
 #include "korbal/korbal.h"
@@ -49,6 +51,10 @@ struct Model {
   std::array<EffectBlock, 13> blocks{};
 
   bool fits() const { return SDFL64 <= MAXCOL; }
+
+  // The effects of the model in model order: the blocks that have columns. They are
+  // contiguous from column 1 to SDFL.
+  std::vector<EffectBlock> effects() const;
 };
 
 // Column allocation: numbers the columns of the model for the control items `c`.
@@ -58,14 +64,10 @@ Model MODEL(const Control& c);
 // Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
 void LABELS(const Model& m, std::vector<std::string>& ENAME);
 
-// Number of effects: 1 for column 1 plus 1 for every column whose label differs from
-// the label of the column before it.
-int count_effects(const std::vector<std::string>& ENAME, int SDFL);
-
-// Effects model and initialization of the run: allocation, column-limit check, effect
-// list and total on the report, interchange header, variable names, clearing of the
-// accumulators and the "Initialization completed" line. Adjusts c.NLOC and c.NREP.
-// Returns false after the column-limit message (the run goes to its closing).
-bool INITIA(rec::Io& io, Clock& clock, Control& c, Arrays& a, Model& m);
+// Effects model and initialization of the run (for a normalised control record):
+// allocation, column-limit check, effect list and total on the report, variable
+// names, clearing of the accumulators and the "Initialization completed" line.
+// Returns no model after the column-limit message (the run goes to its closing).
+std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays& a);
 
 }  // namespace korbal

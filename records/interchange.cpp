@@ -75,6 +75,19 @@ void write_error(Io& io, int unit, int df, double ms) {
   io.write(unit, fmt, {df, std::string_view(f)});
 }
 
+void write_problem(Io& io, int unit, const Problem& p, bool with_header) {
+  if (with_header) write_header(io, unit, p.nv, p.cross, static_cast<int>(p.groups.size()));
+  for (const Problem::Group& g : p.groups) write_coefficients(io, unit, g.code, g.df, g.coef);
+  for (const Problem::Analysis& a : p.analyses) {
+    if (a.name_b16.empty())
+      write_variance_label(io, unit, a.name_a16);
+    else
+      write_cross_label(io, unit, a.name_a16, a.name_b16);
+    write_mean_squares(io, unit, a.offset_a, a.offset_b, a.ms);
+    write_error(io, unit, a.error_df, a.error_ms);
+  }
+}
+
 bool read_header(Io& io, int unit, Header& h) {
   std::int32_t* v[4] = {&h.nv, &h.cross, &h.ne, &h.itest};
   return io.read_list(unit, std::span<std::int32_t*>(v), true);

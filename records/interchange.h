@@ -15,6 +15,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records/io.h"
 
@@ -22,7 +23,32 @@ namespace rec::interchange {
 
 inline constexpr const char* kFileName = "MERIDOX_IN.DAT";
 
-// Writing (korbal).
+// One problem as korbal writes it.
+struct Problem {
+  int nv = 0, cross = 0;
+  struct Group {  // coefficients of the expected mean square of one effect
+    std::string code;
+    int df = 0;
+    std::vector<double> coef;  // last effect first
+  };
+  struct Analysis {
+    std::string name_a16, name_b16;  // name_b16 empty for an analysis of variance
+    int offset_a = 0, offset_b = 0;  // offsets of the two variables in X'Y
+    std::vector<double> ms;          // mean squares of the effects, MEAN first
+    int error_df = 0;
+    double error_ms = 0.0;
+  };
+  std::vector<Group> groups;  // one per effect: NE is their number
+  std::vector<Analysis> analyses;
+};
+
+// The writer of a problem: header, coefficient groups, then per analysis its label,
+// mean-square group and error record. korbal writes the header as soon as the model
+// is known (a run stopped by its data leaves the header), then the rest with
+// `with_header` false.
+void write_problem(Io& io, int unit, const Problem& p, bool with_header = true);
+
+// The single records (write_problem is made of them).
 void write_header(Io& io, int unit, int nv, int cross, int ne);
 void write_coefficients(Io& io, int unit, std::string_view code, int df,
                         std::span<const double> coef);

@@ -8,6 +8,8 @@
 
 #include "korbal/analysis.h"
 #include "korbal/korbal.h"
+#include "korbal_effects.h"
+#include "records/interchange.h"
 #include "records/io.h"
 #include "support.h"
 
@@ -28,9 +30,10 @@ class StepClock : public korbal::Clock {
 
 std::string sp(int n) { return std::string(n, ' '); }
 
-// One run of GOTOIT on its own report and interchange files.
+// One analysis and its writers on their own report and interchange files; `inter`
+// holds the interchange records after the header.
 struct Output {
-  std::string report, inter, console;
+  std::string report, header, inter, console;
 };
 
 struct Problem {
@@ -55,12 +58,23 @@ Output run_gotoit(Problem p) {
     std::copy(p.ypy.begin(), p.ypy.end(), a.YPY.begin());
     std::copy(p.ename.begin(), p.ename.end(), a.ENAME.begin());
     std::copy(p.vname.begin(), p.vname.end(), a.VNAME.begin());
-    const double tol = p.sdfl * a.XPX[0] * 1.0e-11;
-    korbal::GOTOIT(io, clock, a.XPX, a.XPY, a.YPY, a.ENAME, p.nv, p.sdfl, p.cross, tol, p.nobs,
-                   p.iprint, a.VNAME);
+    a.NOBS = p.nobs;
+    korbal::Control c;
+    c.NV = p.nv;
+    c.CROSS = p.cross;
+    c.IPRINT = p.iprint;
+    const auto effects = testsupport::effects_of(p.ename);
+    EXPECT_EQ(effects.back().last, p.sdfl);
+    const korbal::Results res = korbal::ANALYSE(io, clock, c, effects, a);
+    korbal::write_report(io, res, a.VNAME);
+    rec::interchange::write_problem(io, korbal::kInterchangeUnit,
+                                    korbal::interchange_of(res, a.VNAME));
     io.flush();
     r.report = testsupport::read_file(dir / "report.txt");
     r.inter = testsupport::read_file(dir / "MERIDOX_IN.DAT");
+    const auto eol = r.inter.find("\r\n");
+    r.header = r.inter.substr(0, eol);
+    r.inter.erase(0, eol + 2);
   }
   r.console = out.str();
   return r;
@@ -118,6 +132,7 @@ TEST(Gotoit, WorkedExampleReportInterchangeAndConsole) {
       summary_lines("    3", "       2", "       1", "   36.5000000000    ");
   EXPECT_EQ(r.report, expected);
 
+  EXPECT_EQ(r.header, "   1   0   2   1");
   EXPECT_EQ(r.inter, crlf({"MEAN   1  2.000000    4.000000    ",
                            "GCA    1  2.000000    .0000000    ",
                            sp(12) + "YIELD           ",
@@ -175,6 +190,7 @@ TEST(Gotoit, CrossProductsOrderLabelsOffsetsAndNegativeMeanProducts) {
       summary_lines("    3", "       2", "       1", "   42.5000000000    ");
   EXPECT_EQ(r.report, ems + var1 + cross12 + var2);
 
+  EXPECT_EQ(r.header, "   2   1   2   1");
   EXPECT_EQ(r.inter, crlf({"MEAN   1  2.000000    4.000000    ",
                            "GCA    1  2.000000    .0000000    ",
                            sp(12) + "YIELD   PLOT A  ",

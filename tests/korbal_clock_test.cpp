@@ -86,6 +86,7 @@ TEST(Clock, WholeRunAcrossMidnightStampsAndExecutionTime) {
             "\n. . . Input data file for MERIDOX will be created as"
             "\n. . . MERIDOX_IN.DAT"
             "\nAnalyzing problem dimensions 23:59:59.99"
+            "\nNo response variables (NV = 0): nothing was analysed"
             "\n\nExecution time =     20.0 seconds.\n"
             "\n\n* * * Input file for MERIDOX has been created as:"
             "\n      MERIDOX_IN.DAT"

@@ -266,7 +266,7 @@ TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
   c.NCLON = 2;
   c.ICXL = 1;
   c.IRXF = 1;
-  c.LAYOUT = 3;
+  c.LAYOUT = Layout::LocRep;
   const Model m = MODEL(c);
   ASSERT_TRUE(m.fits());
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);

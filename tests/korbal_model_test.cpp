@@ -196,7 +196,9 @@ TEST(Model, EmptyBlocksShowNowhere) {
   EXPECT_EQ(m.NE, 3);
   std::vector<std::string> ename(MAXCOL);
   LABELS(m, ename);
-  EXPECT_EQ(count_effects(ename, m.SDFL), 3);
+  EXPECT_EQ(m.effects().size(), 3u);
+  for (const EffectBlock& b : m.effects())
+    for (std::int64_t col = b.first; col <= b.last; ++col) EXPECT_EQ(ename[col - 1], b.label);
 }
 
 TEST(Model, ColumnLimit) {

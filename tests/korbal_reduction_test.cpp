@@ -12,6 +12,7 @@
 
 #include "korbal/analysis.h"
 #include "korbal/korbal.h"
+#include "korbal_effects.h"
 
 namespace {
 
@@ -43,6 +44,20 @@ std::vector<std::string> labels(std::initializer_list<std::pair<const char*, int
   return e;
 }
 
+// The analysis functions over a model given by its column labels.
+std::vector<korbal::EmsRow> ems_of(const double* xpx, const std::vector<std::string>& ename,
+                                   double tol) {
+  return korbal::ems_coefficients(xpx, testsupport::effects_of(ename), tol);
+}
+korbal::AnovaResult sums_of(const double* xpy, int first, int second,
+                            const std::vector<std::string>& ename,
+                            const std::vector<char>& accepted, double zero) {
+  return korbal::anova_sums(xpy, first, second, testsupport::effects_of(ename), accepted, zero);
+}
+std::vector<char> accepted(const std::vector<double>& xpx, int sdfl, double tol) {
+  return korbal::accepted_columns(xpx.data(), sdfl, tol);
+}
+
 // ---------------------------------------------------------------------------------
 // Closed forms and the dependency rule.
 
@@ -55,14 +70,14 @@ TEST(CovredReduce, MeanOnlyGivesTheCorrectionForTheMean) {
   EXPECT_DOUBLE_EQ(xpy[0] * xpy[0], 80.0);
   EXPECT_DOUBLE_EQ(xpy[1], 40.0 / std::sqrt(5.0));
 
-  const auto rows = korbal::ems_coefficients(xpx.data(), {"MEAN"}, 1, 5e-11);
+  const auto rows = ems_of(xpx.data(), {"MEAN"}, 5e-11);
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].code, "MEAN");
   EXPECT_EQ(rows[0].df, 1);
   ASSERT_EQ(rows[0].coef.size(), 1u);
   EXPECT_EQ(rows[0].coef[0], 5.0);
 
-  const auto a = korbal::anova_sums(xpy.data(), 0, 0, {"MEAN"}, 1, 5e-11);
+  const auto a = sums_of(xpy.data(), 0, 0, {"MEAN"}, accepted(xpx, 1, 5e-11), 5e-11);
   ASSERT_EQ(a.lines.size(), 1u);
   EXPECT_EQ(a.lines[0].df, 1);
   EXPECT_DOUBLE_EQ(a.lines[0].sum, 80.0);
@@ -85,7 +100,7 @@ TEST(CovredReduce, BalancedOneWayCoefficientIsReplicationCount) {
   Normal n = normal_equations(X, Y, 1 + t, 1);
   const double tol = (1 + t) * n.xpx[0] * 1e-11;
   korbal::covred_reduce(n.xpx.data(), n.xpy.data(), tol, 1 + t, 1);
-  const auto ems = korbal::ems_coefficients(n.xpx.data(), labels({{"MEAN", 1}, {"GCA ", t}}), 1 + t, tol);
+  const auto ems = ems_of(n.xpx.data(), labels({{"MEAN", 1}, {"GCA ", t}}), tol);
   ASSERT_EQ(ems.size(), 2u);
   EXPECT_EQ(ems[0].df, 1);
   EXPECT_NEAR(ems[0].coef[1], t * r, 1e-9);
@@ -117,14 +132,14 @@ TEST(CovredReduce, PivotEqualToTolAndNegativePivotAreDependencies) {
   EXPECT_EQ(xpx[packed(3, 3) - 1], -1e-3);
   EXPECT_EQ(xpx[packed(4, 4) - 1], 0.5000001);  // nothing reduced it
 
-  const auto ems = korbal::ems_coefficients(xpx.data(), labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), 4, tol);
+  const auto ems = ems_of(xpx.data(), labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), tol);
   ASSERT_EQ(ems.size(), 3u);
   EXPECT_EQ(ems[1].df, 0);
   EXPECT_EQ(ems[1].coef, std::vector<double>(3, 0.0));
   EXPECT_EQ(ems[2].df, 1);
   EXPECT_DOUBLE_EQ(ems[2].coef[0], 0.5000001);
 
-  const auto a = korbal::anova_sums(xpy.data(), 0, 0, labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), 4, tol);
+  const auto a = sums_of(xpy.data(), 0, 0, labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), accepted(xpx, 4, tol), tol);
   EXPECT_EQ(a.lines[1].df, 0);
   EXPECT_EQ(a.lines[1].sum, 0.0);
   EXPECT_EQ(a.lines[1].mean, 0.0);
@@ -145,7 +160,7 @@ TEST(CovredReduce, AllZeroMatrixAcceptsNothing) {
   std::vector<double> xpx(packed(3, 3), 0.0), xpy(6, 0.0);
   korbal::covred_reduce(xpx.data(), xpy.data(), 0.0, 3, 2);
   EXPECT_EQ(xpy, std::vector<double>(6, 0.0));
-  const auto a = korbal::anova_sums(xpy.data(), 0, 3, labels({{"MEAN", 1}, {"GCA ", 2}}), 3, 0.0);
+  const auto a = sums_of(xpy.data(), 0, 3, labels({{"MEAN", 1}, {"GCA ", 2}}), accepted(xpx, 3, 0.0), 0.0);
   EXPECT_EQ(a.df, 0);
   EXPECT_EQ(a.dependencies, 3);
 }
@@ -164,7 +179,7 @@ TEST(EmsCoefficients, FactorEntriesAtMostTolContributeNothing) {
   r[packed(3, 3) - 1] = 0.01;    // dependent (pivot equal to TOL)
   r[packed(3, 4) - 1] = 50.0;    // row of a dependent column: never used
   r[packed(4, 4) - 1] = 4.0;
-  const auto ems = korbal::ems_coefficients(r.data(), labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), 4, tol);
+  const auto ems = ems_of(r.data(), labels({{"MEAN", 1}, {"GCA ", 2}, {"SCA ", 1}}), tol);
   ASSERT_EQ(ems.size(), 3u);
   EXPECT_EQ(ems[0].df, 1);
   EXPECT_DOUBLE_EQ(ems[0].coef[0], 9.0);     // SCA: 3^2
@@ -182,7 +197,7 @@ TEST(AnovaSums, SumAtTolIsZeroedButCountsDegreesOfFreedom) {
   const double tol = 0.25;
   // z for MEAN, GCA, GCA: the GCA sum is 0.5 * 0.5 = 0.25 = TOL.
   std::vector<double> z{3.0, 0.5, 0.0};
-  const auto a = korbal::anova_sums(z.data(), 0, 0, labels({{"MEAN", 1}, {"GCA ", 2}}), 3, tol);
+  const auto a = sums_of(z.data(), 0, 0, labels({{"MEAN", 1}, {"GCA ", 2}}), {1, 1, 0}, tol);
   EXPECT_EQ(a.lines[1].df, 1);
   EXPECT_EQ(a.lines[1].sum, 0.0);
   EXPECT_EQ(a.lines[1].mean, 0.0);
@@ -190,13 +205,18 @@ TEST(AnovaSums, SumAtTolIsZeroedButCountsDegreesOfFreedom) {
   EXPECT_EQ(a.df, 2);
 }
 
-TEST(AnovaSums, CrossProductsSkipColumnsWhereEitherValueIsZero) {
-  // Variable 1 and variable 2 at offset 3.
+TEST(AnovaSums, DegreesOfFreedomAreTheAcceptedColumnsWhateverTheValues) {
+  // Variable 1 and variable 2 at offset 3; a reduced value of exactly 0 in an accepted
+  // column (a trait without variation, say) still counts, a dependency does not.
   std::vector<double> z{2.0, 1.0, 3.0, /**/ 4.0, 0.0, -2.0};
-  const auto a = korbal::anova_sums(z.data(), 0, 3, labels({{"MEAN", 1}, {"GCA ", 2}}), 3, 1e-10);
+  auto a = sums_of(z.data(), 0, 3, labels({{"MEAN", 1}, {"GCA ", 2}}), {1, 1, 1}, 1e-10);
   EXPECT_EQ(a.lines[0].sum, 8.0);
-  EXPECT_EQ(a.lines[1].df, 1);
+  EXPECT_EQ(a.lines[1].df, 2);
   EXPECT_EQ(a.lines[1].sum, -6.0);
+  EXPECT_EQ(a.lines[1].mean, -3.0);
+  EXPECT_EQ(a.dependencies, 0);
+  a = sums_of(z.data(), 0, 3, labels({{"MEAN", 1}, {"GCA ", 2}}), {1, 0, 1}, 1e-10);
+  EXPECT_EQ(a.lines[1].df, 1);
   EXPECT_EQ(a.lines[1].mean, -6.0);
   EXPECT_EQ(a.dependencies, 1);
 }
@@ -372,7 +392,7 @@ TEST(IndependentCheck, RandomUnbalancedDesigns) {
     const int ne = static_cast<int>(eff.size());
 
     // Expected mean squares from the definition.
-    const auto ems = korbal::ems_coefficients(n.xpx.data(), d.ename, d.sdfl, tol);
+    const auto ems = ems_of(n.xpx.data(), d.ename, tol);
     ASSERT_EQ(static_cast<int>(ems.size()), ne) << at;
     for (int e = 0; e < ne; ++e) {
       int df = 0;
@@ -395,7 +415,7 @@ TEST(IndependentCheck, RandomUnbalancedDesigns) {
     // Sequential sums of squares and products for every pair of variables.
     for (int a = 0; a < d.nv; ++a)
       for (int b = a; b < d.nv; ++b) {
-        const auto res = korbal::anova_sums(n.xpy.data(), a * d.sdfl, b * d.sdfl, d.ename, d.sdfl, tol);
+        const auto res = sums_of(n.xpy.data(), a * d.sdfl, b * d.sdfl, d.ename, accepted(n.xpx, d.sdfl, tol), tol);
         ASSERT_EQ(static_cast<int>(res.lines.size()), ne);
         double total = 0.0, scale = 0.0;
         int tdf = 0;
