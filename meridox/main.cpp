@@ -22,6 +22,7 @@ constexpr std::string_view kUsage =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "meridox", kUsage)) return 0;
+  const meridox::Options options = meridox::parse_options(args);
   rec::Io io(args, std::cin, std::cout);
-  return meridox::run(io);
+  return meridox::run(io, options);
 }
