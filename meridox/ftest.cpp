@@ -16,8 +16,11 @@ bool usable(double v) { return std::isfinite(v); }
 bool bad_beta_arg(float x) { return !std::isnan(x) && !(x >= 0.0f && x <= 1.0f); }
 
 // Upper tail of F(nu1, nu2) at f, as the mean of two single-precision evaluations of the
-// incomplete beta function. Where either continued fraction does not converge, the tail
-// is computed once in 64 bits instead. Returns false when the value is not defined.
+// incomplete beta function. Where either continued fraction does not converge, or where
+// single precision misses the 64-bit tail by half a unit of the printed fourth decimal
+// or more (the log-gamma values of very large degrees of freedom carry few fractional
+// bits in 32 bits), the tail computed in 64 bits is taken instead. Returns false when
+// the value is not defined.
 bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const float a1 = static_cast<float>(nu2 * 0.5);
   const float b1 = static_cast<float>(nu1 * 0.5);
@@ -32,14 +35,12 @@ bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const double p =
       static_cast<double>(BETAI(a1, b1, x1, &converged)) + static_cast<double>(second);
   if (!usable(p)) return false;
-  if (!converged) {
-    const double x = nu2 / (nu1 * f + nu2);
-    const double y = nu1 * f / (nu1 * f + nu2);
-    t.pval = incomplete_beta(nu2 * 0.5, nu1 * 0.5, x, y);
-    return usable(t.pval);
-  }
+  const double x = nu2 / (nu1 * f + nu2);
+  const double y = nu1 * f / (nu1 * f + nu2);
+  const double exact = incomplete_beta(nu2 * 0.5, nu1 * 0.5, x, y);
   t.pval = p / 2.0;
-  return true;
+  if (!converged || !(std::fabs(t.pval - exact) < 0.5E-4)) t.pval = exact;
+  return usable(t.pval);
 }
 
 }  // namespace
