@@ -13,8 +13,9 @@ build:
 
 demo: build
 	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat
-	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc
+	cd examples/small && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT small.vc
 	@echo "Reports written: examples/small/small.out and examples/small/small.vc"
+	@echo "Tables written: examples/small/csv/"
 
 # Rewrites the reports and interchange files stored with the examples (the e2e tests
 # compare them byte for byte); review the change with `git diff examples` afterwards.
@@ -23,6 +24,9 @@ examples: build
 	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
 	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
 	cd examples/realistic && ../../$(BUILD)/meridox MERIDOX_IN.DAT realistic.vc </dev/null
+	for ex in small realistic; do for f in 0 1; do \
+	  (cd examples/$$ex && ../../$(BUILD)/meridox --inbreeding $$f --csv csv_f$$f \
+	    MERIDOX_IN.DAT $${ex}_f$$f.vc </dev/null >/dev/null) || exit 1; done; done
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,17 +1,20 @@
 // The run of meridox: files, banner, and the loop over the problems of the input file.
+// Each problem is read, solved into its results, and then written: to the report as it
+// goes, and into the CSV tables at the end of the run.
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "meridox/arrays.h"
-#include "meridox/components.h"
-#include "meridox/ftest.h"
-#include "meridox/matinv.h"
 #include "meridox/meridox.h"
 #include "meridox/problem.h"
+#include "meridox/results.h"
+#include "meridox/tables.h"
+#include "records/csv.h"
 #include "records/format.h"
 #include "records/interchange.h"
 #include "records/io.h"
@@ -34,19 +37,30 @@ void write_banner(rec::Io& io) {
   io.write(kOut, kBanner, kNoItems);
 }
 
+// A problem that ends the run: its "JOB TERMINATED" message goes to the report and the
+// console, and its status and message to the problems table.
+struct Stop {
+  ProblemStatus status;
+  std::string note;
+};
+
 // Reports a count outside what the arrays hold, or that cannot be a count, in one line;
 // the caller ends the run.
-void reject(rec::Io& io, std::string_view what, long long value, std::string_view limit) {
+Stop reject(rec::Io& io, std::string_view what, long long value, std::string_view limit) {
   static const rec::Format kLimit =
       rec::Format::compile("('1 ',A,' ',A,'; ',A,'.   JOB TERMINATED')");
+  static const rec::Format kConsoleLine =
+      rec::Format::compile("(' ',A,' ',A,'; ',A,'.   JOB TERMINATED')");
   const std::string v = std::to_string(value);
   io.write(kOut, kLimit, {what, v, limit});
+  io.write(rec::kConsole, kConsoleLine, {what, v, limit});
+  return {ProblemStatus::Rejected, std::string(what) + " " + v + "; " + std::string(limit)};
 }
 
-// Reads one problem after its header. Returns false (after the message) when the error
-// degrees of freedom of an analysis differ from those of the first, or when degrees of
-// freedom are negative.
-bool read_problem(rec::Io& io, Problem& pb) {
+// Reads one problem after its header. Returns the stop (after its message) when the
+// error degrees of freedom of an analysis differ from those of the first, or when
+// degrees of freedom are negative.
+std::optional<Stop> read_problem(rec::Io& io, Problem& pb) {
   namespace ic = rec::interchange;
   const int ne = pb.ne;
   for (int e = 0; e < ne; ++e) {
@@ -58,10 +72,10 @@ bool read_problem(rec::Io& io, Problem& pb) {
     pb.cname[e] = code;
     pb.idf[e] = df;
     if (df < 0) {
-      reject(io, "THE DEGREES OF FREEDOM OF " + code.substr(0, code.find_last_not_of(' ') + 1) + " ARE", df, "THEY MUST BE AT LEAST 0");
-      return false;
+      return reject(io, "THE DEGREES OF FREEDOM OF " + std::string(rec::csv::trimmed(code)) + " ARE",
+                    df, "THEY MUST BE AT LEAST 0");
     }
-    for (int j = 0; j < ne; ++j) pb.cmat[e][j + 1] = coef[j];
+    enter_coefficients(pb, e, std::span<const double>(coef.data(), ne));
   }
   for (int k = 0; k < pb.nanal; ++k) {
     std::string label;
@@ -74,10 +88,7 @@ bool read_problem(rec::Io& io, Problem& pb) {
     ic::read_error(io, kIn, df, ms);
     pb.idf[ne] = df;
     pb.xms[k][ne] = ms;
-    if (df < 0) {
-      reject(io, "THE ERROR DEGREES OF FREEDOM ARE", df, "THEY MUST BE AT LEAST 0");
-      return false;
-    }
+    if (df < 0) return reject(io, "THE ERROR DEGREES OF FREEDOM ARE", df, "THEY MUST BE AT LEAST 0");
     if (k == 0) {
       pb.lastdf = df;
     } else if (df != pb.lastdf) {
@@ -85,44 +96,39 @@ bool read_problem(rec::Io& io, Problem& pb) {
           "('1 ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD ',I4,"
           "' D.F. AND THIS ONE,',/,'0',20X,5A8,', HAS ',I4,' D.F.;',/,"
           "'0 JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL')");
+      static const rec::Format kConsoleLines = rec::Format::compile(
+          "(' ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD ',I4,"
+          "' D.F. AND THIS ONE,',/,' ',20X,5A8,', HAS ',I4,' D.F.;',/,"
+          "' JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL')");
       const std::string_view l(pb.alabel[k]);
-      io.write(kOut, kMismatch,
-               {pb.lastdf, l.substr(0, 8), l.substr(8, 8), l.substr(16, 8), l.substr(24, 8),
-                l.substr(32, 8), df});
-      return false;
+      const std::initializer_list<rec::Item> items = {
+          pb.lastdf,        l.substr(0, 8),  l.substr(8, 8), l.substr(16, 8),
+          l.substr(24, 8), l.substr(32, 8), df};
+      io.write(kOut, kMismatch, items);
+      io.write(rec::kConsole, kConsoleLines, items);
+      return Stop{ProblemStatus::ErrorDf,
+                  "ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD " +
+                      std::to_string(pb.lastdf) + " D.F. AND THIS ONE, " +
+                      std::string(rec::csv::trimmed(l)) + ", HAS " + std::to_string(df) +
+                      " D.F."};
     }
   }
-  return true;
+  return std::nullopt;
 }
 
-// One problem after it has been read. Returns false when its matrix could not be inverted.
-bool solve_problem(rec::Io& io, Problem& pb, bool itest) {
-  static const rec::Format kLeftOut = rec::Format::compile(
-      "('0 ',A4,' HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS LEFT OUT')");
-  for (const std::string& name : leave_out_inestimable(pb)) io.write(kOut, kLeftOut, {name});
-
-  if (!MATINV(io, kOut, pb.cmat, pb.ncomp, pb.cname,
-              std::span<const int>(pb.file_row.data(), pb.ncomp))) {
-    return false;
-  }
-  const int n = pb.ncomp;
-  NatMat r{};
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) r[i][j] = pb.cmat[i][j];
-  const std::span<const int> idf(pb.idf.data(), n);
-  for (int k = 0; k < pb.nanal; ++k) {
-    const std::span<const double> ms(pb.xms[k].data(), n);
-    VARCMP(io, kOut, n, pb.cname, r, ms, idf, pb.alabel[k], pb.vc[k]);
-    if (itest) FTEST(io, kOut, n, pb.cname, pb.cnat, r, ms, idf, pb.vc[k]);
-  }
-  if (pb.cross > 0) {
-    CORREL(io, kOut, pb.nv, n, pb.cname, std::span<const CompVec>(pb.vc.data(), pb.nanal),
-           std::span<const std::string>(pb.alabel.data(), pb.nanal));
-  }
-  return true;
+bool is_end_of_file(const rec::RunError& e) {
+  return std::string_view(e.what()).find(": end of file") != std::string_view::npos;
 }
 
-int run_problems(rec::Io& io) {
+// The input ends before its first problem is complete: korbal stopped before it had
+// written one, and its report says why.
+[[noreturn]] void no_complete_problem(rec::Io& io, const std::string& detail) {
+  io.say({"The file '" + io.file_name(kIn) +
+          "' holds no complete problem: look at korbal's report for the reason."});
+  throw rec::RunError(detail);
+}
+
+int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<ProblemResult>& results) {
   static const rec::Format kPrompt1 = rec::Format::compile(
       "(' ',' Calculation of variance components and their standard deviation',/,/,"
       "' Please enter input control file, e.g., MERIDOX_IN.dat',/)");
@@ -140,57 +146,95 @@ int run_problems(rec::Io& io) {
 
   auto pb = std::make_unique<Problem>();
   bool abandoned = false;
-  for (;;) {
+  for (int number = 1;; ++number) {
+    // Ends the run at a problem that cannot be used.
+    auto stop = [&](const Stop& s) {
+      ProblemResult& r = results.emplace_back();
+      r.number = number;
+      r.status = s.status;
+      r.note = s.note;
+      return 1;
+    };
     std::int32_t head[4] = {0, 0, 0, 0};
     std::int32_t* targets[4] = {&head[0], &head[1], &head[2], &head[3]};
-    if (!io.read_list(kIn, targets, true)) break;
+    bool more = false;
+    try {
+      more = io.read_list(kIn, targets, true);
+    } catch (const rec::RunError& e) {
+      if (number == 1 && is_end_of_file(e)) no_complete_problem(io, e.what());
+      throw;
+    }
+    if (!more) {
+      if (number == 1) {
+        no_complete_problem(io, "Run-time error: READ on unit 5, file '" + io.file_name(kIn) +
+                                    "': end of file where the first problem is due");
+      }
+      break;
+    }
     pb->nv = head[0];
     pb->cross = head[1];
     pb->ne = head[2];
-    const bool itest = head[3] >= 1;
+    pb->itest = head[3] >= 1;
 
-    if (pb->nv < 1) {
-      reject(io, "THE NUMBER OF VARIABLES IS", pb->nv, "IT MUST BE AT LEAST 1");
-      io.stop();
-      return 1;
-    }
+    if (pb->nv < 1) return stop(reject(io, "THE NUMBER OF VARIABLES IS", pb->nv, "IT MUST BE AT LEAST 1"));
     if (pb->ne < 1 || pb->ne > kMaxComp - 1) {
-      reject(io, "THE NUMBER OF EFFECTS IS", pb->ne,
-             pb->ne < 1 ? "IT MUST BE AT LEAST 1" : "THE LIMIT IS 19");
-      io.stop();
-      return 1;
+      return stop(reject(io, "THE NUMBER OF EFFECTS IS", pb->ne,
+                         pb->ne < 1 ? "IT MUST BE AT LEAST 1" : "THE LIMIT IS 19"));
     }
     const long long nv = pb->nv;
     const long long nanal = pb->cross > 0 ? nv * (nv + 1) / 2 : nv;
-    if (nanal > kMaxAnal) {
-      reject(io, "THE NUMBER OF ANALYSES IS", nanal, "THE LIMIT IS 55");
-      io.stop();
-      return 1;
-    }
+    if (nanal > kMaxAnal) return stop(reject(io, "THE NUMBER OF ANALYSES IS", nanal, "THE LIMIT IS 55"));
     pb->ncomp = pb->ne + 1;
     pb->nanal = static_cast<int>(nanal);
     start_problem(*pb);
-    if (!read_problem(io, *pb)) {
-      io.stop();
-      return 1;
+    std::optional<Stop> bad;
+    try {
+      bad = read_problem(io, *pb);
+    } catch (const rec::RunError& e) {
+      if (number == 1 && is_end_of_file(e)) no_complete_problem(io, e.what());
+      throw;
     }
+    if (bad) return stop(*bad);
     finish_matrix(*pb);
-    if (!solve_problem(io, *pb, itest)) abandoned = true;
+    ProblemResult& res = results.emplace_back(solve(*pb, number, settings));
+    print_problem(io, kOut, res);
+    if (res.status != ProblemStatus::Ok) abandoned = true;
   }
   io.write(kOut, kDone, kNoItems);
-  io.stop();
   return abandoned ? 1 : 0;
 }
 
 }  // namespace
 
-int run(rec::Io& io) {
+int run(rec::Io& io, const Options& options) {
+  std::optional<std::filesystem::path> csv_dir;
+  std::vector<ProblemResult> results;
+  std::string message;
+  bool tables_tried = false;
   try {
-    return run_problems(io);
+    if (!options.error.empty()) throw rec::RunError("Run-time error: " + options.error);
+    if (options.csv_dir) {
+      csv_dir = io.dir() / *options.csv_dir;
+      rec::csv::prepare_dir(*csv_dir);
+    }
+    const int status = run_problems(io, {options.inbreeding}, results);
+    tables_tried = true;
+    if (csv_dir) write_tables(*csv_dir, results, options.inbreeding.has_value());
+    io.stop();
+    return status;
   } catch (const rec::RunError& e) {
-    io.say({e.what()});
+    message = e.what();
   } catch (const rec::FormatError& e) {
-    io.say({e.what()});
+    message = e.what();
+  }
+  io.say({message});
+  // The problems solved before the error still get their tables.
+  if (csv_dir && !tables_tried && !results.empty()) {
+    try {
+      write_tables(*csv_dir, results, options.inbreeding.has_value());
+    } catch (const rec::RunError& e) {
+      io.say({e.what()});
+    }
   }
   // The console's records end before their text; end the last line for the shell.
   io.console_out() << '\n';

@@ -12,28 +12,41 @@ namespace {
 
 bool usable(double v) { return std::isfinite(v); }
 
-// Upper tail of F(nu1, nu2) at f, as the mean of two evaluations of the incomplete beta
-// function. Returns false when the value is not defined.
-bool upper_tail(double f, double nu1, double nu2, rec::Io* io, double& pval) {
+// An argument of BETAI that it refuses with a pause (a NaN is refused silently).
+bool bad_beta_arg(float x) { return !std::isnan(x) && !(x >= 0.0f && x <= 1.0f); }
+
+// Upper tail of F(nu1, nu2) at f, as the mean of two single-precision evaluations of the
+// incomplete beta function. Where either continued fraction does not converge, or where
+// single precision misses the 64-bit tail by half a unit of the printed fourth decimal
+// or more (the log-gamma values of very large degrees of freedom carry few fractional
+// bits in 32 bits), the tail computed in 64 bits is taken instead. Returns false when
+// the value is not defined.
+bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const float a1 = static_cast<float>(nu2 * 0.5);
   const float b1 = static_cast<float>(nu1 * 0.5);
   const float x1 = static_cast<float>(nu2 / (nu1 * f + nu2));
   const float a2 = static_cast<float>(nu1 * 0.5);
   const float b2 = static_cast<float>(nu2 * 0.5);
   const float x2 = static_cast<float>(nu1 / (nu2 / f + nu1));
+  t.bad_beta_args = (bad_beta_arg(x2) ? 1 : 0) + (bad_beta_arg(x1) ? 1 : 0);
+  bool converged = true;
   // 1 - I_x2 is held in single precision; the sum with I_x1 is taken in 64 bits.
-  const float second = 1.0f - BETAI(a2, b2, x2, io);
-  const double p = static_cast<double>(BETAI(a1, b1, x1, io)) + static_cast<double>(second);
+  const float second = 1.0f - BETAI(a2, b2, x2, &converged);
+  const double p =
+      static_cast<double>(BETAI(a1, b1, x1, &converged)) + static_cast<double>(second);
   if (!usable(p)) return false;
-  pval = p / 2.0;
-  return true;
+  const double x = nu2 / (nu1 * f + nu2);
+  const double y = nu1 * f / (nu1 * f + nu2);
+  const double exact = incomplete_beta(nu2 * 0.5, nu1 * 0.5, x, y);
+  t.pval = p / 2.0;
+  if (!converged || !(std::fabs(t.pval - exact) < 0.5E-4)) t.pval = exact;
+  return usable(t.pval);
 }
 
 }  // namespace
 
 void ftest_values(int n, const NatMat& cnat, const NatMat& r, std::span<const double> ms,
-                  std::span<const int> idf, std::span<const double> v, std::span<TestRow> rows,
-                  rec::Io* io) {
+                  std::span<const int> idf, std::span<const double> v, std::span<TestRow> rows) {
   for (int i = 0; i < n - 1; ++i) {
     TestRow& t = rows[i];
     t = TestRow{};
@@ -42,23 +55,25 @@ void ftest_values(int n, const NatMat& cnat, const NatMat& r, std::span<const do
     t.denom = denom;
 
     // Satterthwaite: the denominator as a combination of mean squares; the sum is kept
-    // in single precision. A zero degrees of freedom among its terms leaves it undefined;
-    // a non-zero term over zero degrees of freedom makes D infinite and so DF2 zero, which
-    // the console reports, unless a zero term over zero makes D meaningless altogether.
+    // in single precision. A term of 0 over 0 degrees of freedom (the error of a trial
+    // without replication, mean square 0) contributes nothing and is left out. Any other term
+    // over 0 degrees of freedom makes D infinite and so DF2 zero, which the console
+    // reports; so does a sum with no term left.
     float d = 0.0f;
-    bool d_ok = true;
-    bool d_infinite = false, d_meaningless = false;
+    bool d_infinite = false;
+    int terms = 0;
     for (int j = i + 1; j < n; ++j) {
       const double term = r[i][j] * cnat[i][i] * ms[j];
       if (idf[j] == 0) {
-        d_ok = false;
-        (term != 0.0 ? d_infinite : d_meaningless) = true;
-        continue;
+        if (term == 0.0) continue;
+        d_infinite = true;
+      } else {
+        d = static_cast<float>(static_cast<double>(d) + term * term / idf[j]);
       }
-      d = static_cast<float>(static_cast<double>(d) + term * term / idf[j]);
+      ++terms;
     }
-    const bool df2_zero_by_infinite_d = d_infinite && !d_meaningless && usable(denom);
-    if (d_ok && d != 0.0f) {
+    const bool df2_zero = terms == 0 || (d_infinite && usable(denom));
+    if (!d_infinite && terms > 0 && d != 0.0f) {
       const double df2 = denom * denom / static_cast<double>(d);
       if (usable(df2)) {
         t.df2 = df2;
@@ -73,22 +88,18 @@ void ftest_values(int n, const NatMat& cnat, const NatMat& r, std::span<const do
       }
     }
 
-    const int comp = i + 1;
-    if (io) {
-      if (t.fratio_defined && t.fratio == 0.0) io->say({"F(", comp, ") is zero"});
-      if (idf[i] == 0) io->say({"DF(", comp, ") is zero"});
-      if ((t.df2_defined && t.df2 == 0.0) || df2_zero_by_infinite_d)
-        io->say({"DF2(", comp, ") is zero"});
-    }
+    t.f_zero = t.fratio_defined && t.fratio == 0.0;
+    t.df_zero = idf[i] == 0;
+    t.df2_zero = (t.df2_defined && t.df2 == 0.0) || df2_zero;
     if (t.fratio_defined && t.df2_defined && t.fratio != 0.0 && idf[i] != 0 && t.df2 != 0.0) {
-      t.pval_defined = upper_tail(t.fratio, static_cast<double>(idf[i]), t.df2, io, t.pval);
+      t.pval_defined = upper_tail(t.fratio, static_cast<double>(idf[i]), t.df2, t);
     }
   }
 }
 
-void FTEST(rec::Io& io, int unit, int n, std::span<const std::string> cname, const NatMat& cnat,
-           const NatMat& r, std::span<const double> ms, std::span<const int> idf,
-           std::span<const double> v) {
+void print_tests(rec::Io& io, int unit, int n, std::span<const std::string> cname,
+                 std::span<const double> ms, std::span<const int> idf, std::span<const double> v,
+                 std::span<const TestRow> rows) {
   static const rec::Format kHeading = rec::Format::compile(
       "(/,/,/,/,10(' '),'TESTS OF VARIANCE COMPONENTS = 0',/,/,' ',"
       "' COMPONENT   VALUE         M.S.    DENOMINATOR','      DF   DF2      F-RATIO  P-VALUE',/)");
@@ -97,8 +108,14 @@ void FTEST(rec::Io& io, int unit, int n, std::span<const std::string> cname, con
   static const rec::Format kRow = rec::Format::compile("('     ',A4,3E13.4,I8,A8,A10,A9)");
   static const rec::Format kTrailer = rec::Format::compile("(/,/,/,/,/)");
 
-  std::vector<TestRow> rows(n > 1 ? n - 1 : 0);
-  ftest_values(n, cnat, r, ms, idf, v, rows, &io);
+  for (int i = 0; i < n - 1; ++i) {
+    const TestRow& t = rows[i];
+    const int comp = i + 1;
+    if (t.f_zero) io.say({"F(", comp, ") is zero"});
+    if (t.df_zero) io.say({"DF(", comp, ") is zero"});
+    if (t.df2_zero) io.say({"DF2(", comp, ") is zero"});
+    for (int k = 0; k < t.bad_beta_args; ++k) io.pause("Bad argument X in BETAI");
+  }
 
   io.write(unit, kHeading, std::span<const rec::Item>());
   for (int i = 0; i < n - 1; ++i) {

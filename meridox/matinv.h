@@ -1,4 +1,4 @@
-// MATINV: inversion of the matrix of expected-mean-square coefficients.
+// MATINV: inversion of the matrix of expected-mean-square coefficients, and its printout.
 #pragma once
 
 #include <span>
@@ -20,20 +20,19 @@ struct InvResult {
   int row = 0;  // 1-based row of the matrix where the inversion failed
 };
 
-// Upward Gauss-Jordan elimination of CMAT (n rows; column 1 = error coefficient,
-// column j >= 2 = coefficient of component n+1-j) augmented by the identity in
-// columns n+1 .. 2n. Rows are never exchanged; the routine relies on every entry to
-// the right of the anti-diagonal being zero and refuses a matrix where one is not.
-// On success columns n+1 .. 2n hold the inverse in natural order (row i = weights of
-// the mean squares, error last, that make up component i); columns 1 .. n are not yet
-// overwritten.
-InvResult invert_upward(CMat& cmat, int n);
+// Upward Gauss-Jordan elimination of the coefficient matrix `a` in natural order (n rows
+// and columns, error last, upper triangular) augmented by the identity, from the last row
+// up. Rows are never exchanged; the routine relies on every entry below the diagonal
+// being zero and refuses a matrix where one is not. On success `inv` holds the inverse
+// (row i = the weights of the mean squares, error last, that make up component i).
+InvResult invert_upward(const NatMat& a, int n, NatMat& inv);
 
-// The whole routine: inverts, prints the inverse (or the message naming the failing
-// row by its number in `file_row`, 1-based file order) on `unit`, and on success
-// leaves the inverse in columns 1 .. n as well. Returns false when the matrix cannot
-// be inverted.
-bool MATINV(rec::Io& io, int unit, CMat& cmat, int n, std::span<const std::string> cname,
-            std::span<const int> file_row);
+// The inverse as printed: heading with the component names, then one row per component.
+void print_inverse(rec::Io& io, int unit, int n, std::span<const std::string> cname,
+                   const NatMat& inv);
+
+// The message of a matrix that could not be inverted, naming the failing row by its
+// number in file order (`file_row`, 1-based).
+void print_inversion_failure(rec::Io& io, int unit, InvStatus status, int file_row);
 
 }  // namespace meridox

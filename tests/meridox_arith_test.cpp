@@ -15,15 +15,6 @@
 namespace meridox {
 namespace {
 
-// CMAT as the driver builds it from a natural-order matrix (error last).
-CMat cmat_from(const std::vector<std::vector<double>>& nat) {
-  CMat c{};
-  const int n = static_cast<int>(nat.size());
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) c[i][j] = nat[i][n - 1 - j];
-  return c;
-}
-
 NatMat nat_from(const std::vector<std::vector<double>>& m) {
   NatMat a{};
   for (std::size_t i = 0; i < m.size(); ++i)
@@ -31,15 +22,11 @@ NatMat nat_from(const std::vector<std::vector<double>>& m) {
   return a;
 }
 
-// Inverts and returns the inverse in natural order (columns n+1 .. 2n of CMAT).
+// Inverts a natural-order matrix (error last).
 NatMat inverse_of(const std::vector<std::vector<double>>& nat, InvResult* res = nullptr) {
-  CMat c = cmat_from(nat);
-  const int n = static_cast<int>(nat.size());
-  InvResult r = invert_upward(c, n);
-  if (res) *res = r;
   NatMat inv{};
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) inv[i][j] = c[i][n + j];
+  InvResult r = invert_upward(nat_from(nat), static_cast<int>(nat.size()), inv);
+  if (res) *res = r;
   return inv;
 }
 
@@ -154,7 +141,7 @@ struct OneEffect {
     std::vector<double> sd(2);
     component_values(2, r, ms, idf, v, sd);
     TestRow rows[1];
-    ftest_values(2, cnat, r, ms, idf, v, rows, nullptr);
+    ftest_values(2, cnat, r, ms, idf, v, rows);
     row = rows[0];
   }
 };
@@ -220,7 +207,7 @@ TEST(FTest, SatterthwaiteDegreesOfFreedom) {
   std::vector<double> v(3), sd(3);
   component_values(3, r, ms, idf, v, sd);
   TestRow rows[2];
-  ftest_values(3, cnat, r, ms, idf, v, rows, nullptr);
+  ftest_values(3, cnat, r, ms, idf, v, rows);
   const double denom = 2.0 / 3.0 * msb + 1.0 / 3.0 * mse;
   const double df2 = denom * denom /
                      (std::pow(2.0 / 3.0 * msb, 2) / dfb + std::pow(1.0 / 3.0 * mse, 2) / dfe);

@@ -47,17 +47,24 @@ Printed print(const std::function<void(rec::Io&)>& body) {
   return {testsupport::read_file(dir / "report.txt"), out.str()};
 }
 
+// Inverts `a` and prints the inverse.
+Printed print_inverse_of(const NatMat& a, int n, std::span<const std::string> names) {
+  NatMat inv{};
+  EXPECT_EQ(invert_upward(a, n, inv).status, InvStatus::Ok);
+  return print([&](rec::Io& io) { print_inverse(io, 6, n, names, inv); });
+}
+
 // Own coefficient 2 for every effect, error coefficient 1: the inverse has .5 on the
 // diagonal and -.5 in the error column.
 Printed print_diagonal_inverse(int n, CompNames& names) {
-  CMat c{};
+  NatMat a{};
   for (int i = 0; i < n; ++i) {
-    c[i][0] = 1.0;
-    if (i < n - 1) c[i][n - 1 - i] = 2.0;
+    a[i][n - 1] = 1.0;
+    if (i < n - 1) a[i][i] = 2.0;
     names[i] = i < n - 1 ? "E" + std::to_string(i + 1) : "ERR";
     names[i].resize(4, ' ');
   }
-  return print([&](rec::Io& io) { EXPECT_TRUE(MATINV(io, 6, c, n, names, {})); });
+  return print_inverse_of(a, n, names);
 }
 
 std::string inverse_field(int n, int i, int j) {
@@ -104,35 +111,33 @@ TEST(MatinvPrint, ElevenComponentsTakeContinuationRecords) {
 }
 
 TEST(MatinvPrint, OrderOneIsTheSingleValueOne) {
-  CMat c{};
-  c[0][0] = 1.0;
+  NatMat a{};
+  a[0][0] = 1.0;
   const CompNames names = {"ERR "};
-  const Printed p = print([&](rec::Io& io) { EXPECT_TRUE(MATINV(io, 6, c, 1, names, {})); });
+  NatMat inv{};
+  EXPECT_EQ(invert_upward(a, 1, inv).status, InvStatus::Ok);
+  EXPECT_EQ(inv[0][0], 1.0);
+  const Printed p = print_inverse_of(a, 1, names);
   EXPECT_EQ(p.report, lines({"1", "", "0" + sp(15) + "INVERSE OF THE EXPECTED MEAN SQUARES COEFFICIENTS MATRIX",
                              "0" + sp(10) + "    ERR ", "0   ERR       1.000    "}));
-  EXPECT_EQ(c[0][0], 1.0);
 }
 
 // Tests table of one analysis with the given natural-order coefficients.
 Printed print_tests(const std::vector<std::vector<double>>& a, const std::vector<double>& ms,
                     const std::vector<int>& idf) {
   const int n = static_cast<int>(ms.size());
-  CMat c{};
   NatMat cnat{}, r{};
   CompNames names;
   for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < n; ++j) {
-      cnat[i][j] = a[i][j];
-      c[i][j] = a[i][n - 1 - j];
-    }
+    for (int j = 0; j < n; ++j) cnat[i][j] = a[i][j];
     names[i] = i < n - 1 ? "C" + std::to_string(i + 1) + "  " : "ERR ";
   }
-  EXPECT_EQ(invert_upward(c, n).status, InvStatus::Ok);
-  for (int i = 0; i < n; ++i)
-    for (int j = 0; j < n; ++j) r[i][j] = c[i][n + j];
+  EXPECT_EQ(invert_upward(cnat, n, r).status, InvStatus::Ok);
   std::vector<double> v(n), sd(n);
   component_values(n, r, ms, idf, v, sd);
-  return print([&](rec::Io& io) { FTEST(io, 6, n, names, cnat, r, ms, idf, v); });
+  std::vector<TestRow> rows(n - 1);
+  ftest_values(n, cnat, r, ms, idf, v, rows);
+  return print([&](rec::Io& io) { print_tests(io, 6, n, names, ms, idf, v, rows); });
 }
 
 const std::string kHeading = lines(
@@ -223,7 +228,8 @@ struct CorrelCase {
   }
   std::string report() {
     const CompNames names = {"MEAN", "ERR "};
-    return print([&](rec::Io& io) { CORREL(io, 6, nv, 2, names, vc, labels); }).report;
+    const auto pairs = correlations(nv, 2, vc, labels);
+    return print([&](rec::Io& io) { print_correlations(io, 6, 2, names, pairs); }).report;
   }
 };
 

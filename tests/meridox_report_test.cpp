@@ -2,8 +2,10 @@
 // compared byte for byte with text derived from the record layouts.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "meridox/meridox.h"
@@ -85,6 +87,29 @@ const std::string kTestsHeading = lines(
      "  COMPONENT   VALUE         M.S.    DENOMINATOR      DF   DF2      F-RATIO  P-VALUE", ""});
 const std::string kTestsEnd = lines({"", "", "", "", "", ""});
 
+// What a run must give: the exit status, the report after the banner (closed by the
+// "AND ALL IS DONE" page when `done`) and, when given, the whole console.
+struct Expected {
+  Expected(int s, std::string b, bool d = true, std::optional<std::string> c = {})
+      : status(s), body(std::move(b)), done(d), console(std::move(c)) {}
+  int status;
+  std::string body;
+  bool done;
+  std::optional<std::string> console;
+};
+
+void expect_run(const std::string& input, const Expected& e) {
+  const Outcome o = run_meridox(input);
+  EXPECT_EQ(o.status, e.status);
+  EXPECT_EQ(o.report, kBanner + e.body + (e.done ? kDone : ""));
+  if (e.console) {
+    EXPECT_EQ(o.console, *e.console);
+  }
+}
+
+// The message of a run that ends its problems early.
+std::string terminated(const std::string& line) { return crlf({line}); }
+
 // One-way design: 3 groups of 2, E(MS GCA) = s2e + 2 s2g, E(MS MEAN) = s2e + 2 s2g + 6 s2m.
 const std::string kOneWayGroups = crlf({
     "MEAN   1  2.000000    6.000000    ",
@@ -112,17 +137,17 @@ const std::string kOneWayReport =
     kTestsEnd;
 
 TEST(MeridoxRun, OneWayDesignGivesTheClassicalEstimatesAndTests) {
-  const Outcome o = run_meridox("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.report, kBanner + kOneWayReport + kDone);
-  EXPECT_EQ(o.console, kConsoleStart + kConsoleStop);
+  expect_run("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis,
+             {0, kOneWayReport, true, kConsoleStart + kConsoleStop});
 }
 
-TEST(MeridoxRun, EmptyInputGivesBannerAndEnd) {
-  const Outcome o = run_meridox("");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.report, kBanner + kDone);
-  EXPECT_EQ(o.console, kConsoleStart + kConsoleStop);
+// An empty file holds no problem: korbal stopped before it wrote one.
+TEST(MeridoxRun, EmptyInputIsARunTimeErrorThatPointsToKorbal) {
+  expect_run("", {2, "", false,
+                  kConsoleStart +
+                      "\nThe file 'in.dat' holds no complete problem: look at korbal's report "
+                      "for the reason.\nRun-time error: READ on unit 5, file 'in.dat': end of "
+                      "file where the first problem is due\n"});
 }
 
 // Mean only, ITEST 0: no tests table.
@@ -141,9 +166,8 @@ const std::string kMeanOnlyReport =
     component_row("ERR ", "2.00000000", "1.26491106");
 
 TEST(MeridoxRun, TwoProblemsShareOneBanner) {
-  const Outcome o = run_meridox("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis + kMeanOnlyInput);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.report, kBanner + kOneWayReport + kMeanOnlyReport + kDone);
+  expect_run("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis + kMeanOnlyInput,
+             {0, kOneWayReport + kMeanOnlyReport});
 }
 
 TEST(MeridoxRun, SingularProblemIsSkippedAndTheNextOneProcessed) {
@@ -158,8 +182,6 @@ TEST(MeridoxRun, SingularProblemIsSkippedAndTheNextOneProcessed) {
   });
   std::string second = first;
   second.replace(second.find(".9990000E-05"), 12, ".1000000E-04");
-  const Outcome o = run_meridox(first + second);
-  EXPECT_EQ(o.status, 1);
   const std::string singular = lines(
       {"1", "",
        "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS SINGULAR AND CANNOT BE "
@@ -174,7 +196,7 @@ TEST(MeridoxRun, SingularProblemIsSkippedAndTheNextOneProcessed) {
       components_heading("            YIELD") + component_row("MEAN", "9.66666667", "8.16723354") +
       component_row("GCA ", "100000.00000000", "270801.28015453") +
       component_row("ERR ", "2.00000000", "1.15470054");
-  EXPECT_EQ(o.report, kBanner + singular + good + kDone);
+  expect_run(first + second, {1, singular + good});
 }
 
 TEST(MeridoxRun, EffectWithoutDegreesOfFreedomIsLeftOut) {
@@ -189,13 +211,9 @@ TEST(MeridoxRun, EffectWithoutDegreesOfFreedomIsLeftOut) {
       "   0   0  600.0000    .0000000    40.00000    ",
       "       3  5.000000    ",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.report,
-            kBanner +
-                crlf({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS "
-                      "LEFT OUT"}) +
-                kOneWayReport + kDone);
+  expect_run(input, {0, crlf({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT "
+                               "ESTIMABLE AND IS LEFT OUT"}) +
+                            kOneWayReport});
 }
 
 TEST(MeridoxRun, TwoEffectsWithoutDegreesOfFreedomAreLeftOutWithTheirColumns) {
@@ -210,15 +228,20 @@ TEST(MeridoxRun, TwoEffectsWithoutDegreesOfFreedomAreLeftOutWithTheirColumns) {
       "   0   0  600.0000    .0000000    40.00000    .0000000    ",
       "       3  5.000000    ",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.report,
-            kBanner +
-                crlf({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS "
-                      "LEFT OUT",
-                      "0 SELF HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS "
-                      "LEFT OUT"}) +
-                kOneWayReport + kDone);
+  expect_run(input, {0, crlf({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT "
+                               "ESTIMABLE AND IS LEFT OUT",
+                               "0 SELF HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT "
+                               "ESTIMABLE AND IS LEFT OUT"}) +
+                            kOneWayReport});
+}
+
+// The message of a singular matrix that names row `row`.
+std::string singular_at(const std::string& row) {
+  return lines({"1", "",
+                "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS SINGULAR AND CANNOT "
+                "BE INVERTED.",
+                "0  DEPENDENCE DISCOVERED IN ROW (  " + row + ")", "",
+                "0      GET NEW SET OF DATA   * * * "});
 }
 
 TEST(MeridoxRun, EffectWithoutDegreesOfFreedomButWithCoefficientsGoesToThePivotTest) {
@@ -231,16 +254,7 @@ TEST(MeridoxRun, EffectWithoutDegreesOfFreedomButWithCoefficientsGoesToThePivotT
       "   0   0  600.0000    .0000000    40.00000    ",
       "       3  5.000000    ",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report,
-            kBanner +
-                lines({"1", "",
-                       "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS SINGULAR AND "
-                       "CANNOT BE INVERTED.",
-                       "0  DEPENDENCE DISCOVERED IN ROW (  2)", "",
-                       "0      GET NEW SET OF DATA   * * * "}) +
-                kDone);
+  expect_run(input, {1, singular_at("2")});
 }
 
 TEST(MeridoxRun, SingularRowAfterLeavingOutIsCountedInFileOrder) {
@@ -254,18 +268,9 @@ TEST(MeridoxRun, SingularRowAfterLeavingOutIsCountedInFileOrder) {
       "   0   0  600.0000    .0000000    40.00000    ",
       "       3  5.000000    ",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report,
-            kBanner +
-                lines({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT ESTIMABLE AND IS "
-                       "LEFT OUT",
-                       "1", "",
-                       "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS SINGULAR AND "
-                       "CANNOT BE INVERTED.",
-                       "0  DEPENDENCE DISCOVERED IN ROW (  3)", "",
-                       "0      GET NEW SET OF DATA   * * * "}) +
-                kDone);
+  expect_run(input, {1, crlf({"0 SETS HAS NO DEGREES OF FREEDOM; ITS COMPONENT IS NOT "
+                               "ESTIMABLE AND IS LEFT OUT"}) +
+                            singular_at("3")});
 }
 
 TEST(MeridoxRun, NonTriangularMatrixIsRefusedAndTheRunGoesOn) {
@@ -277,16 +282,12 @@ TEST(MeridoxRun, NonTriangularMatrixIsRefusedAndTheRunGoesOn) {
                             }) +
                             kOneWayAnalysis + "   1   0   2   1\r\n" + kOneWayGroups +
                             kOneWayAnalysis;
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report,
-            kBanner +
-                lines({"1", "",
-                       "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS NOT "
-                       "TRIANGULAR AND CANNOT BE INVERTED.",
-                       "0  COEFFICIENT OF AN EARLIER COMPONENT IS NOT ZERO IN ROW (  2)", "",
-                       "0      GET NEW SET OF DATA   * * * "}) +
-                kOneWayReport + kDone);
+  expect_run(input, {1, lines({"1", "",
+                                "0 THE MATRIX OF COEFFICIENTS OF THE EXPECTED MEAN SQUARES IS NOT "
+                                "TRIANGULAR AND CANNOT BE INVERTED.",
+                                "0  COEFFICIENT OF AN EARLIER COMPONENT IS NOT ZERO IN ROW (  2)",
+                                "", "0      GET NEW SET OF DATA   * * * "}) +
+                            kOneWayReport});
 }
 
 TEST(MeridoxRun, CrossProductsWithNegativeMeanProductAndCorrelations) {
@@ -303,8 +304,6 @@ TEST(MeridoxRun, CrossProductsWithNegativeMeanProductAndCorrelations) {
       "   4   4  50.00000    ",
       "       3  8.000000    ",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 0);
   const std::string inverse =
       lines({"1", "", "0" + sp(15) + "INVERSE OF THE EXPECTED MEAN SQUARES COEFFICIENTS MATRIX",
              "0" + sp(10) + "    MEAN        ERR ", "0   MEAN      .2500      -.2500    ",
@@ -323,7 +322,7 @@ TEST(MeridoxRun, CrossProductsWithNegativeMeanProductAndCorrelations) {
              "", "", "0    TRAITS:    YIELD           ", " " + sp(18) + " - BY - ",
              " " + sp(15) + "HEIGHT          ", "0 COEFFICIENT", "",
              "     MEAN" + sp(4) + sp(6) + "   .1637", "     ERR " + sp(4) + sp(6) + "  -.1250"});
-  EXPECT_EQ(o.report, kBanner + inverse + tables + correlations + kDone);
+  expect_run(input, {0, inverse + tables + correlations});
 }
 
 TEST(MeridoxRun, ErrorDegreesOfFreedomDifferingInTheThirdAnalysis) {
@@ -341,14 +340,13 @@ TEST(MeridoxRun, ErrorDegreesOfFreedomDifferingInTheThirdAnalysis) {
       "       5  2.000000    ",
       "garbage that is never read",
   });
-  const Outcome o = run_meridox(input);
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report,
-            kBanner + lines({"1 ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD    3 "
-                             "D.F. AND THIS ONE,",
-                             "0" + sp(20) + "            C" + sp(27) + ", HAS    5 D.F.;",
-                             "0 JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL"}));
-  EXPECT_EQ(o.console, kConsoleStart + kConsoleStop);
+  // The three lines also on the console, with blanks for the carriage control.
+  const std::string first =
+      "ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD    3 D.F. AND THIS ONE,";
+  const std::string second = sp(20) + "            C" + sp(27) + ", HAS    5 D.F.;";
+  const std::string last = "JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL";
+  expect_run(input, {1, lines({"1 " + first, "0" + second, "0 " + last}), false,
+                     kConsoleStart + "\n" + first + "\n" + second + "\n" + last + kConsoleStop});
 }
 
 TEST(MeridoxRun, HeaderLimitsEndTheRun) {
@@ -368,42 +366,44 @@ TEST(MeridoxRun, HeaderLimitsEndTheRun) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
-    const Outcome o = run_meridox(std::string(c.header) + "\r\n");
-    EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.report, kBanner + crlf({c.message}));
-    EXPECT_EQ(o.console, kConsoleStart + kConsoleStop);
+    // The message also on the console, where its carriage control is a blank.
+    expect_run(std::string(c.header) + "\r\n",
+               {1, terminated(c.message), false,
+                kConsoleStart + "\n" + std::string(c.message).substr(2) + kConsoleStop});
   }
   // A limit met in a later problem: the first is reported in full.
-  const Outcome o = run_meridox("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis +
-                                "1 0 25 1\r\n");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report, kBanner + kOneWayReport +
-                          crlf({"1 THE NUMBER OF EFFECTS IS 25; THE LIMIT IS 19.   JOB TERMINATED"}));
+  expect_run("   1   0   2   1\r\n" + kOneWayGroups + kOneWayAnalysis + "1 0 25 1\r\n",
+             {1,
+              kOneWayReport +
+                  terminated("1 THE NUMBER OF EFFECTS IS 25; THE LIMIT IS 19.   JOB TERMINATED"),
+              false});
 }
 
 TEST(MeridoxRun, NegativeDegreesOfFreedomEndTheRun) {
-  const Outcome o = run_meridox(crlf({"   1   0   1   1", "MEAN  -1  4.000000    "}));
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.report,
-            kBanner + crlf({"1 THE DEGREES OF FREEDOM OF MEAN ARE -1; THEY MUST BE AT LEAST 0.   "
-                            "JOB TERMINATED"}));
+  expect_run(crlf({"   1   0   1   1", "MEAN  -1  4.000000    "}),
+             {1, terminated("1 THE DEGREES OF FREEDOM OF MEAN ARE -1; THEY MUST BE AT LEAST 0.   "
+                            "JOB TERMINATED"),
+              false});
 }
 
 TEST(MeridoxRun, RunTimeErrorsEndWithStatusTwo) {
-  // A file that ends inside a problem, and a field of asterisks.
-  const Outcome eof = run_meridox("   1   0   2   1\r\n" + kOneWayGroups);
-  EXPECT_EQ(eof.status, 2);
-  EXPECT_EQ(eof.report, kBanner);
-  EXPECT_EQ(eof.console,
-            kConsoleStart + "\nRun-time error: READ on unit 5, file 'in.dat': end of file after record 3\n");
-  const Outcome stars = run_meridox(
-      "   1   0   2   1\r\n" + kOneWayGroups +
-      crlf({"            YIELD           ", "   0   0  ************40.00000    "}));
-  EXPECT_EQ(stars.status, 2);
-  EXPECT_EQ(stars.report, kBanner);
-  EXPECT_EQ(stars.console, kConsoleStart +
-                               "\nRun-time error: READ on unit 5, file 'in.dat', record 5: invalid "
-                               "character in real field '************' (columns 11-22)\n");
+  // A file that ends inside its first problem holds no complete problem; one that ends
+  // inside a later problem is cut short; and a field of asterisks.
+  const std::string one_way = "   1   0   2   1\r\n" + kOneWayGroups;
+  expect_run(one_way, {2, "", false,
+                       kConsoleStart +
+                           "\nThe file 'in.dat' holds no complete problem: look at korbal's "
+                           "report for the reason.\nRun-time error: READ on unit 5, file "
+                           "'in.dat': end of file after record 3\n"});
+  expect_run(one_way + kOneWayAnalysis + one_way,
+             {2, kOneWayReport, false,
+              kConsoleStart +
+                  "\nRun-time error: READ on unit 5, file 'in.dat': end of file after record 9\n"});
+  expect_run(one_way + crlf({"            YIELD           ", "   0   0  ************40.00000    "}),
+             {2, "", false,
+              kConsoleStart +
+                  "\nRun-time error: READ on unit 5, file 'in.dat', record 5: invalid "
+                  "character in real field '************' (columns 11-22)\n"});
 }
 
 }  // namespace

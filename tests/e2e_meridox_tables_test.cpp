@@ -1,0 +1,259 @@
+// meridox's CSV tables and genetic parameters, run as the real executable: the stored
+// reports and tables of the shipped examples with --inbreeding 0 and 1, every number of
+// the tables against the printed report, and a trial without replication from korbal's
+// data file to meridox's tests.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "records/csv.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using testsupport::read_file;
+using testsupport::source_path;
+using testsupport::TempDir;
+
+namespace {
+
+// Runs `command` in `dir` without console input; the console goes to dir/console.txt.
+int run_in(const fs::path& dir, const std::string& command) {
+  const std::string line = "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
+  const int status = std::system(line.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+const std::string kMeridox = std::string(BUILD_DIR) + "/meridox";
+const std::string kKorbal = std::string(BUILD_DIR) + "/korbal";
+const char* const kTables[] = {"components.csv", "correlations.csv", "problems.csv", "genetics.csv"};
+
+std::vector<std::string> report_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string l;
+  while (std::getline(in, l)) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+  }
+  return lines;
+}
+
+std::string trim(std::string s) {
+  s.erase(0, s.find_first_not_of(' '));
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+// A CSV table read strictly: LF line ends only, a header of the given columns, every
+// record as many fields, no empty numeric field and no "nan" or "inf".
+std::vector<std::map<std::string, std::string>> strict_table(const std::string& text,
+                                                             const std::vector<std::string>& header) {
+  std::vector<std::map<std::string, std::string>> rows;
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_TRUE(!text.empty() && text.back() == '\n');
+  const auto records = rec::csv::parse(text);
+  EXPECT_FALSE(records.empty());
+  if (records.empty()) return rows;
+  EXPECT_EQ(records[0], header);
+  for (std::size_t r = 1; r < records.size(); ++r) {
+    EXPECT_EQ(records[r].size(), header.size()) << "record " << r;
+    if (records[r].size() != header.size()) continue;
+    auto& row = rows.emplace_back();
+    for (std::size_t c = 0; c < header.size(); ++c) {
+      const std::string& v = records[r][c];
+      EXPECT_TRUE(v.find("nan") == std::string::npos && v.find("inf") == std::string::npos) << v;
+      row[header[c]] = v;
+    }
+  }
+  return rows;
+}
+
+// Whether a CSV number agrees with a printed field to its printed digits, `unit` being
+// the last printed decimal (0: an E13.4 field, four digits of its exponent's scale). A
+// blank field stands for NA.
+::testing::AssertionResult agrees(const std::string& csv, const std::string& printed, double unit) {
+  const std::string p = trim(printed);
+  if (p.empty() || csv == "NA") {
+    if (p.empty() && csv == "NA") return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "csv " << csv << " printed '" << printed << "'";
+  }
+  const double a = std::stod(csv), b = std::stod(p);
+  if (unit == 0) unit = std::pow(10.0, std::stoi(p.substr(p.find('E') + 1)) - 4);
+  const double tol = unit * 0.5 * (1 + 1e-9);
+  if (std::abs(a - b) <= tol) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "csv " << csv << " printed '" << printed << "'";
+}
+
+// --- the shipped examples -------------------------------------------------------------
+
+TEST(MeridoxTables, ExamplesWithInbreedingAreReproducedExactly) {
+  for (const std::string ex : {"small", "realistic"}) {
+    for (const std::string f : {"0", "1"}) {
+      SCOPED_TRACE(ex + " F = " + f);
+      const fs::path src = source_path("examples/" + ex);
+      TempDir tmp;
+      fs::copy_file(src / "MERIDOX_IN.DAT", tmp / "MERIDOX_IN.DAT");
+      const std::string report = ex + "_f" + f + ".vc", dir = "csv_f" + f;
+      ASSERT_EQ(run_in(tmp.path(), kMeridox + " --inbreeding " + f + " --csv " + dir +
+                                       " MERIDOX_IN.DAT " + report),
+                0)
+          << read_file(tmp / "console.txt");
+      EXPECT_EQ(read_file(tmp / report), read_file(src / report)) << report;
+      for (const char* t : kTables)
+        EXPECT_EQ(read_file(tmp / dir / t), read_file(src / dir / t)) << dir << "/" << t;
+    }
+  }
+}
+
+// Every number of the tables agrees with the printed report to the printed digits.
+TEST(MeridoxTables, TablesAgreeWithThePrintedReport) {
+  for (const std::string ex : {"small", "realistic"}) {
+    SCOPED_TRACE(ex);
+    const fs::path src = source_path("examples/" + ex);
+    const auto lines = report_lines(read_file(src / (ex + "_f0.vc")));
+
+    // The printed rows, in report order, by the table they stand in.
+    std::vector<std::string> comp_rows, test_rows, genetic_rows, cor_rows;
+    std::vector<std::string>* table = nullptr;
+    for (const std::string& l : lines) {
+      if (l.find("VARIANCE COMPONENTS FOR") != std::string::npos) table = &comp_rows;
+      if (l.find("TESTS OF VARIANCE COMPONENTS") != std::string::npos) table = &test_rows;
+      if (l.find("GENETIC PARAMETERS FOR") != std::string::npos) table = &genetic_rows;
+      if (l.find("CORRELATIONS COMPUTED") != std::string::npos) table = &cor_rows;
+      if (l.find("INVERSE OF THE") != std::string::npos || l.find("ALL IS DONE") != std::string::npos)
+        table = nullptr;
+      if (!table || l.size() < 6) continue;
+      const bool named = l.compare(0, 5, "     ") == 0 && l[5] != ' ';  // tests, correlations
+      const bool wide = l.size() >= 98 && l.compare(0, 45, std::string(45, ' ')) == 0 &&
+                        l.compare(45, 4, "NAME") != 0 && l.compare(45, 9, "PARAMETER") != 0;
+      if (table == &test_rows ? named && l.compare(5, 4, "ERR ") != 0
+                              : table == &cor_rows ? named : wide)
+        table->push_back(l);
+    }
+
+    ASSERT_FALSE(comp_rows.empty() || test_rows.empty() || genetic_rows.empty());
+    const auto comp = strict_table(
+        read_file(src / "csv_f0/components.csv"),
+        {"problem", "trait_1", "trait_2", "component", "estimate", "sd", "ms", "denominator", "df1",
+         "df2", "f", "p"});
+    ASSERT_EQ(comp.size(), comp_rows.size());
+    std::size_t t = 0;
+    for (std::size_t i = 0; i < comp.size(); ++i) {
+      const auto& r = comp[i];
+      const std::string& l = comp_rows[i];
+      SCOPED_TRACE(l);
+      EXPECT_EQ(r.at("component"), trim(l.substr(45, 4)));
+      EXPECT_TRUE(agrees(r.at("estimate"), l.substr(53, 20), 1e-8));
+      EXPECT_TRUE(agrees(r.at("sd"), l.substr(73, 25), 1e-8));
+      if (r.at("component") == "ERR") continue;
+      ASSERT_LT(t, test_rows.size());
+      const std::string& x = test_rows[t++];
+      EXPECT_EQ(trim(x.substr(5, 4)), r.at("component"));
+      EXPECT_TRUE(agrees(r.at("ms"), x.substr(22, 13), 0));
+      EXPECT_TRUE(agrees(r.at("denominator"), x.substr(35, 13), 0));
+      EXPECT_EQ(r.at("df1"), trim(x.substr(48, 8)));
+      EXPECT_TRUE(agrees(r.at("df2"), x.substr(56, 8), 1e-2));
+      EXPECT_TRUE(agrees(r.at("f"), x.substr(64, 10), 1e-3));
+      EXPECT_TRUE(agrees(r.at("p"), x.size() > 74 ? x.substr(74, 9) : "", 1e-4));
+    }
+    EXPECT_EQ(t, test_rows.size());
+
+    const auto gen = strict_table(read_file(src / "csv_f0/genetics.csv"),
+                                  {"problem", "trait", "parameter", "estimate", "se"});
+    ASSERT_EQ(gen.size(), genetic_rows.size());
+    for (std::size_t i = 0; i < gen.size(); ++i) {
+      SCOPED_TRACE(genetic_rows[i]);
+      EXPECT_EQ(gen[i].at("parameter"), trim(genetic_rows[i].substr(45, 9)));
+      EXPECT_TRUE(agrees(gen[i].at("estimate"), genetic_rows[i].substr(54, 19), 1e-8));
+      EXPECT_TRUE(agrees(gen[i].at("se"), genetic_rows[i].substr(73, 25), 1e-8));
+    }
+
+    const auto cor = strict_table(read_file(src / "csv_f0/correlations.csv"),
+                                  {"problem", "trait_1", "trait_2", "component", "correlation"});
+    ASSERT_EQ(cor.size(), cor_rows.size());
+    for (std::size_t i = 0; i < cor.size(); ++i) {
+      SCOPED_TRACE(cor_rows[i]);
+      const std::string printed = cor_rows[i].substr(19, 8);
+      EXPECT_TRUE(agrees(cor[i].at("correlation"), printed == "********" ? "" : printed, 1e-4));
+    }
+    const auto problems = strict_table(read_file(src / "csv_f0/problems.csv"), {"problem", "status", "note"});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].at("status"), "ok");
+  }
+}
+
+// --- a trial without replication -------------------------------------------------------
+
+// Upper tail of F(nu1, nu2) at f for an even nu1, by its finite series.
+double f_tail_even(double f, int nu1, double nu2) {
+  const double x = nu2 / (nu2 + nu1 * f), y = nu1 * f / (nu2 + nu1 * f);
+  double log_term = nu2 / 2 * std::log(x), sum = 0.0;
+  for (int i = 0; i < nu1 / 2; ++i) {
+    sum += std::exp(log_term);
+    log_term += std::log((nu2 / 2 + i) / (i + 1) * y);
+  }
+  return sum;
+}
+
+// Griffing's maize half diallel of 9 parents without selfs, one plot per cross: korbal's
+// layout without locations and replications, one set, no self columns, three traits.
+TEST(MeridoxTables, TrialWithoutReplicationTestsGcaAgainstSca) {
+  // The published data sets lie beside the source tree, in shared/data of a folder above it.
+  fs::path file;
+  for (fs::path dir = SOURCE_DIR; file.empty() && dir.has_relative_path(); dir = dir.parent_path())
+    if (fs::exists(dir / "shared/data/griffing56.csv")) file = dir / "shared/data/griffing56.csv";
+  if (file.empty()) GTEST_SKIP() << "shared/data/griffing56.csv not found above " << SOURCE_DIR;
+  TempDir tmp;
+  const auto csv = rec::csv::parse(read_file(file));
+  ASSERT_EQ(csv.size(), 37u);
+  ASSERT_EQ(csv[0], (std::vector<std::string>{"Par1", "Par2", "Yield", "Cob", "Shelled"}));
+  std::ofstream data(tmp / "g.dat");
+  char buf[80];
+  for (std::size_t i = 1; i < csv.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "%3d%3d%3d%3d%8.2f%8.2f%8.2f\n", 1, std::stoi(csv[i][0]),
+                  std::stoi(csv[i][1]), 0, std::stod(csv[i][2]), std::stod(csv[i][3]),
+                  std::stod(csv[i][4]));
+    data << buf;
+  }
+  data << "  0  0  0  0\n";
+  data.close();
+  // NLINES 9, NV 3, no cross products, ISELF -1, no MATR, RECP, REPS or LOC, NSETS 1.
+  testsupport::write_file(tmp / "g.ctl",
+                          "  9  3  0 -1  0  0  0  0  0  0  0  1  0  0  0\n"
+                          "GRIFFING 1956 MAIZE HALF DIALLEL\n"
+                          "YIELD               COB                 SHELLED\n"
+                          "(4I3,3F8.2)\n");
+  ASSERT_EQ(run_in(tmp.path(), kKorbal + " g.ctl g.out g.dat"), 0) << read_file(tmp / "console.txt");
+  ASSERT_EQ(run_in(tmp.path(), kMeridox + " --csv csv MERIDOX_IN.DAT g.vc"), 0)
+      << read_file(tmp / "console.txt");
+  // The SCA tests have nothing left to test against; the GCA tests are defined.
+  const std::string console = read_file(tmp / "console.txt");
+  EXPECT_EQ(console.find("DF2(          2)"), std::string::npos) << console;
+  EXPECT_NE(console.find("DF2(          3) is zero"), std::string::npos) << console;
+
+  const auto rows = rec::csv::parse(read_file(tmp / "csv/components.csv"));
+  bool seen = false;
+  for (const auto& r : rows) {
+    if (r.size() != 12 || r[1] != "YIELD" || r[3] != "GCA") continue;
+    seen = true;
+    EXPECT_EQ(r[8], "8");
+    EXPECT_NEAR(std::stod(r[9]), 27.0, 1e-5);
+    const double f = std::stod(r[10]), p = std::stod(r[11]);
+    EXPECT_NEAR(f, 2325.747 / 339.4389, 1e-4);
+    EXPECT_NEAR(p, f_tail_even(f, 8, 27.0), 1e-7);
+    EXPECT_NEAR(p, 6.5e-5, 0.1e-5);
+  }
+  EXPECT_TRUE(seen);
+}
+
+}  // namespace
