@@ -231,7 +231,7 @@ int run(rec::Io& io, const Options& options) {
   }
   io.say({message});
   // The problems solved before the error still get their tables.
-  if (tables && !tables_tried) {
+  if (tables && !tables_tried && !tables->empty()) {
     try {
       tables->write(*csv_dir);
     } catch (const rec::RunError& e) {

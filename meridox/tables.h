@@ -16,6 +16,7 @@ class CsvTables {
 
   // Adds the rows of one problem (its problems.csv row only, when it has no results).
   void add(const ProblemResult& res);
+  bool empty() const { return problems_.rows() == 0; }
 
   // Writes the tables into `dir` (which exists), each whole or not at all. Throws
   // rec::RunError when a file cannot be written.
