@@ -116,6 +116,8 @@ std::optional<Stop> read_problem(rec::Io& io, Problem& pb) {
   return std::nullopt;
 }
 
+// An end of file where a read statement does not expect one, as the record library
+// words it.
 bool is_end_of_file(const rec::RunError& e) {
   return std::string_view(e.what()).find(": end of file") != std::string_view::npos;
 }
@@ -166,7 +168,8 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
     }
     if (!more) {
       if (number == 1) {
-        no_complete_problem(io, "Run-time error: READ on unit 5, file '" + io.file_name(kIn) +
+        no_complete_problem(io, "Run-time error: READ on unit " + std::to_string(kIn) +
+                                    ", file '" + io.file_name(kIn) +
                                     "': end of file where the first problem is due");
       }
       break;
