@@ -9,9 +9,8 @@ namespace meridox {
 inline constexpr int kMaxComp = 20;  // components: at most 19 effects and the error
 inline constexpr int kMaxAnal = 55;  // analyses: NV(NV+1)/2 with NV = 10
 
-// CMAT: the coefficient matrix augmented by its work space (rows = components).
-using CMat = std::array<std::array<double, 2 * kMaxComp>, kMaxComp>;
-// CNAT and the inverse R: square matrices of the components in natural order.
+// The coefficient matrix, its inverse and the covariance of the components: square
+// matrices of the components in natural order (error last).
 using NatMat = std::array<std::array<double, kMaxComp>, kMaxComp>;
 // One value per component.
 using CompVec = std::array<double, kMaxComp>;

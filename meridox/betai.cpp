@@ -79,7 +79,7 @@ namespace {
 // The continued fraction of I_x(a, b) by the modified Lentz method. It converges in
 // about sqrt(max(a, b)) steps where x < (a + 1) / (a + b + 2).
 double lentz_fraction(double a, double b, double x) {
-  constexpr int kItMax = 10'000'000;
+  constexpr int kItMax = 1'000'000;
   constexpr double kEps = 1.0E-15;
   constexpr double kTiny = 1.0E-300;
   const double qab = a + b, qap = a + 1.0, qam = a - 1.0;

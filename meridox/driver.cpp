@@ -116,6 +116,8 @@ std::optional<Stop> read_problem(rec::Io& io, Problem& pb) {
   return std::nullopt;
 }
 
+// An end of file where a read statement does not expect one, as the record library
+// words it.
 bool is_end_of_file(const rec::RunError& e) {
   return std::string_view(e.what()).find(": end of file") != std::string_view::npos;
 }
@@ -128,7 +130,7 @@ bool is_end_of_file(const rec::RunError& e) {
   throw rec::RunError(detail);
 }
 
-int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<ProblemResult>& results) {
+int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) {
   static const rec::Format kPrompt1 = rec::Format::compile(
       "(' ',' Calculation of variance components and their standard deviation',/,/,"
       "' Please enter input control file, e.g., MERIDOX_IN.dat',/)");
@@ -149,10 +151,11 @@ int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<Problem
   for (int number = 1;; ++number) {
     // Ends the run at a problem that cannot be used.
     auto stop = [&](const Stop& s) {
-      ProblemResult& r = results.emplace_back();
+      ProblemResult r;
       r.number = number;
       r.status = s.status;
       r.note = s.note;
+      if (tables) tables->add(r);
       return 1;
     };
     std::int32_t head[4] = {0, 0, 0, 0};
@@ -166,7 +169,8 @@ int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<Problem
     }
     if (!more) {
       if (number == 1) {
-        no_complete_problem(io, "Run-time error: READ on unit 5, file '" + io.file_name(kIn) +
+        no_complete_problem(io, "Run-time error: READ on unit " + std::to_string(kIn) +
+                                    ", file '" + io.file_name(kIn) +
                                     "': end of file where the first problem is due");
       }
       break;
@@ -196,8 +200,9 @@ int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<Problem
     }
     if (bad) return stop(*bad);
     finish_matrix(*pb);
-    ProblemResult& res = results.emplace_back(solve(*pb, number, settings));
+    const ProblemResult res = solve(*pb, number, settings);
     print_problem(io, kOut, res);
+    if (tables) tables->add(res);
     if (res.status != ProblemStatus::Ok) abandoned = true;
   }
   io.write(kOut, kDone, kNoItems);
@@ -208,7 +213,7 @@ int run_problems(rec::Io& io, const SolveSettings& settings, std::vector<Problem
 
 int run(rec::Io& io, const Options& options) {
   std::optional<std::filesystem::path> csv_dir;
-  std::vector<ProblemResult> results;
+  std::optional<CsvTables> tables;
   std::string message;
   bool tables_tried = false;
   try {
@@ -216,10 +221,11 @@ int run(rec::Io& io, const Options& options) {
     if (options.csv_dir) {
       csv_dir = io.dir() / *options.csv_dir;
       rec::csv::prepare_dir(*csv_dir);
+      tables.emplace(options.inbreeding.has_value());
     }
-    const int status = run_problems(io, {options.inbreeding}, results);
+    const int status = run_problems(io, {options.inbreeding}, tables ? &*tables : nullptr);
     tables_tried = true;
-    if (csv_dir) write_tables(*csv_dir, results, options.inbreeding.has_value());
+    if (tables) tables->write(*csv_dir);
     io.stop();
     return status;
   } catch (const rec::RunError& e) {
@@ -229,9 +235,9 @@ int run(rec::Io& io, const Options& options) {
   }
   io.say({message});
   // The problems solved before the error still get their tables.
-  if (csv_dir && !tables_tried && !results.empty()) {
+  if (tables && !tables_tried && !tables->empty()) {
     try {
-      write_tables(*csv_dir, results, options.inbreeding.has_value());
+      tables->write(*csv_dir);
     } catch (const rec::RunError& e) {
       io.say({e.what()});
     }

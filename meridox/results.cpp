@@ -64,13 +64,13 @@ ProblemResult solve(Problem& pb, int number, const SolveSettings& settings) {
     an.ms = pb.xms[k];
     const std::span<const double> ms(an.ms.data(), n);
     component_values(n, res.inv, ms, idf, an.vc, an.sd);
-    an.cov = component_covariance(n, res.inv, ms, idf);
     if (pb.itest) {
       an.tests.resize(n > 1 ? n - 1 : 0);
       ftest_values(n, pb.cnat, res.inv, ms, idf, an.vc, an.tests);
     }
     if (settings.inbreeding && an.trait_a == an.trait_b) {
-      an.genetics = genetic_parameters(n, res.cname, an.vc, an.cov, res.left_out,
+      an.genetics = genetic_parameters(n, res.cname, an.vc,
+                                       component_covariance(n, res.inv, ms, idf), res.left_out,
                                        *settings.inbreeding);
     }
     vcs.push_back(an.vc);

@@ -23,7 +23,6 @@ struct AnalysisResult {
   std::string label;  // the 40-character label record
   int trait_a = 0, trait_b = 0;  // 1-based; equal for an analysis of variance
   CompVec ms{}, vc{}, sd{};
-  NatMat cov{};                  // sampling covariance of the components
   std::vector<TestRow> tests;    // components 1 .. n-1, when tests are asked for
   std::optional<Genetics> genetics;
 };

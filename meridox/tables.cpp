@@ -3,8 +3,6 @@
 
 #include <string_view>
 
-#include "records/csv.h"
-
 namespace meridox {
 
 namespace {
@@ -31,76 +29,54 @@ const char* status_text(ProblemStatus s) {
   return "";
 }
 
-bool has_results(const ProblemResult& r) { return r.status == ProblemStatus::Ok; }
-
 }  // namespace
 
-std::string components_csv(std::span<const ProblemResult> results) {
-  rec::csv::Table t({"problem", "trait_1", "trait_2", "component", "estimate", "sd", "ms",
-                     "denominator", "df1", "df2", "f", "p"});
-  for (const ProblemResult& r : results) {
-    if (!has_results(r)) continue;
-    for (const AnalysisResult& an : r.analyses) {
-      for (int i = 0; i < r.n; ++i) {
-        t.row().integer(r.number).text(trait_1(an)).text(trait_2(an)).text(trimmed(r.cname[i]));
-        t.num(an.vc[i]).num(an.sd[i]).num(an.ms[i]);
-        const bool tested = r.itest && i < r.n - 1;
-        if (tested) {
-          const TestRow& x = an.tests[i];
-          t.num(x.denom).integer(r.idf[i]).num_or_na(x.df2, x.df2_defined);
-          t.num_or_na(x.fratio, x.fratio_defined).num_or_na(x.pval, x.pval_defined);
-        } else {
-          t.na().integer(r.idf[i]).na().na().na();
-        }
+CsvTables::CsvTables(bool genetics)
+    : genetics_(genetics),
+      components_({"problem", "trait_1", "trait_2", "component", "estimate", "sd", "ms",
+                   "denominator", "df1", "df2", "f", "p"}),
+      correlations_({"problem", "trait_1", "trait_2", "component", "correlation"}),
+      problems_({"problem", "status", "note"}),
+      genetic_({"problem", "trait", "parameter", "estimate", "se"}) {}
+
+void CsvTables::add(const ProblemResult& r) {
+  problems_.row().integer(r.number).text(status_text(r.status)).text(r.note);
+  if (r.status != ProblemStatus::Ok) return;
+  for (const AnalysisResult& an : r.analyses) {
+    for (int i = 0; i < r.n; ++i) {
+      rec::csv::Table& t = components_;
+      t.row().integer(r.number).text(trait_1(an)).text(trait_2(an)).text(trimmed(r.cname[i]));
+      t.num(an.vc[i]).num(an.sd[i]).num(an.ms[i]);
+      // The error, and every component of a problem without tests, has no test fields.
+      if (r.itest && i < r.n - 1) {
+        const TestRow& x = an.tests[i];
+        t.num(x.denom).integer(r.idf[i]).num_or_na(x.df2, x.df2_defined);
+        t.num_or_na(x.fratio, x.fratio_defined).num_or_na(x.pval, x.pval_defined);
+      } else {
+        t.na().integer(r.idf[i]).na().na().na();
       }
     }
-  }
-  return t.str();
-}
-
-std::string correlations_csv(std::span<const ProblemResult> results) {
-  rec::csv::Table t({"problem", "trait_1", "trait_2", "component", "correlation"});
-  for (const ProblemResult& r : results) {
-    if (!has_results(r)) continue;
-    for (const PairCorrelation& p : r.correlations) {
-      const std::string_view l(p.label);
-      for (int i = 0; i < r.n; ++i) {
-        t.row().integer(r.number).text(trimmed(l.substr(0, 16))).text(trimmed(l.substr(24, 16)));
-        t.text(trimmed(r.cname[i])).num_or_na(p.cor[i], p.cor[i] != kNoCorrelation);
-      }
-    }
-  }
-  return t.str();
-}
-
-std::string problems_csv(std::span<const ProblemResult> results) {
-  rec::csv::Table t({"problem", "status", "note"});
-  for (const ProblemResult& r : results)
-    t.row().integer(r.number).text(status_text(r.status)).text(r.note);
-  return t.str();
-}
-
-std::string genetics_csv(std::span<const ProblemResult> results) {
-  rec::csv::Table t({"problem", "trait", "parameter", "estimate", "se"});
-  for (const ProblemResult& r : results) {
-    if (!has_results(r)) continue;
-    for (const AnalysisResult& an : r.analyses) {
-      if (!an.genetics) continue;
+    if (an.genetics) {
       for (const GeneticParameter& p : an.genetics->params) {
-        t.row().integer(r.number).text(trait_1(an)).text(p.name);
-        t.num_or_na(p.estimate, p.defined).num_or_na(p.se, p.defined);
+        genetic_.row().integer(r.number).text(trait_1(an)).text(p.name);
+        genetic_.num_or_na(p.estimate, p.defined).num_or_na(p.se, p.defined);
       }
     }
   }
-  return t.str();
+  for (const PairCorrelation& p : r.correlations) {
+    const std::string_view l(p.label);
+    for (int i = 0; i < r.n; ++i) {
+      correlations_.row().integer(r.number).text(trimmed(l.substr(0, 16))).text(trimmed(l.substr(24, 16)));
+      correlations_.text(trimmed(r.cname[i])).num_or_na(p.cor[i], p.cor[i] != kNoCorrelation);
+    }
+  }
 }
 
-void write_tables(const std::filesystem::path& dir, std::span<const ProblemResult> results,
-                  bool genetics) {
-  rec::csv::write_atomically(dir, "components.csv", components_csv(results));
-  rec::csv::write_atomically(dir, "correlations.csv", correlations_csv(results));
-  rec::csv::write_atomically(dir, "problems.csv", problems_csv(results));
-  if (genetics) rec::csv::write_atomically(dir, "genetics.csv", genetics_csv(results));
+void CsvTables::write(const std::filesystem::path& dir) const {
+  rec::csv::write_atomically(dir, "components.csv", components_.str());
+  rec::csv::write_atomically(dir, "correlations.csv", correlations_.str());
+  rec::csv::write_atomically(dir, "problems.csv", problems_.str());
+  if (genetics_) rec::csv::write_atomically(dir, "genetics.csv", genetic_.str());
 }
 
 }  // namespace meridox

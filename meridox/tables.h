@@ -3,21 +3,28 @@
 #pragma once
 
 #include <filesystem>
-#include <span>
-#include <string>
 
 #include "meridox/results.h"
+#include "records/csv.h"
 
 namespace meridox {
 
-std::string components_csv(std::span<const ProblemResult> results);
-std::string correlations_csv(std::span<const ProblemResult> results);
-std::string problems_csv(std::span<const ProblemResult> results);
-std::string genetics_csv(std::span<const ProblemResult> results);
+// The tables of a run, filled problem by problem and written at its end.
+class CsvTables {
+ public:
+  explicit CsvTables(bool genetics);
 
-// Writes the tables into `dir` (which exists), each whole or not at all; genetics.csv
-// only when `genetics` is set. Throws rec::RunError when a file cannot be written.
-void write_tables(const std::filesystem::path& dir, std::span<const ProblemResult> results,
-                  bool genetics);
+  // Adds the rows of one problem (its problems.csv row only, when it has no results).
+  void add(const ProblemResult& res);
+  bool empty() const { return problems_.rows() == 0; }
+
+  // Writes the tables into `dir` (which exists), each whole or not at all. Throws
+  // rec::RunError when a file cannot be written.
+  void write(const std::filesystem::path& dir) const;
+
+ private:
+  bool genetics_;
+  rec::csv::Table components_, correlations_, problems_, genetic_;
+};
 
 }  // namespace meridox

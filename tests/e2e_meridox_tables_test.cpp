@@ -115,6 +115,30 @@ TEST(MeridoxTables, ExamplesWithInbreedingAreReproducedExactly) {
   }
 }
 
+// A command line that cannot be used ends the run before any report or table is written.
+TEST(MeridoxTables, UnusableOptionsEndTheRunBeforeAnyOutput) {
+  const struct {
+    const char* options;
+    const char* message;
+  } cases[] = {
+      {"--inbreeding 1.5", "Run-time error: option --inbreeding needs the inbreeding coefficient "
+                           "of the parents, a number from 0 to 1, not '1.5'"},
+      {"--inbreeding", "Run-time error: option --inbreeding needs the inbreeding coefficient of "
+                       "the parents, a number from 0 to 1"},
+      {"--csv plain/sub", "Run-time error: CSV folder '"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    TempDir tmp;
+    fs::copy_file(source_path("examples/small/MERIDOX_IN.DAT"), tmp / "MERIDOX_IN.DAT");
+    testsupport::write_file(tmp / "plain", "a file, not a folder\n");
+    EXPECT_EQ(run_in(tmp.path(), kMeridox + " " + c.options + " MERIDOX_IN.DAT r.vc"), 2);
+    EXPECT_NE(read_file(tmp / "console.txt").find(c.message), std::string::npos)
+        << read_file(tmp / "console.txt");
+    EXPECT_FALSE(fs::exists(tmp / "r.vc"));
+  }
+}
+
 // Every number of the tables agrees with the printed report to the printed digits.
 TEST(MeridoxTables, TablesAgreeWithThePrintedReport) {
   for (const std::string ex : {"small", "realistic"}) {

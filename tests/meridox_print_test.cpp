@@ -10,6 +10,7 @@
 #include "meridox/arrays.h"
 #include "meridox/components.h"
 #include "meridox/ftest.h"
+#include "meridox/genetics.h"
 #include "meridox/matinv.h"
 #include "records/io.h"
 #include "support.h"
@@ -191,6 +192,29 @@ TEST(FTestPrint, ZeroErrorDegreesOfFreedomGiveTheDf2Message) {
                        "     ERR     .1000E+01    .1000E+01"}) +
                 kEnd);
   EXPECT_EQ(p.console, "\nDF2(          1) is zero\nDF2(          2) is zero");
+}
+
+// The genetic parameters in the columns of the components table: a marked parameter has
+// " *" after its standard error and the note below the table; an undefined one is blank.
+TEST(GeneticsPrint, MarksNegativeComponentsAndLeavesUndefinedParametersBlank) {
+  Genetics g;
+  g.inbreeding = 0.25;
+  const char* names[6] = {"sigma2_A", "sigma2_D", "sigma2_P", "h2_narrow", "h2_broad", "baker"};
+  for (int k = 0; k < 6; ++k) g.params[k] = {names[k], 0.5 * k - 1.0, 0.125 * k, k != 4, k == 1};
+  const std::string label = sp(12) + "YIELD" + sp(23);
+  const Printed p = print([&](rec::Io& io) { print_genetics(io, 6, label, g); });
+  const std::string col = " " + sp(44);
+  EXPECT_EQ(p.report,
+            lines({" ", "", "0" + sp(55) + "GENETIC PARAMETERS FOR", "0" + sp(46) + label,
+                   "0" + sp(46) + "INBREEDING COEFFICIENT OF THE PARENTS F =  .2500", "", "",
+                   col + "PARAMETER          VALUE             STANDARD ERROR", "",
+                   col + "sigma2_A " + sp(8) + "-1.00000000" + sp(16) + ".00000000",
+                   col + "sigma2_D " + sp(9) + "-.50000000" + sp(16) + ".12500000 *",
+                   col + "sigma2_P " + sp(9) + " .00000000" + sp(16) + ".25000000",
+                   col + "h2_narrow" + sp(9) + " .50000000" + sp(16) + ".37500000",
+                   col + "h2_broad " + sp(44),
+                   col + "baker    " + sp(8) + " 1.50000000" + sp(16) + ".62500000",
+                   "0" + sp(44) + "* USES A NEGATIVE COMPONENT, KEPT AS ESTIMATED"}));
 }
 
 // Correlation tables for NV variables with components MEAN and ERR. The variance
