@@ -338,10 +338,11 @@ void check_against_explicit_model(const DesignCase& dc) {
     const double scale = std::sqrt(s2) + 1e-300;
     EXPECT_NEAR(v[0], blup, 1e-9 * (std::abs(blup) + scale)) << k;
     EXPECT_NEAR(v[1], std::sqrt(pev), 1e-9 * scale) << k;
-    if (s2 > 0.0)
+    if (s2 > 0.0) {
       EXPECT_NEAR(v[2], 1.0 - pev / s2, 1e-9) << k;
-    else
+    } else {
       EXPECT_TRUE(std::isnan(v[2])) << k;
+    }
   }
 }
 

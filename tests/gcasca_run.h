@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <limits>
 #include <map>
 #include <sstream>
