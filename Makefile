@@ -23,6 +23,9 @@ examples: build
 	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
 	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
 	cd examples/realistic && ../../$(BUILD)/meridox MERIDOX_IN.DAT realistic.vc </dev/null
+	# gcasca needs the components that meridox --csv writes (csv/components.csv).
+	if [ -f examples/realistic/csv/components.csv ]; then cd examples/realistic && \
+	  ../../$(BUILD)/gcasca --csv csv realistic.ctl realistic.dat csv/components.csv realistic.gca </dev/null; fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
