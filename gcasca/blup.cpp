@@ -7,6 +7,25 @@
 
 namespace gcasca {
 
+namespace {
+
+// Sum of a[k] * b[k], k < n, in four interleaved partial sums: the solves are made of
+// such products, and independent sums let them pipeline.
+double dot(const double* a, const double* b, std::size_t n) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    s0 += a[k] * b[k];
+    s1 += a[k + 1] * b[k + 1];
+    s2 += a[k + 2] * b[k + 2];
+    s3 += a[k + 3] * b[k + 3];
+  }
+  for (; k < n; ++k) s0 += a[k] * b[k];
+  return (s0 + s1) + (s2 + s3);
+}
+
+}  // namespace
+
 bool is_fixed_effect(std::string_view code) {
   return code == "MEAN" || code == "LOC" || code == "REPS" || code == "SETS";
 }
@@ -53,25 +72,18 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
   // Cholesky factor L L' in place.
   for (std::size_t j = 0; j < m; ++j) {
     const double* lj = &L[j * m];
-    double d = lj[j];
-    for (std::size_t k = 0; k < j; ++k) d -= lj[k] * lj[k];
+    const double d = lj[j] - dot(lj, lj, j);
     if (!(d > 0.0)) return false;
     const double s = std::sqrt(d);
     at(j, j) = s;
     for (std::size_t i = j + 1; i < m; ++i) {
       double* li = &L[i * m];
-      double v = li[j];
-      for (std::size_t k = 0; k < j; ++k) v -= li[k] * lj[k];
-      li[j] = v / s;
+      li[j] = (li[j] - dot(li, lj, j)) / s;
     }
   }
   // Solution: L w = X'y, then L' b = w.
   std::vector<double> b(m);
-  for (std::size_t a = 0; a < m; ++a) {
-    double v = xpy[cols[a]];
-    for (std::size_t k = 0; k < a; ++k) v -= at(a, k) * b[k];
-    b[a] = v / at(a, a);
-  }
+  for (std::size_t a = 0; a < m; ++a) b[a] = (xpy[cols[a]] - dot(&L[a * m], b.data(), a)) / at(a, a);
   for (std::size_t a = m; a-- > 0;) {
     double v = b[a];
     for (std::size_t k = a + 1; k < m; ++k) v -= at(k, a) * b[k];
@@ -88,9 +100,7 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
     double sum = 0.0;
     for (std::size_t i = j; i < nr; ++i) {
       const double* li = &L[(nfixed + i) * m + nfixed];
-      double v = i == j ? 1.0 : 0.0;
-      for (std::size_t k = j; k < i; ++k) v -= li[k] * t[k];
-      t[i] = v / li[i];
+      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t.data() + j, i - j)) / li[i];
       sum += t[i] * t[i];
     }
     out.cinv[static_cast<std::size_t>(cols[nfixed + j])] = sum;
