@@ -118,12 +118,22 @@ TraitResult predict_trait(const std::string& name, const std::vector<ColumnId>& 
   for (const ColumnId& c : columns)
     if (!c.fixed && (r.effects.empty() || r.effects.back().code != c.effect))
       r.effects.push_back({c.effect, nan, false});
+  const auto err = components.find("ERR");
+  const double s2e = err == components.end() ? nan : err->second;
+  // The ratio added to the diagonal of a random column; infinite (variance 0) when the
+  // component is not positive or so small against the error that the ratio overflows,
+  // and kept above 0 (which would make the column fixed) when it underflows.
+  auto ratio_of = [s2e, inf](double v) {
+    if (!(v > 0.0)) return inf;
+    const double q = s2e / v;
+    if (std::isnan(q)) return inf;
+    return q > 0.0 ? q : std::numeric_limits<double>::min();
+  };
   for (EffectUse& e : r.effects) {
     const auto it = components.find(e.code);
     if (it != components.end()) e.variance = it->second;
-    e.positive = e.variance > 0.0;
+    e.positive = e.variance > 0.0 && std::isfinite(ratio_of(e.variance));
   }
-  const auto err = components.find("ERR");
   if (components.empty()) {
     r.reason = "NO VARIANCE COMPONENTS FOR THIS TRAIT IN THE COMPONENTS FILE";
     return r;
@@ -140,8 +150,8 @@ TraitResult predict_trait(const std::string& name, const std::vector<ColumnId>& 
     if (columns[i].fixed) continue;
     const auto it = components.find(columns[i].effect);
     const double v = it == components.end() ? nan : it->second;
-    variance[i] = v > 0.0 ? v : 0.0;
-    ratio[i] = v > 0.0 ? r.error_variance / v : inf;
+    ratio[i] = ratio_of(v);
+    variance[i] = std::isinf(ratio[i]) ? 0.0 : v;
   }
   std::vector<char> keep_all(n, 1);
   for (std::size_t i = 0; i < keep.size() && i < n; ++i) keep_all[i] = keep[i];

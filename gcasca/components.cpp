@@ -1,5 +1,7 @@
 // The table of variance components that meridox writes (components.csv).
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
@@ -14,14 +16,13 @@ constexpr std::size_t kColumns = 12;
 
 double parse_estimate(const std::string& s, std::string_view file, std::size_t row) {
   if (s == rec::csv::kNA) return std::numeric_limits<double>::quiet_NaN();
-  std::size_t used = 0;
-  double v = 0.0;
-  try {
-    v = std::stod(s, &used);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != s.size() || !std::isfinite(v))
+  // strtod rather than stod: a tiny estimate that reads back as a subnormal number is
+  // still a number (stod refuses it as out of range).
+  char* end = nullptr;
+  const double v = s.empty() || std::isspace(static_cast<unsigned char>(s[0]))
+                       ? std::numeric_limits<double>::quiet_NaN()
+                       : std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size() || !std::isfinite(v))
     throw rec::RunError("Run-time error: " + std::string(file) + " row " + std::to_string(row) +
                         ": estimate \"" + s + "\" is not a number");
   return v;

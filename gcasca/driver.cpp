@@ -100,6 +100,8 @@ int run(rec::Io& io, const std::optional<fs::path>& csv_dir) {
     io.say({e.what()});
   } catch (const rec::FormatError& e) {
     io.say({std::string("Format error: ") + e.what()});
+  } catch (const std::exception& e) {
+    io.say({std::string("Run-time error: ") + e.what()});
   }
   io.console_out() << '\n';
   io.flush();

@@ -113,6 +113,43 @@ TEST(MixedModel, ZeroVarianceAndDroppedColumnsArePredictedAsZero) {
   EXPECT_EQ(s.cinv[3], 0.0);
 }
 
+TEST(MixedModel, ExtremeComponentsGiveNoFalseReliability) {
+  // Mean (fixed) and two GCA columns, two observations of each level.
+  std::vector<gcasca::ColumnId> cols(3);
+  cols[0].effect = "MEAN";
+  cols[0].fixed = true;
+  cols[1].effect = cols[2].effect = "GCA";
+  const std::vector<double> XPX = {4, 2, 2, 2, 0, 2}, XPY = {10, 3, 7};
+  const std::vector<char> keep = {1};
+  enum Outcome { kZero, kPredicted, kSingular };
+  struct Case { const char* gca; const char* err; Outcome outcome; } cases[] = {
+      {"1e-320", "1", kZero},         // the ratio overflows: variance 0
+      {"0", "1", kZero},
+      {"1e6", "1e-6", kPredicted},    // almost no shrinkage
+      {"1e300", "1e-10", kSingular},  // the ratio underflows: said, not a crash
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.gca);
+    const gcasca::TraitResult r = gcasca::predict_trait(
+        "Y", cols, XPX.data(), XPY.data(), keep,
+        {{"GCA", std::strtod(c.gca, nullptr)}, {"ERR", std::strtod(c.err, nullptr)}});
+    ASSERT_EQ(r.predicted, c.outcome != kSingular) << r.reason;
+    if (c.outcome == kSingular) continue;
+    EXPECT_EQ(r.effects.at(0).positive, c.outcome == kPredicted);
+    for (int i : {1, 2}) {
+      EXPECT_TRUE(std::isfinite(r.blup[i]) && std::isfinite(r.se[i]));
+      if (c.outcome == kZero) {
+        EXPECT_EQ(r.blup[i], 0.0);
+        EXPECT_EQ(r.se[i], 0.0);
+        EXPECT_TRUE(std::isnan(r.reliability[i]));
+      }
+    }
+    if (c.outcome == kPredicted) {
+      EXPECT_NEAR(r.blup[2] - r.blup[1], 2.0, 1e-6);  // the group means 1.5, 3.5
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------
 // Whole runs: korbal's data pass, the columns of the model, the solve and effects.csv.
 
@@ -374,10 +411,12 @@ TEST(Components, RowsOfTheTraitInProblemOneOnly) {
                            "1,Y1,Y2,GCA,0.7,NA,NA,NA,NA,NA,NA,NA\n"
                            "2,Y1,Y1,GCA,0.9,NA,NA,NA,NA,NA,NA,NA\n"
                            "1,Y1,Y1,SCA,NA,NA,NA,NA,NA,NA,NA,NA\n"
-                           "1,\"A, B\",\"A, B\",ERR,1e-3,NA,NA,NA,NA,NA,NA,NA\n";
+                           "1,\"A, B\",\"A, B\",ERR,1e-3,NA,NA,NA,NA,NA,NA,NA\n"
+                           "1,Y1,Y1,RECP,4e-320,NA,NA,NA,NA,NA,NA,NA\n";
   const auto rows = gcasca::parse_components(text, "c.csv");
   const auto y1 = gcasca::components_of(rows, "Y1              ");
-  ASSERT_EQ(y1.size(), 2u);
+  ASSERT_EQ(y1.size(), 3u);
+  EXPECT_EQ(y1.at("RECP"), 4e-320);
   EXPECT_EQ(y1.at("GCA"), 0.5);
   EXPECT_TRUE(std::isnan(y1.at("SCA")));
   EXPECT_EQ(gcasca::components_of(rows, "A, B").at("ERR"), 1e-3);
@@ -394,6 +433,9 @@ TEST(Components, MalformedTablesAreRunErrors) {
       "1,Y,Y,GCA,abc,NA,NA,NA,NA,NA,NA,NA\n",    // not a number
       "1,Y,Y,GCA,1.5x,NA,NA,NA,NA,NA,NA,NA\n",
       "1,Y,Y,GCA,inf,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,1e999,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA, 1,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,,NA,NA,NA,NA,NA,NA,NA\n",
       "1,Y,Y,GCA,\"1,NA,NA,NA,NA,NA,NA,NA\n",    // quote never closed
   };
   for (std::size_t k = 0; k < std::size(bad); ++k) {
