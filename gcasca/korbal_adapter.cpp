@@ -155,6 +155,10 @@ Pass data_pass(rec::Io& io, const Design& d) {
   p.NV = c.NV;
   p.NOBS = a->NOBS;
   p.bad_lines = r.bad_lines;
+  // The names of the levels come with the data pass once the data files carry them
+  // (location, replication, set, female, male, clone; an empty list keeps the levels
+  // numbered): copy them into p.level_names here; the report prints a line's name
+  // beside its numbers when there is one.
   p.XPX.assign(a->XPX.begin(), a->XPX.begin() + static_cast<std::ptrdiff_t>(p.SDFL) *
                                                     (p.SDFL + 1) / 2);
   p.XPY.assign(a->XPY.begin(), a->XPY.begin() + static_cast<std::ptrdiff_t>(p.SDFL) * p.NV);
