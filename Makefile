@@ -23,10 +23,13 @@ examples: build
 	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat </dev/null
 	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
 	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
-	cd examples/realistic && ../../$(BUILD)/meridox MERIDOX_IN.DAT realistic.vc </dev/null
+	cd examples/realistic && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT realistic.vc </dev/null
 	for ex in small realistic; do for f in 0 1; do \
 	  (cd examples/$$ex && ../../$(BUILD)/meridox --inbreeding $$f --csv csv_f$$f \
 	    MERIDOX_IN.DAT $${ex}_f$$f.vc </dev/null >/dev/null) || exit 1; done; done
+	# gcasca predicts from the components that meridox --csv writes.
+	cd examples/realistic && ../../$(BUILD)/gcasca --csv csv realistic.ctl realistic.dat \
+	  csv/components.csv realistic.gca </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -1,0 +1,177 @@
+// The mixed-model equations of one trait and the predictions they give.
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "gcasca/gcasca.h"
+
+namespace gcasca {
+
+namespace {
+
+// Sum of a[k] * b[k], k < n, in four interleaved partial sums: the solves are made of
+// such products, and independent sums let them pipeline.
+double dot(const double* a, const double* b, std::size_t n) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    s0 += a[k] * b[k];
+    s1 += a[k + 1] * b[k + 1];
+    s2 += a[k + 2] * b[k + 2];
+    s3 += a[k + 3] * b[k + 3];
+  }
+  for (; k < n; ++k) s0 += a[k] * b[k];
+  return (s0 + s1) + (s2 + s3);
+}
+
+}  // namespace
+
+bool is_fixed_effect(std::string_view code) {
+  return code == "MEAN" || code == "LOC" || code == "REPS" || code == "SETS";
+}
+
+bool solve_mixed_model(const double* XPX, const double* xpy, int n,
+                       std::span<const double> ratio, std::span<const char> keep,
+                       Solution& out) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  out.value.assign(static_cast<std::size_t>(n), 0.0);
+  out.cinv.assign(static_cast<std::size_t>(n), nan);
+  // The columns that enter the equations, in natural order: accepted fixed columns,
+  // then random columns with a positive variance.
+  std::vector<int> cols;
+  std::size_t nfixed = 0;
+  for (int i = 0; i < n; ++i) {
+    const double r = ratio[static_cast<std::size_t>(i)];
+    if (r == 0.0) {
+      if (cols.size() > nfixed)
+        throw std::invalid_argument("solve_mixed_model: a fixed column after a random one");
+      if (keep[static_cast<std::size_t>(i)]) {
+        cols.push_back(i);
+        ++nfixed;
+      }
+    } else if (std::isinf(r)) {
+      out.cinv[static_cast<std::size_t>(i)] = 0.0;
+    } else {
+      cols.push_back(i);
+    }
+  }
+  const std::size_t m = cols.size();
+  if (m == 0) return true;
+
+  // Lower triangle of the coefficient matrix, row by row (row a holds columns 0..a).
+  auto xpx = [XPX](std::int64_t i, std::int64_t j) {  // 0-based, any order
+    if (i > j) std::swap(i, j);
+    return XPX[i + (j + 1) * j / 2];
+  };
+  std::vector<double> L(m * m, 0.0);
+  auto at = [&L, m](std::size_t a, std::size_t b) -> double& { return L[a * m + b]; };
+  for (std::size_t a = 0; a < m; ++a) {
+    for (std::size_t b = 0; b <= a; ++b) at(a, b) = xpx(cols[a], cols[b]);
+    at(a, a) += ratio[static_cast<std::size_t>(cols[a])];
+  }
+  // Cholesky factor L L' in place.
+  for (std::size_t j = 0; j < m; ++j) {
+    const double* lj = &L[j * m];
+    const double d = lj[j] - dot(lj, lj, j);
+    if (!(d > 0.0)) return false;
+    const double s = std::sqrt(d);
+    at(j, j) = s;
+    for (std::size_t i = j + 1; i < m; ++i) {
+      double* li = &L[i * m];
+      li[j] = (li[j] - dot(li, lj, j)) / s;
+    }
+  }
+  // Solution: L w = X'y, then L' b = w.
+  std::vector<double> b(m);
+  for (std::size_t a = 0; a < m; ++a) b[a] = (xpy[cols[a]] - dot(&L[a * m], b.data(), a)) / at(a, a);
+  for (std::size_t a = m; a-- > 0;) {
+    double v = b[a];
+    for (std::size_t k = a + 1; k < m; ++k) v -= at(k, a) * b[k];
+    b[a] = v / at(a, a);
+  }
+  for (std::size_t a = 0; a < m; ++a) out.value[static_cast<std::size_t>(cols[a])] = b[a];
+
+  // The random block of the inverse is the inverse of the Schur complement, which is
+  // Lrr Lrr' (Lrr the random rows and columns of L): its diagonal is the squared column
+  // norms of T = Lrr^-1, built column by column by forward substitution.
+  const std::size_t nr = m - nfixed;
+  std::vector<double> t(nr);
+  for (std::size_t j = 0; j < nr; ++j) {
+    double sum = 0.0;
+    for (std::size_t i = j; i < nr; ++i) {
+      const double* li = &L[(nfixed + i) * m + nfixed];
+      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t.data() + j, i - j)) / li[i];
+      sum += t[i] * t[i];
+    }
+    out.cinv[static_cast<std::size_t>(cols[nfixed + j])] = sum;
+  }
+  return true;
+}
+
+TraitResult predict_trait(const std::string& name, const std::vector<ColumnId>& columns,
+                          const double* XPX, const double* xpy, std::span<const char> keep,
+                          const std::map<std::string, double>& components) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  TraitResult r;
+  r.name = name;
+  for (const ColumnId& c : columns)
+    if (!c.fixed && (r.effects.empty() || r.effects.back().code != c.effect))
+      r.effects.push_back({c.effect, nan, false});
+  const auto err = components.find("ERR");
+  const double s2e = err == components.end() ? nan : err->second;
+  // The ratio added to the diagonal of a random column; infinite (variance 0) when the
+  // component is not positive or so small against the error that the ratio overflows,
+  // and kept above 0 (which would make the column fixed) when it underflows.
+  auto ratio_of = [s2e, inf](double v) {
+    if (!(v > 0.0)) return inf;
+    const double q = s2e / v;
+    if (std::isnan(q)) return inf;
+    return q > 0.0 ? q : std::numeric_limits<double>::min();
+  };
+  for (EffectUse& e : r.effects) {
+    const auto it = components.find(e.code);
+    if (it != components.end()) e.variance = it->second;
+    e.positive = e.variance > 0.0 && std::isfinite(ratio_of(e.variance));
+  }
+  if (components.empty()) {
+    r.reason = "NO VARIANCE COMPONENTS FOR THIS TRAIT IN THE COMPONENTS FILE";
+    return r;
+  }
+  if (err == components.end() || !(err->second > 0.0)) {
+    r.reason = "ERROR VARIANCE COMPONENT NOT POSITIVE";
+    return r;
+  }
+  r.error_variance = err->second;
+
+  const std::size_t n = columns.size();
+  std::vector<double> ratio(n, 0.0), variance(n, 0.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (columns[i].fixed) continue;
+    const auto it = components.find(columns[i].effect);
+    const double v = it == components.end() ? nan : it->second;
+    ratio[i] = ratio_of(v);
+    variance[i] = std::isinf(ratio[i]) ? 0.0 : v;
+  }
+  std::vector<char> keep_all(n, 1);
+  for (std::size_t i = 0; i < keep.size() && i < n; ++i) keep_all[i] = keep[i];
+  Solution s;
+  if (!solve_mixed_model(XPX, xpy, static_cast<int>(n), ratio, keep_all, s)) {
+    r.reason = "MIXED-MODEL EQUATIONS NOT POSITIVE DEFINITE";
+    return r;
+  }
+  r.blup.assign(n, 0.0);
+  r.se.assign(n, 0.0);
+  r.reliability.assign(n, nan);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (columns[i].fixed || variance[i] == 0.0) continue;
+    const double pev = r.error_variance * s.cinv[i];
+    r.blup[i] = s.value[i];
+    r.se[i] = std::sqrt(pev > 0.0 ? pev : 0.0);
+    r.reliability[i] = 1.0 - pev / variance[i];
+  }
+  r.predicted = true;
+  return r;
+}
+
+}  // namespace gcasca

@@ -1,0 +1,111 @@
+// The run of gcasca: files, korbal's control records and data pass, the components,
+// one prediction per trait, the report and effects.csv.
+#include <fstream>
+#include <sstream>
+
+#include "gcasca/gcasca.h"
+#include "gcasca/korbal_adapter.h"
+#include "records/csv.h"
+#include "records/format.h"
+
+namespace gcasca {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path resolved(const rec::Io& io, const fs::path& p) {
+  return p.is_relative() && !io.dir().empty() ? io.dir() / p : p;
+}
+
+std::string read_whole(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  if (!in && !in.eof()) throw rec::RunError("Run-time error: cannot read " + p.string());
+  return s.str();
+}
+
+int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
+  io.say({"gcasca: predicted effects of the parents and crosses of a diallel"});
+  io.say({">> Control file (korbal's)"});
+  io.open(kControlUnit, "", rec::OpenMode::Input);
+  io.say({">> Data file"});
+  io.open(kDataUnit, "", rec::OpenMode::Input);
+  io.say({">> Variance components (components.csv of meridox --csv)"});
+  const std::string comp_name = io.open(kComponentsUnit, "", rec::OpenMode::Input);
+  io.say({">> Report file"});
+  io.open(kReportUnit, "", rec::OpenMode::Output);
+  const std::vector<ComponentRow> components =
+      parse_components(read_whole(resolved(io, comp_name)), comp_name);
+
+  Design d;
+  const ControlOutcome outcome = read_control(io, d);
+  if (outcome != ControlOutcome::Ok) {
+    write_closing(io);
+    return outcome == ControlOutcome::Refused ? 1 : 0;
+  }
+  write_heading(io, d.title);
+  io.say({"Reading the data"});
+  const Pass p = data_pass(io, d);
+  if (p.bad_lines > 0) {
+    write_closing(io);
+    return 1;
+  }
+
+  ReportContext ctx;
+  ctx.title = d.title;
+  ctx.nobs = p.NOBS;
+  ctx.columns = p.SDFL;
+  ctx.ids = identify_columns(d);
+  ctx.level_names = p.level_names;
+  int nfixed = 0;
+  while (nfixed < p.SDFL && ctx.ids[static_cast<std::size_t>(nfixed)].fixed) ++nfixed;
+  const std::vector<char> keep = accepted_fixed(p.XPX, p.SDFL, nfixed);
+  for (char k : keep) ctx.dropped += k ? 0 : 1;
+  write_problem(io, ctx, p.NV);
+
+  int status = 0;
+  std::vector<TraitResult> results;
+  for (int v = 0; v < p.NV; ++v) {
+    const std::string& name = d.traits[static_cast<std::size_t>(v)];
+    io.say({"Predicting " + std::string(rec::csv::trimmed(name))});
+    results.push_back(predict_trait(name, ctx.ids, p.XPX.data(),
+                                    p.XPY.data() + static_cast<std::ptrdiff_t>(v) * p.SDFL, keep,
+                                    components_of(components, name)));
+    const TraitResult& r = results.back();
+    write_trait(io, ctx, r);
+    if (!r.predicted) {
+      io.say({std::string(rec::csv::trimmed(name)) + " is not predicted: " + r.reason});
+      status = 1;
+    }
+  }
+  if (csv_dir) {
+    rec::csv::write_atomically(resolved(io, *csv_dir), "effects.csv", effects_table(ctx, results));
+    io.say({"Written: effects.csv"});
+  }
+  write_closing(io);
+  return status;
+}
+
+}  // namespace
+
+int run(rec::Io& io, const std::optional<fs::path>& csv_dir) {
+  try {
+    if (csv_dir) rec::csv::prepare_dir(resolved(io, *csv_dir));
+    const int status = predict(io, csv_dir);
+    io.stop();
+    return status;
+  } catch (const rec::RunError& e) {
+    io.say({e.what()});
+  } catch (const rec::FormatError& e) {
+    io.say({std::string("Format error: ") + e.what()});
+  } catch (const std::exception& e) {
+    io.say({std::string("Run-time error: ") + e.what()});
+  }
+  io.console_out() << '\n';
+  io.flush();
+  return 2;
+}
+
+}  // namespace gcasca

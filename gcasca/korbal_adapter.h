@@ -1,0 +1,63 @@
+// The part of korbal that gcasca builds on: its control records, its effects model and
+// its data pass. Everything gcasca takes from korbal goes through this file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gcasca/gcasca.h"
+#include "korbal/korbal.h"
+#include "korbal/model.h"
+#include "records/io.h"
+
+namespace gcasca {
+
+// The problem as the control file describes it.
+struct Design {
+  korbal::Control c;  // NLOC and NREP as the model takes them (a count of 1 is 0)
+  korbal::Model m;
+  std::string title;                // 80 characters
+  std::vector<std::string> traits;  // 16 characters each
+  std::string datfmt;               // the data format record
+};
+
+// The control items `c` as read: the model, the layout of the data lines and the
+// adjusted counts.
+Design design_of(const korbal::Control& c);
+
+enum class ControlOutcome {
+  Ok,
+  Empty,    // no dimension record, or no variables: nothing to do
+  Refused,  // the dimension record or the model was refused on the report
+};
+
+// Reads the control file on kControlUnit: dimension record, title, variable names
+// "(4(2A8,4X))" and the data format. Refusals ("JOB TERMINATED") go to the report.
+ControlOutcome read_control(rec::Io& io, Design& d);
+
+// What every column of the model stands for, in column order.
+std::vector<ColumnId> identify_columns(const Design& d);
+
+// The normal equations of the model after the data pass.
+struct Pass {
+  int SDFL = 0, NV = 0;
+  std::vector<double> XPX;  // packed, SDFL(SDFL+1)/2 values
+  std::vector<double> XPY;  // stride SDFL
+  std::int32_t NOBS = 0;
+  std::int64_t bad_lines = 0;
+  // Names of the levels (location, replication, set, female, male, clone); empty lists
+  // until the data files carry them.
+  std::array<std::vector<std::string>, 6> level_names;
+};
+
+// korbal's data pass over the data file open on kDataUnit, with the data format of the
+// control file. Bad data lines are reported on the report as korbal reports them.
+Pass data_pass(rec::Io& io, const Design& d);
+
+// The fixed columns 1..nfixed that korbal's reduction accepts (pivot above
+// TOL = SDFL * XPX(1,1) * 1.0E-11, natural column order).
+std::vector<char> accepted_fixed(const std::vector<double>& XPX, int SDFL, int nfixed);
+
+}  // namespace gcasca

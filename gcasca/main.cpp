@@ -1,0 +1,40 @@
+// gcasca: predicts the GCA, SCA, maternal and reciprocal effects of every parent and
+// cross from korbal's control and data files and meridox's variance components.
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "gcasca/gcasca.h"
+#include "records/io.h"
+#include "records/usage.h"
+
+namespace {
+constexpr std::string_view kUsage =
+    "Usage: gcasca [--csv DIR] [CONTROL-FILE [DATA-FILE [COMPONENTS-FILE [REPORT-FILE]]]]\n"
+    "Best linear unbiased prediction of the random effects of a diallel (GCA, SELF, SCA,\n"
+    "MATR, RECP, FXL, CLON, CXL, RXF): reads korbal's control and data files and the\n"
+    "variance components of meridox (components.csv of meridox --csv), writes the report.\n"
+    "File names not given are asked for on the console.\n"
+    "  --csv DIR     also write DIR/effects.csv, one row per random column of every trait\n"
+    "  -h, --help    show this text and the version, then exit\n"
+    "  --version     show the version, then exit\n";
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 1 && args[0] == "-h") args[0] = "--help";
+  if (rec::usage_requested(args, std::cout, "gcasca", kUsage)) return 0;
+  std::optional<std::string> csv_dir;
+  if (!args.empty() && args[0] == "--csv") {
+    if (args.size() < 2 || args[1].empty()) {
+      std::cerr << "gcasca: --csv needs a folder name\n" << kUsage;
+      return 2;
+    }
+    csv_dir = args[1];
+    args.erase(args.begin(), args.begin() + 2);
+  }
+  rec::Io io(args, std::cin, std::cout);
+  return gcasca::run(io, csv_dir ? std::optional<std::filesystem::path>(*csv_dir) : std::nullopt);
+}

@@ -1,0 +1,217 @@
+// The report of gcasca (printer file, carriage control in column 1) and effects.csv.
+#include <algorithm>
+#include <cmath>
+
+#include "gcasca/gcasca.h"
+#include "records/csv.h"
+#include "records/format.h"
+
+namespace gcasca {
+
+namespace {
+
+using rec::Format;
+
+// Name of a parent line when the data files name the lines; empty when numbered.
+const std::string& line_name(const ReportContext& ctx, std::int32_t line) {
+  static const std::string none;
+  const std::vector<std::string>& names = ctx.level_names[3];
+  if (line < 1 || static_cast<std::size_t>(line) > names.size()) return none;
+  return names[static_cast<std::size_t>(line - 1)];
+}
+
+// An effect code as the reports print it: four characters, blank-filled.
+std::string padded(std::string_view code) {
+  std::string s(code);
+  s.resize(4, ' ');
+  return s;
+}
+
+const char* effect_title(const std::string& code) {
+  if (code == "GCA") return " general combining ability";
+  if (code == "SELF") return " effect of selfing";
+  if (code == "MATR") return " maternal effect";
+  if (code == "SCA") return " specific combining ability";
+  if (code == "RECP") return " reciprocal effect (sign +1 for the cross whose female is the lower line)";
+  return "";
+}
+
+// The columns of one effect, in column order.
+std::vector<std::size_t> columns_of(const ReportContext& ctx, const std::string& code) {
+  std::vector<std::size_t> out;
+  for (std::size_t i = 0; i < ctx.ids.size(); ++i)
+    if (ctx.ids[i].effect == code) out.push_back(i);
+  return out;
+}
+
+// GCA, SELF and MATR: one line per line of every set, with its rank within the set.
+void line_table(rec::Io& io, const ReportContext& ctx, const TraitResult& r,
+                const std::string& code) {
+  static const Format kHead = Format::compile(
+      "('0',T10,A4,A,/,'0',T10,' SET  LINE',T22,'PREDICTION',T46,'SE',T57,'RELIABILITY',T72,"
+      "'RANK')");
+  static const Format kRow = Format::compile("(' ',T10,I4,I6,2G16.6,F16.4,I8)");
+  static const Format kRowNA = Format::compile("(' ',T10,I4,I6,2G16.6,A16,I8)");
+  static const Format kRowNamed = Format::compile("(' ',T10,I4,I6,2G16.6,F16.4,I8,2X,A)");
+  static const Format kRowNamedNA = Format::compile("(' ',T10,I4,I6,2G16.6,A16,I8,2X,A)");
+  const std::vector<std::size_t> cols = columns_of(ctx, code);
+  if (cols.empty()) return;
+  io.write(kReportUnit, kHead, {padded(code), effect_title(code)});
+  for (std::size_t i : cols) {
+    const ColumnId& id = ctx.ids[i];
+    int rank = 1;  // 1 + the lines of the same set with a higher prediction
+    for (std::size_t j : cols)
+      if (ctx.ids[j].set == id.set && r.blup[j] > r.blup[i]) ++rank;
+    const bool defined = !std::isnan(r.reliability[i]);
+    const std::string& name = line_name(ctx, id.line_1);
+    const Format& f = name.empty() ? (defined ? kRow : kRowNA) : (defined ? kRowNamed : kRowNamedNA);
+    std::vector<rec::Item> items{id.set, id.line_1, r.blup[i], r.se[i]};
+    items.push_back(defined ? rec::Item(r.reliability[i]) : rec::Item("NA"));
+    items.push_back(rank);
+    if (!name.empty()) items.emplace_back(name);
+    io.write(kReportUnit, f, items);
+  }
+}
+
+// SCA and RECP: one line per pair of lines of every set.
+void pair_table(rec::Io& io, const ReportContext& ctx, const TraitResult& r,
+                const std::string& code) {
+  static const Format kHead = Format::compile(
+      "('0',T10,A4,A,/,'0',T10,' SET   LOW  HIGH',T28,'PREDICTION',T52,'SE',T63,'RELIABILITY')");
+  static const Format kRow = Format::compile("(' ',T10,I4,2I6,2G16.6,F16.4)");
+  static const Format kRowNA = Format::compile("(' ',T10,I4,2I6,2G16.6,A16)");
+  const std::vector<std::size_t> cols = columns_of(ctx, code);
+  if (cols.empty()) return;
+  io.write(kReportUnit, kHead, {padded(code), effect_title(code)});
+  for (std::size_t i : cols) {
+    const ColumnId& id = ctx.ids[i];
+    if (std::isnan(r.reliability[i]))
+      io.write(kReportUnit, kRowNA, {id.set, id.line_1, id.line_2, r.blup[i], r.se[i], "NA"});
+    else
+      io.write(kReportUnit, kRow,
+               {id.set, id.line_1, id.line_2, r.blup[i], r.se[i], r.reliability[i]});
+  }
+}
+
+// FXL, CLON, CXL, RXF: number of levels and the range of the predictions.
+void summary_lines(rec::Io& io, const ReportContext& ctx, const TraitResult& r) {
+  static const Format kHead = Format::compile(
+      "('0',T10,'Further random effects (every level is in effects.csv)',/,'0',T10,"
+      "'EFFECT',T20,'LEVELS',T30,'SMALLEST',T47,'LARGEST')");
+  static const Format kRow = Format::compile("(' ',T10,A4,4X,I8,2G16.6)");
+  bool headed = false;
+  for (const char* code : {"FXL", "CLON", "CXL", "RXF"}) {
+    const std::vector<std::size_t> cols = columns_of(ctx, code);
+    if (cols.empty()) continue;
+    if (!headed) io.write(kReportUnit, kHead, {});
+    headed = true;
+    double lo = r.blup[cols[0]], hi = lo;
+    for (std::size_t i : cols) {
+      lo = std::min(lo, r.blup[i]);
+      hi = std::max(hi, r.blup[i]);
+    }
+    io.write(kReportUnit, kRow, {padded(code), static_cast<int>(cols.size()), lo, hi});
+  }
+}
+
+}  // namespace
+
+void write_heading(rec::Io& io, const std::string& title) {
+  static const Format kBanner = Format::compile(
+      "('1',/,/,' ',T21,'* * * *  P R E D I C T E D   D I A L L E L   E F F E C T S  * * * *',"
+      "/,'0',T30,'GCASCA - best linear unbiased prediction of the effects of the',"
+      "/,' ',T30,'parents and crosses of a diallel: general and specific combining',"
+      "/,' ',T30,'ability, selfs, maternal and reciprocal effects and their interactions,',"
+      "/,' ',T30,'from the mixed-model equations with the variance components of meridox.',"
+      "/,' ',T30,'Means, locations, replications and sets are fixed; the rest is random.',"
+      "/,'0',T20,23A4,/)");
+  static const Format kTitle = Format::compile("(' ',T42,' Title:   ',20A4,/)");
+  std::vector<rec::Item> stars(23, rec::Item(" * *"));
+  io.write(kReportUnit, kBanner, stars);
+  std::string piece[20];
+  std::vector<rec::Item> items;
+  for (int k = 0; k < 20; ++k) {
+    piece[k] = title.substr(std::min<std::size_t>(title.size(), 4 * static_cast<std::size_t>(k)), 4);
+    items.emplace_back(piece[k]);
+  }
+  io.write(kReportUnit, kTitle, items);
+}
+
+void write_problem(rec::Io& io, const ReportContext& ctx, int ntraits) {
+  static const Format kCounts = Format::compile(
+      "(' ',T42,' Number of observations                 = ',I8,/,"
+      "' ',T42,' Number of columns of the model         = ',I8,/,"
+      "' ',T42,' Fixed columns dropped as dependent     = ',I8,/,"
+      "' ',T42,' Number of traits                       = ',I8)");
+  io.write(kReportUnit, kCounts, {ctx.nobs, ctx.columns, ctx.dropped, ntraits});
+}
+
+void write_trait(rec::Io& io, const ReportContext& ctx, const TraitResult& r) {
+  static const Format kNotPredicted =
+      Format::compile("('0 TRAIT ',A16,' IS NOT PREDICTED: ',A)");
+  static const Format kHead = Format::compile(
+      "('1',/,'0',T38,'P R E D I C T E D   E F F E C T S   F O R',/,'0',T50,A16,/,"
+      "'0',T10,'Components used',/,'0',T10,'EFFECT',T22,'VARIANCE',T34,'ERR / EFFECT')");
+  static const Format kUsed = Format::compile("(' ',T10,A4,4X,2G16.6)");
+  static const Format kErr = Format::compile("(' ',T10,'ERR ',4X,G16.6)");
+  static const Format kNotPositive =
+      Format::compile("(' ',T10,A4,4X,G16.6,'not positive: its effects are predicted as 0')");
+  static const Format kAbsent = Format::compile(
+      "(' ',T10,A4,4X,'      absent    not positive: its effects are predicted as 0')");
+  if (!r.predicted) {
+    io.write(kReportUnit, kNotPredicted, {r.name, r.reason});
+    return;
+  }
+  io.write(kReportUnit, kHead, {r.name});
+  for (const EffectUse& e : r.effects) {
+    if (e.positive)
+      io.write(kReportUnit, kUsed, {padded(e.code), e.variance, r.error_variance / e.variance});
+    else if (std::isnan(e.variance))
+      io.write(kReportUnit, kAbsent, {padded(e.code)});
+    else
+      io.write(kReportUnit, kNotPositive, {padded(e.code), e.variance});
+  }
+  io.write(kReportUnit, kErr, {r.error_variance});
+  line_table(io, ctx, r, "GCA");
+  line_table(io, ctx, r, "SELF");
+  line_table(io, ctx, r, "MATR");
+  pair_table(io, ctx, r, "SCA");
+  pair_table(io, ctx, r, "RECP");
+  summary_lines(io, ctx, r);
+}
+
+void write_closing(rec::Io& io) {
+  static const Format kEnd = Format::compile(
+      "('1',/,/,/,'0 * * * * E n d   o f   t h e   p r e d i c t i o n s  * * * *')");
+  io.write(kReportUnit, kEnd, {});
+}
+
+std::string effects_table(const ReportContext& ctx, const std::vector<TraitResult>& results) {
+  rec::csv::Table t({"trait", "effect", "location", "replication", "set", "line_1", "line_2",
+                     "clone", "blup", "se", "reliability"});
+  auto id = [&t](std::int32_t v) {
+    if (v > 0)
+      t.integer(v);
+    else
+      t.na();
+  };
+  for (const TraitResult& r : results) {
+    if (!r.predicted) continue;
+    const std::string_view trait = rec::csv::trimmed(r.name);
+    for (std::size_t i = 0; i < ctx.ids.size(); ++i) {
+      const ColumnId& c = ctx.ids[i];
+      if (c.fixed) continue;
+      t.row().text(trait).text(c.effect);
+      id(c.loc);
+      id(c.rep);
+      id(c.set);
+      id(c.line_1);
+      id(c.line_2);
+      id(c.clone);
+      t.num(r.blup[i]).num(r.se[i]).num_or_na(r.reliability[i], !std::isnan(r.reliability[i]));
+    }
+  }
+  return t.str();
+}
+
+}  // namespace gcasca

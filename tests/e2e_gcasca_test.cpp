@@ -1,0 +1,105 @@
+// gcasca as a real executable: its usage lines, and the realistic example, whose
+// report and effects.csv are stored with it and must be reproduced byte for byte from
+// the stored components (examples/realistic/csv/components.csv, written by
+// `meridox --csv csv`). Regenerate them with `make examples`.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support.h"
+
+namespace fs = std::filesystem;
+using testsupport::read_file;
+using testsupport::source_path;
+using testsupport::TempDir;
+
+namespace {
+
+int run_in(const fs::path& dir, const std::string& command) {
+  const std::string line =
+      "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
+  const int status = std::system(line.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::string gcasca_exe() { return std::string(BUILD_DIR) + "/gcasca"; }
+
+// Runs gcasca on the realistic example in a scratch directory; false (with the test
+// skipped) when the example's components are not there.
+bool run_realistic(const TempDir& tmp) {
+  const fs::path src = source_path("examples/realistic");
+  if (!fs::exists(src / "csv" / "components.csv")) return false;
+  for (const char* f : {"realistic.ctl", "realistic.dat"}) fs::copy_file(src / f, tmp / f);
+  fs::create_directory(tmp / "csv");
+  fs::copy_file(src / "csv" / "components.csv", tmp / "csv" / "components.csv");
+  EXPECT_EQ(run_in(tmp.path(), gcasca_exe() +
+                                   " --csv csv realistic.ctl realistic.dat csv/components.csv "
+                                   "realistic.gca"),
+            0)
+      << read_file(tmp / "console.txt");
+  return true;
+}
+
+TEST(Gcasca, UsageAndVersion) {
+  TempDir tmp;
+  ASSERT_EQ(run_in(tmp.path(), gcasca_exe() + " --version"), 0);
+  EXPECT_EQ(read_file(tmp / "console.txt"), "gcasca 1.0.0\n");
+  for (const char* opt : {" --help", " -h"}) {
+    ASSERT_EQ(run_in(tmp.path(), gcasca_exe() + opt), 0);
+    const std::string help = read_file(tmp / "console.txt");
+    EXPECT_EQ(help.rfind("Usage: gcasca [--csv DIR] [CONTROL-FILE [DATA-FILE [COMPONENTS-FILE "
+                         "[REPORT-FILE]]]]\n",
+                         0),
+              0u)
+        << help;
+    EXPECT_TRUE(help.ends_with("\ngcasca 1.0.0\n")) << help;
+  }
+  EXPECT_EQ(run_in(tmp.path(), gcasca_exe() + " --csv"), 2);
+  // A file that is not there, named on the command line: a run-time error.
+  EXPECT_EQ(run_in(tmp.path(), gcasca_exe() + " none.ctl none.dat none.csv out.gca"), 2);
+}
+
+TEST(Gcasca, RealisticExampleIsReproducedExactly) {
+  TempDir tmp;
+  if (!run_realistic(tmp)) GTEST_SKIP() << "examples/realistic/csv/components.csv not there yet";
+  const fs::path src = source_path("examples/realistic");
+  EXPECT_EQ(read_file(tmp / "realistic.gca"), read_file(src / "realistic.gca"))
+      << "regenerate with `make examples` if intended";
+  EXPECT_EQ(read_file(tmp / "csv" / "effects.csv"), read_file(src / "csv" / "effects.csv"));
+}
+
+// The simulated example knows the effects it drew: the predicted GCA and maternal
+// effects of both traits must follow them closely (their reliabilities are near 0.8).
+TEST(Gcasca, RealisticPredictionsFollowTheDrawnEffects) {
+  if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
+  TempDir tmp;
+  if (!run_realistic(tmp)) GTEST_SKIP() << "examples/realistic/csv/components.csv not there yet";
+  const std::string script = R"(
+import csv, statistics, sys
+sys.path.insert(0, sys.argv[1])
+sys.argv = ["simulate.py"]
+import simulate
+eff, _ = simulate.simulate()
+rows = list(csv.DictReader(open("csv/effects.csv")))
+for t, trait in enumerate(["GRAIN YIELD T/HA", "PLANT HEIGHT CM"]):
+    for e in ["GCA", "MATR"]:
+        sel = [r for r in rows if r["trait"] == trait and r["effect"] == e]
+        x = [float(r["blup"]) for r in sel]
+        y = [eff[e][(int(r["set"]), int(r["line_1"]))][t] for r in sel]
+        print(trait, e, len(x), statistics.correlation(x, y))
+        if len(x) != 14 or statistics.correlation(x, y) < 0.8:
+            sys.exit(1)
+)";
+  testsupport::write_file(tmp / "check.py", script);
+  EXPECT_EQ(run_in(tmp.path(), "python3 check.py '" +
+                                   source_path("examples/realistic").string() + "'"),
+            0)
+      << read_file(tmp / "console.txt");
+}
+
+}  // namespace

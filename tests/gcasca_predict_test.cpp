@@ -1,0 +1,447 @@
+// Predictions against independent computations: closed forms of balanced designs, and
+// the mixed model written out with its explicit design matrices (V = sum of
+// sigma2 Z Z' + sigma2(ERR) I, BLUP = sigma2 Z' P y, PEV = sigma2 - sigma2^2 z' P z) on
+// small unbalanced designs with missing crosses.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <numeric>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "gcasca/gcasca.h"
+#include "gcasca_run.h"
+
+namespace {
+
+using Matrix = std::vector<std::vector<double>>;
+
+// Inverse of a symmetric positive definite matrix (Gauss-Jordan).
+Matrix inverse(Matrix a) {
+  const std::size_t n = a.size();
+  Matrix inv(n, std::vector<double>(n, 0.0));
+  for (std::size_t i = 0; i < n; ++i) inv[i][i] = 1.0;
+  for (std::size_t c = 0; c < n; ++c) {
+    std::size_t piv = c;
+    for (std::size_t r = c + 1; r < n; ++r)
+      if (std::abs(a[r][c]) > std::abs(a[piv][c])) piv = r;
+    std::swap(a[c], a[piv]);
+    std::swap(inv[c], inv[piv]);
+    const double d = a[c][c];
+    for (std::size_t k = 0; k < n; ++k) a[c][k] /= d, inv[c][k] /= d;
+    for (std::size_t r = 0; r < n; ++r) {
+      if (r == c || a[r][c] == 0.0) continue;
+      const double f = a[r][c];
+      for (std::size_t k = 0; k < n; ++k) a[r][k] -= f * a[c][k], inv[r][k] -= f * inv[c][k];
+    }
+  }
+  return inv;
+}
+
+// The y values as the data pass holds them: written with four decimals, read as float.
+double as_read(double y, std::string& text) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%10.4f", y);
+  text = buf;
+  return static_cast<double>(std::stof(text));
+}
+
+std::string dims(std::initializer_list<int> items) {
+  std::string s;
+  char buf[8];
+  for (int v : items) std::snprintf(buf, sizeof buf, "%3d", v), s += buf;
+  return s + "\n";
+}
+
+// ---------------------------------------------------------------------------------
+
+TEST(MixedModel, BalancedOneWayGivesTheClosedForms) {
+  struct Case { int groups, n; double s2, s2e; } cases[] = {
+      {3, 4, 2.0, 1.0}, {5, 2, 0.3, 1.7}, {2, 10, 1e-3, 5.0}, {6, 1, 4.0, 0.5}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.groups << " groups of " << c.n);
+    const int cols = 1 + c.groups, N = c.groups * c.n;
+    std::vector<double> XPX(cols * (cols + 1) / 2, 0.0), XPY(cols, 0.0), mean(c.groups, 0.0);
+    double total = 0.0;
+    for (int i = 0; i < c.groups; ++i)
+      for (int j = 0; j < c.n; ++j) {
+        const double y = 3.0 * std::sin(7.0 * i + 3.0 * j) + i;
+        mean[i] += y / c.n;
+        total += y;
+        XPY[0] += y;
+        XPY[1 + i] += y;
+      }
+    XPX[0] = N;
+    for (int i = 1; i <= c.groups; ++i) {
+      XPX[i * (i + 1) / 2] = c.n;              // (1, i+1)
+      XPX[i + (i + 1) * i / 2] = c.n;          // (i+1, i+1)
+    }
+    const double lambda = c.s2e / c.s2;
+    std::vector<double> ratio(cols, lambda);
+    ratio[0] = 0.0;
+    std::vector<char> keep(cols, 1);
+    gcasca::Solution s;
+    ASSERT_TRUE(gcasca::solve_mixed_model(XPX.data(), XPY.data(), cols, ratio, keep, s));
+    const double grand = total / N;
+    EXPECT_NEAR(s.value[0], grand, 1e-12 * std::abs(grand));
+    EXPECT_TRUE(std::isnan(s.cinv[0]));
+    const double shrink = c.n * c.s2 / (c.n * c.s2 + c.s2e);
+    const double cinv = (1.0 + c.n / (c.groups * lambda)) / (c.n + lambda);
+    for (int i = 0; i < c.groups; ++i) {
+      const double blup = shrink * (mean[i] - grand);
+      EXPECT_NEAR(s.value[1 + i], blup, 1e-10 * (std::abs(blup) + 1.0));
+      EXPECT_NEAR(s.cinv[1 + i], cinv, 1e-12 * cinv);
+    }
+  }
+}
+
+TEST(MixedModel, ZeroVarianceAndDroppedColumnsArePredictedAsZero) {
+  // Mean, a copy of the mean (dropped by the pivot test), two groups of variance 0.
+  const std::vector<double> XPX = {4, 4, 4, 2, 2, 2, 2, 2, 0, 2};
+  const std::vector<double> XPY = {10, 10, 3, 7};
+  const double inf = std::numeric_limits<double>::infinity();
+  gcasca::Solution s;
+  ASSERT_TRUE(gcasca::solve_mixed_model(XPX.data(), XPY.data(), 4,
+                                        std::vector<double>{0, 0, inf, inf},
+                                        std::vector<char>{1, 0, 1, 1}, s));
+  EXPECT_DOUBLE_EQ(s.value[0], 2.5);
+  EXPECT_EQ(s.value[1], 0.0);
+  EXPECT_EQ(s.value[2], 0.0);
+  EXPECT_EQ(s.cinv[3], 0.0);
+}
+
+TEST(MixedModel, ExtremeComponentsGiveNoFalseReliability) {
+  // Mean (fixed) and two GCA columns, two observations of each level.
+  std::vector<gcasca::ColumnId> cols(3);
+  cols[0].effect = "MEAN";
+  cols[0].fixed = true;
+  cols[1].effect = cols[2].effect = "GCA";
+  const std::vector<double> XPX = {4, 2, 2, 2, 0, 2}, XPY = {10, 3, 7};
+  const std::vector<char> keep = {1};
+  enum Outcome { kZero, kPredicted, kSingular };
+  struct Case { const char* gca; const char* err; Outcome outcome; } cases[] = {
+      {"1e-320", "1", kZero},         // the ratio overflows: variance 0
+      {"0", "1", kZero},
+      {"1e6", "1e-6", kPredicted},    // almost no shrinkage
+      {"1e300", "1e-10", kSingular},  // the ratio underflows: said, not a crash
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.gca);
+    const gcasca::TraitResult r = gcasca::predict_trait(
+        "Y", cols, XPX.data(), XPY.data(), keep,
+        {{"GCA", std::strtod(c.gca, nullptr)}, {"ERR", std::strtod(c.err, nullptr)}});
+    ASSERT_EQ(r.predicted, c.outcome != kSingular) << r.reason;
+    if (c.outcome == kSingular) continue;
+    EXPECT_EQ(r.effects.at(0).positive, c.outcome == kPredicted);
+    for (int i : {1, 2}) {
+      EXPECT_TRUE(std::isfinite(r.blup[i]) && std::isfinite(r.se[i]));
+      if (c.outcome == kZero) {
+        EXPECT_EQ(r.blup[i], 0.0);
+        EXPECT_EQ(r.se[i], 0.0);
+        EXPECT_TRUE(std::isnan(r.reliability[i]));
+      }
+    }
+    if (c.outcome == kPredicted) {
+      EXPECT_NEAR(r.blup[2] - r.blup[1], 2.0, 1e-6);  // the group means 1.5, 3.5
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// Whole runs: korbal's data pass, the columns of the model, the solve and effects.csv.
+
+// A diallel run: one trait "Y", every plot a line of "(6I3,F10.4)".
+struct Plot {
+  int loc, rep, set, fem, male, clone;
+};
+
+struct Layout {
+  int p, sets, nloc, nrep, nclon, iself, imatr, irecp, ifxl, icxl, irxf;
+};
+
+std::string control_for(const Layout& d) {
+  return dims({d.p, 1, 0, d.iself, d.imatr, d.irecp, std::max(1, d.nrep), std::max(1, d.nloc),
+               d.ifxl, 1, 0, d.sets, d.nclon, d.icxl, d.irxf}) +
+         "TEST DESIGN\nY\n(6I3,F10.4)\n";
+}
+
+std::string data_line(const Plot& x, const std::string& ytext) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%3d%3d%3d%3d%3d%3d", x.loc, x.rep, x.set, x.fem, x.male,
+                x.clone);
+  return buf + ytext + "\n";
+}
+
+std::string key(const char* effect, int loc, int rep, int set, int l1, int l2, int clone) {
+  std::string k = std::string("Y,") + effect;
+  for (int v : {loc, rep, set, l1, l2, clone}) k += "," + (v > 0 ? std::to_string(v) : "NA");
+  return k;
+}
+
+TEST(Predictions, BalancedDiallelGcaIsTheShrunkLeastSquaresGca) {
+  // p lines, crosses i < j, r replications (fixed): BLUP(g_i) =
+  // (p-2) s2g / ((p-2) s2g + s2s + s2e / r) x (p X_i. - 2 X..) / (p (p-2)), X on cross means.
+  struct Case { int p, r; double s2g, s2s, s2e; } cases[] = {
+      {5, 2, 0.5, 0.2, 1.0}, {6, 3, 2.0, 0.05, 0.3}, {4, 1, 0.1, 0.4, 2.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " r " << c.r);
+    std::string data;
+    std::vector<double> line_total(c.p + 1, 0.0);
+    double grand = 0.0;
+    for (int i = 1; i <= c.p; ++i)
+      for (int j = i + 1; j <= c.p; ++j) {
+        double mean = 0.0;
+        for (int rep = 1; rep <= c.r; ++rep) {
+          std::string text;
+          mean += as_read(10.0 + 0.7 * i - 0.3 * j + std::sin(i * j + 2.0 * rep), text) / c.r;
+          data += data_line({1, rep, 1, i, j, 0}, text);
+        }
+        line_total[i] += mean;
+        line_total[j] += mean;
+        grand += mean;
+      }
+    const std::string comps =
+        std::string(gcasca_test::kComponentsHeader) +
+        gcasca_test::component_rows("Y", {{"GCA", std::to_string(c.s2g)},
+                                          {"SCA", std::to_string(c.s2s)},
+                                          {"ERR", std::to_string(c.s2e)}});
+    const Layout d{c.p, 1, 0, c.r, 0, -1, 0, 0, 0, 0, 0};
+    const gcasca_test::Outcome o = gcasca_test::run_gcasca(control_for(d), data, comps);
+    ASSERT_EQ(o.status, 0) << o.console;
+    const auto got = gcasca_test::effects_by_key(o.effects);
+    const double shrink =
+        (c.p - 2) * std::stod(std::to_string(c.s2g)) /
+        ((c.p - 2) * std::stod(std::to_string(c.s2g)) + std::stod(std::to_string(c.s2s)) +
+         std::stod(std::to_string(c.s2e)) / c.r);
+    for (int i = 1; i <= c.p; ++i) {
+      const double ls = (c.p * line_total[i] - 2.0 * grand) / (c.p * (c.p - 2.0));
+      const auto it = got.find(key("GCA", 0, 0, 1, i, 0, 0));
+      ASSERT_NE(it, got.end()) << o.effects;
+      EXPECT_NEAR(it->second[0], shrink * ls, 1e-9 * (std::abs(shrink * ls) + 1.0)) << i;
+    }
+  }
+}
+
+struct DesignCase {
+  const char* name;
+  Layout d;
+  std::vector<std::pair<std::string, std::string>> comps;
+  std::set<std::array<int, 3>> missing;  // crosses (set, female, male) never made
+  int drop, dup;                         // every drop-th plot lost, every dup-th doubled
+};
+
+// Expected predictions of the trait from the explicit mixed model.
+void check_against_explicit_model(const DesignCase& dc) {
+  SCOPED_TRACE(dc.name);
+  const Layout& d = dc.d;
+  const bool has_loc = d.nloc >= 2, has_rep = d.nrep >= 2;
+  std::map<std::string, double> var;
+  for (const auto& [code, v] : dc.comps) var[code] = std::stod(v);
+  auto variance = [&var](const std::string& code) {
+    const auto it = var.find(code);
+    return it == var.end() || !(it->second > 0.0) ? 0.0 : it->second;
+  };
+
+  // The plots, their fixed and random design rows.
+  std::vector<Plot> plots;
+  std::vector<double> y;
+  std::string data;
+  int counter = 0;
+  std::uint32_t seed = 12345;
+  auto uniform = [&seed] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0; };
+  for (int l = 1; l <= std::max(1, d.nloc); ++l)
+    for (int r = 1; r <= std::max(1, d.nrep); ++r)
+      for (int s = 1; s <= d.sets; ++s)
+        for (int f = 1; f <= d.p; ++f)
+          for (int m = 1; m <= d.p; ++m)
+            for (int cl = 1; cl <= std::max(1, d.nclon); ++cl) {
+              if (f == m || dc.missing.count({s, f, m})) continue;
+              ++counter;
+              if (counter % dc.drop == 0) continue;
+              for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
+                const Plot x{l, r, s, f, m, d.nclon ? cl : 0};
+                std::string text;
+                y.push_back(as_read(10.0 + 3.0 * uniform() + 0.5 * f - 0.2 * m, text));
+                plots.push_back(x);
+                data += data_line(x, text);
+              }
+            }
+  const std::size_t N = plots.size();
+
+  std::map<std::string, std::size_t> fixed_index;
+  std::map<std::string, std::vector<double>> z;       // random column by its key
+  std::map<std::string, std::string> effect_of;       // key -> effect code
+  Matrix X(N);
+  for (std::size_t o = 0; o < N; ++o) {
+    const Plot& x = plots[o];
+    auto fixed = [&](const std::string& k) {
+      const std::size_t j = fixed_index.emplace(k, fixed_index.size()).first->second;
+      if (X[o].size() <= j) X[o].resize(j + 1, 0.0);
+      X[o][j] += 1.0;
+    };
+    fixed("MEAN");
+    if (has_loc) fixed("LOC" + std::to_string(x.loc));
+    if (has_rep) fixed("REPS" + std::to_string(x.loc) + "," + std::to_string(x.rep));
+    fixed("SETS" + std::to_string(x.set));
+    auto add = [&](const char* code, double v, int loc, int rep, int l1, int l2, int clone) {
+      const std::string k = key(code, loc, rep, x.set, l1, l2, clone);
+      auto& col = z[k];
+      col.resize(N, 0.0);
+      col[o] += v;
+      effect_of[k] = code;
+    };
+    const int lo = std::min(x.fem, x.male), hi = std::max(x.fem, x.male);
+    const double sgn = x.fem < x.male ? 1.0 : -1.0;
+    add("GCA", 1.0, 0, 0, x.fem, 0, 0);
+    add("GCA", 1.0, 0, 0, x.male, 0, 0);
+    add("SCA", 1.0, 0, 0, lo, hi, 0);
+    if (d.imatr) add("MATR", 1.0, 0, 0, x.fem, 0, 0), add("MATR", -1.0, 0, 0, x.male, 0, 0);
+    if (d.irecp > 0) add("RECP", sgn, 0, 0, lo, hi, 0);
+    if (d.ifxl > 0 && has_loc) add("FXL", 1.0, x.loc, 0, x.fem, x.male, 0);
+    if (d.nclon) add("CLON", 1.0, 0, 0, x.fem, x.male, x.clone);
+    if (d.icxl && has_loc && d.nclon >= 2) add("CXL", 1.0, x.loc, 0, x.fem, x.male, x.clone);
+    if (d.irxf && has_loc && has_rep) add("RXF", 1.0, x.loc, x.rep, x.fem, x.male, 0);
+  }
+  for (auto& row : X) row.resize(fixed_index.size(), 0.0);
+
+  // Fixed columns reduced to a basis of their span (P depends on the span only).
+  Matrix basis;  // columns, orthonormal
+  for (std::size_t j = 0; j < fixed_index.size(); ++j) {
+    std::vector<double> v(N);
+    for (std::size_t o = 0; o < N; ++o) v[o] = X[o][j];
+    const double norm0 = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0));
+    for (const auto& b : basis) {
+      const double dot = std::inner_product(v.begin(), v.end(), b.begin(), 0.0);
+      for (std::size_t o = 0; o < N; ++o) v[o] -= dot * b[o];
+    }
+    const double norm = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0));
+    if (norm > 1e-8 * norm0) {
+      for (double& e : v) e /= norm;
+      basis.push_back(v);
+    }
+  }
+
+  const double s2e = var.at("ERR");
+  Matrix V(N, std::vector<double>(N, 0.0));
+  for (std::size_t o = 0; o < N; ++o) V[o][o] = s2e;
+  for (const auto& [k, col] : z) {
+    const double s2 = variance(effect_of[k]);
+    for (std::size_t a = 0; a < N; ++a)
+      for (std::size_t b = 0; b < N; ++b) V[a][b] += s2 * col[a] * col[b];
+  }
+  const Matrix Vi = inverse(V);
+  const std::size_t q = basis.size();
+  Matrix ViX(N, std::vector<double>(q, 0.0)), A(q, std::vector<double>(q, 0.0));
+  for (std::size_t a = 0; a < N; ++a)
+    for (std::size_t j = 0; j < q; ++j)
+      for (std::size_t b = 0; b < N; ++b) ViX[a][j] += Vi[a][b] * basis[j][b];
+  for (std::size_t i = 0; i < q; ++i)
+    for (std::size_t j = 0; j < q; ++j)
+      for (std::size_t a = 0; a < N; ++a) A[i][j] += basis[i][a] * ViX[a][j];
+  const Matrix Ai = inverse(A);
+  Matrix P = Vi;
+  for (std::size_t a = 0; a < N; ++a)
+    for (std::size_t b = 0; b < N; ++b)
+      for (std::size_t i = 0; i < q; ++i)
+        for (std::size_t j = 0; j < q; ++j) P[a][b] -= ViX[a][i] * Ai[i][j] * ViX[b][j];
+  auto Pv = [&](const std::vector<double>& v) {
+    std::vector<double> out(N, 0.0);
+    for (std::size_t a = 0; a < N; ++a)
+      for (std::size_t b = 0; b < N; ++b) out[a] += P[a][b] * v[b];
+    return out;
+  };
+  const std::vector<double> Py = Pv(y);
+
+  const std::string comps =
+      std::string(gcasca_test::kComponentsHeader) + gcasca_test::component_rows("Y", dc.comps) +
+      gcasca_test::component_rows("Y", {{"GCA", "99"}, {"ERR", "99"}}, "2");
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca(control_for(d), data, comps);
+  ASSERT_EQ(o.status, 0) << o.console << o.report;
+  const auto got = gcasca_test::effects_by_key(o.effects);
+  for (const auto& [k, col] : z) EXPECT_TRUE(got.count(k)) << k << " missing in effects.csv";
+  for (const auto& [k, v] : got) {
+    const std::string code = k.substr(2, k.find(',', 2) - 2);
+    const double s2 = variance(code);
+    double blup = 0.0, pev = s2;
+    if (s2 > 0.0 && z.count(k)) {
+      const std::vector<double>& col = z.at(k);
+      const std::vector<double> Pz = Pv(col);
+      blup = s2 * std::inner_product(col.begin(), col.end(), Py.begin(), 0.0);
+      pev = s2 - s2 * s2 * std::inner_product(col.begin(), col.end(), Pz.begin(), 0.0);
+    }
+    const double scale = std::sqrt(s2) + 1e-300;
+    EXPECT_NEAR(v[0], blup, 1e-9 * (std::abs(blup) + scale)) << k;
+    EXPECT_NEAR(v[1], std::sqrt(pev), 1e-9 * scale) << k;
+    if (s2 > 0.0) {
+      EXPECT_NEAR(v[2], 1.0 - pev / s2, 1e-9) << k;
+    } else {
+      EXPECT_TRUE(std::isnan(v[2])) << k;
+    }
+  }
+}
+
+TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
+  const DesignCase cases[] = {
+      {"one set, maternal and reciprocal effects, replications",
+       {4, 1, 0, 2, 0, -1, 1, 1, 0, 0, 0},
+       {{"MEAN", "5"}, {"REPS", "0.1"}, {"GCA", "0.6"}, {"SCA", "0.25"}, {"MATR", "0.3"},
+        {"RECP", "0.1"}, {"ERR", "1.0"}},
+       {{1, 1, 2}, {1, 2, 1}, {1, 3, 4}}, 7, 5},
+      {"two sets in two locations, selfs inside SCA, maternal component absent",
+       {4, 2, 2, 0, 0, 0, 1, 0, 1, 0, 0},
+       {{"LOC", "-0.2"}, {"GCA", "0.4"}, {"SCA", "0.2"}, {"FXL", "0.15"}, {"ERR", "0.8"}},
+       {{1, 1, 3}, {2, 2, 4}, {2, 4, 2}}, 6, 4},
+      {"clones by location, replications by family, negative reciprocal component",
+       {3, 1, 2, 2, 2, 1, 0, 1, 1, 1, 1},
+       {{"GCA", "0.5"}, {"SELF", "0.2"}, {"SCA", "0.3"}, {"RECP", "-0.05"}, {"FXL", "0.1"},
+        {"CLON", "0.1"}, {"CXL", "0.05"}, {"RXF", "0.07"}, {"ERR", "0.5"}},
+       {{1, 2, 3}}, 5, 9},
+  };
+  for (const DesignCase& dc : cases) check_against_explicit_model(dc);
+}
+
+// ---------------------------------------------------------------------------------
+
+TEST(Components, RowsOfTheTraitInProblemOneOnly) {
+  const std::string text = std::string(gcasca_test::kComponentsHeader) +
+                           "1,Y1,Y1,GCA,0.5,0.1,1,1,1,1,1,0.01\n"
+                           "1,Y1,Y2,GCA,0.7,NA,NA,NA,NA,NA,NA,NA\n"
+                           "2,Y1,Y1,GCA,0.9,NA,NA,NA,NA,NA,NA,NA\n"
+                           "1,Y1,Y1,SCA,NA,NA,NA,NA,NA,NA,NA,NA\n"
+                           "1,\"A, B\",\"A, B\",ERR,1e-3,NA,NA,NA,NA,NA,NA,NA\n"
+                           "1,Y1,Y1,RECP,4e-320,NA,NA,NA,NA,NA,NA,NA\n";
+  const auto rows = gcasca::parse_components(text, "c.csv");
+  const auto y1 = gcasca::components_of(rows, "Y1              ");
+  ASSERT_EQ(y1.size(), 3u);
+  EXPECT_EQ(y1.at("RECP"), 4e-320);
+  EXPECT_EQ(y1.at("GCA"), 0.5);
+  EXPECT_TRUE(std::isnan(y1.at("SCA")));
+  EXPECT_EQ(gcasca::components_of(rows, "A, B").at("ERR"), 1e-3);
+  EXPECT_TRUE(gcasca::components_of(rows, "Y2").empty());
+}
+
+TEST(Components, MalformedTablesAreRunErrors) {
+  const std::string h = gcasca_test::kComponentsHeader;
+  const char* bad[] = {
+      "",
+      "problem,trait_1,trait_2,component,estimate\n1,Y,Y,GCA,1\n",
+      "problem,trait_1,trait_2,component,estimate,sd,ms,denominator,df1,df2,f\n",
+      "1,Y,Y,GCA,1,NA,NA,NA,NA,NA,NA\n",         // eleven fields
+      "1,Y,Y,GCA,abc,NA,NA,NA,NA,NA,NA,NA\n",    // not a number
+      "1,Y,Y,GCA,1.5x,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,inf,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,1e999,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA, 1,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,,NA,NA,NA,NA,NA,NA,NA\n",
+      "1,Y,Y,GCA,\"1,NA,NA,NA,NA,NA,NA,NA\n",    // quote never closed
+  };
+  for (std::size_t k = 0; k < std::size(bad); ++k) {
+    const std::string text = k < 3 ? std::string(bad[k]) : h + bad[k];
+    EXPECT_THROW(gcasca::parse_components(text, "c.csv"), rec::RunError) << text;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,194 @@
+// The columns of the model, the report, effects.csv and the outcome of whole runs.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "gcasca/gcasca.h"
+#include "gcasca/korbal_adapter.h"
+#include "gcasca_run.h"
+#include "korbal/datapass.h"
+#include "korbal/model.h"
+#include "records/csv.h"
+
+namespace {
+
+korbal::Control control(std::initializer_list<int> items) {
+  korbal::Control c;
+  std::int32_t* f[] = {&c.NLINES, &c.NV,     &c.CROSS, &c.ISELF, &c.IMATR,
+                       &c.IRECP,  &c.NREP,   &c.NLOC,  &c.IFXL,  &c.IDATA,
+                       &c.IPRINT, &c.NSETS,  &c.NCLON, &c.ICXL,  &c.IRXF};
+  int k = 0;
+  for (int v : items) *f[k++] = v;
+  return c;
+}
+
+TEST(Columns, EveryColumnIsOneLevelAndTheDataPassAgrees) {
+  const korbal::Control cases[] = {
+      control({4, 1, 0, -1, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0}),
+      control({4, 1, 0, 0, 1, 1, 2, 0, 0, 1, 0, 2, 0, 0, 0}),
+      control({3, 1, 0, 1, 1, 1, 0, 3, 1, 1, 0, 2, 0, 0, 0}),
+      control({3, 1, 0, -1, 1, 1, 2, 2, 1, 1, 0, 1, 2, 1, 1}),
+      control({5, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0, 2, 3, 1, 1}),
+  };
+  for (const korbal::Control& c : cases) {
+    const gcasca::Design d = gcasca::design_of(c);
+    SCOPED_TRACE(testing::Message() << "NLINES " << c.NLINES << " columns " << d.m.SDFL);
+    const std::vector<gcasca::ColumnId> ids = gcasca::identify_columns(d);
+    std::vector<std::string> ename(korbal::MAXCOL);
+    korbal::LABELS(d.m, ename);
+    std::set<std::tuple<std::string, int, int, int, int, int, int>> seen;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      const gcasca::ColumnId& id = ids[i];
+      EXPECT_EQ(id.effect, rec::csv::trimmed(ename[i])) << "column " << i + 1;
+      EXPECT_TRUE(seen.insert({id.effect, id.loc, id.rep, id.set, id.line_1, id.line_2, id.clone})
+                      .second)
+          << "column " << i + 1 << " repeats a level";
+    }
+    // Every data line's slots name columns whose levels are the line's identifiers.
+    const korbal::PatternIndex index(d.m, c.NLINES, c.NSETS, c.NCLON);
+    for (std::int64_t k = 0; k < index.size; ++k) {
+      const korbal::Ids x = index.ids(k);
+      if (x.IFEM == x.IMALE) continue;
+      korbal::Slots s;
+      korbal::SLOTS(d.m, c.NLINES, c.NSETS, c.NCLON, x, s);
+      const int lo = std::min(x.IFEM, x.IMALE), hi = std::max(x.IFEM, x.IMALE);
+      for (int slot = 0; slot < d.m.KRXF; ++slot) {
+        const gcasca::ColumnId& id = ids[static_cast<std::size_t>(s.ICOL[slot] - 1)];
+        const std::string& e = id.effect;
+        EXPECT_TRUE(!id.loc || id.loc == x.ILOC) << e;
+        EXPECT_TRUE(!id.rep || id.rep == x.IREP) << e;
+        EXPECT_TRUE(!id.set || id.set == x.ISET) << e;
+        EXPECT_TRUE(!id.clone || id.clone == x.ICLONE) << e;
+        const bool one = e == "GCA" || e == "MATR", pair = e == "SCA" || e == "RECP";
+        if (one) {
+          EXPECT_TRUE(id.line_1 == lo || id.line_1 == hi) << e;
+        } else if (pair) {
+          EXPECT_TRUE(id.line_1 == lo && id.line_2 == hi) << e;
+        } else if (!id.fixed) {
+          EXPECT_TRUE(id.line_1 == x.IFEM && id.line_2 == x.IMALE) << e;
+        }
+      }
+    }
+  }
+}
+
+// A small diallel: three lines, two replications, reciprocal crosses, two traits.
+const char* kControl =
+    "  3  2  0 -1  0  1  2  1  0  1  0  1  0  0  0\n"
+    "SMALL DIALLEL FOR THE REPORT\n"
+    "YIELD               HEIGHT\n"
+    "(6I3,2F8.2)\n";
+
+std::string small_data() {
+  const int crosses[][2] = {{1, 2}, {2, 1}, {1, 3}, {3, 1}, {2, 3}};
+  const double y[2][5] = {{5.1, 4.7, 6.3, 6.0, 3.9}, {5.5, 4.9, 6.0, 6.4, 4.2}};
+  std::string s;
+  char buf[64];
+  for (int r = 0; r < 2; ++r)
+    for (int k = 0; k < 5; ++k) {
+      std::snprintf(buf, sizeof buf, "  1%3d  1%3d%3d  0%8.2f%8.2f\n", r + 1, crosses[k][0],
+                    crosses[k][1], y[r][k], 100.0 + 10 * y[r][k]);
+      s += buf;
+    }
+  return s;
+}
+
+TEST(Report, SmallCaseBytes) {
+  const std::string comps =
+      std::string(gcasca_test::kComponentsHeader) +
+      gcasca_test::component_rows("YIELD", {{"MEAN", "20"}, {"REPS", "0.01"}, {"GCA", "0.5"},
+                                            {"SCA", "0.2"}, {"RECP", "-0.1"}, {"ERR", "0.25"}}) +
+      gcasca_test::component_rows("HEIGHT", {{"GCA", "5"}, {"ERR", "NA"}});
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca(kControl, small_data(), comps);
+  EXPECT_EQ(o.status, 1) << o.console;  // HEIGHT has no positive error component
+  EXPECT_EQ(o.report, testsupport::crlf({
+      "1",
+      "",
+      "                    * * * *  P R E D I C T E D   D I A L L E L   E F F E C T S  * * * *",
+      "0                            GCASCA - best linear unbiased prediction of the effects of the",
+      "                             parents and crosses of a diallel: general and specific combining",
+      "                             ability, selfs, maternal and reciprocal effects and their interactions,",
+      "                             from the mixed-model equations with the variance components of meridox.",
+      "                             Means, locations, replications and sets are fixed; the rest is random.",
+      "0                   * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * *",
+      "",
+      "                                          Title:   SMALL DIALLEL FOR THE REPORT                                                    ",
+      "",
+      "                                          Number of observations                 =       10",
+      "                                          Number of columns of the model         =       13",
+      "                                          Fixed columns dropped as dependent     =        2",
+      "                                          Number of traits                       =        2",
+      "1",
+      "0                                    P R E D I C T E D   E F F E C T S   F O R",
+      "0                                                YIELD           ",
+      "0        Components used",
+      "0        EFFECT      VARIANCE    ERR / EFFECT",
+      "         GCA          .500000         .500000    ",
+      "         SCA          .200000         1.25000    ",
+      "         RECP        -.100000    not positive: its effects are predicted as 0",
+      "         ERR          .250000    ",
+      "0        GCA  general combining ability",
+      "0         SET  LINE  PREDICTION              SE         RELIABILITY    RANK",
+      "            1     1     .647668         .541060               .4145       1",
+      "            1     2    -.692687         .533153               .4315       3",
+      "            1     3     .450183E-01     .533153               .4315       2",
+      "0        SCA  specific combining ability",
+      "0         SET   LOW  HIGH  PREDICTION              SE         RELIABILITY",
+      "            1     1     2    -.180073E-01     .406793               .1726",
+      "            1     1     3     .277075         .406793               .1726",
+      "            1     2     3    -.259067         .408460               .1658",
+      "0        RECP reciprocal effect (sign +1 for the cross whose female is the lower line)",
+      "0         SET   LOW  HIGH  PREDICTION              SE         RELIABILITY",
+      "            1     1     2     .000000         .000000                  NA",
+      "            1     1     3     .000000         .000000                  NA",
+      "            1     2     3     .000000         .000000                  NA",
+      "0 TRAIT HEIGHT           IS NOT PREDICTED: ERROR VARIANCE COMPONENT NOT POSITIVE",
+      "1",
+      "",
+      "",
+      "0 * * * * E n d   o f   t h e   p r e d i c t i o n s  * * * *",
+  }));
+  const auto rows = rec::csv::parse(o.effects);
+  ASSERT_EQ(rows.size(), 10u);  // header, then YIELD's 9 random columns only
+  EXPECT_EQ(rows[9], (std::vector<std::string>{"YIELD", "RECP", "NA", "NA", "1", "2", "3", "NA",
+                                                "0", "0", "NA"}));
+}
+
+TEST(Runs, RefusedInputEndsWithItsStatus) {
+  const std::string comps = std::string(gcasca_test::kComponentsHeader) +
+                            gcasca_test::component_rows("YIELD", {{"ERR", "1"}}) +
+                            gcasca_test::component_rows("HEIGHT", {{"ERR", "1"}});
+  const std::string bad_line = small_data() + "  1  1  1  4  2  0    5.00    5.00\n";
+  struct Case {
+    const char* what;
+    std::string control, data, components;
+    int status;
+    const char* says;  // on the report (status 1) or the console (status 2)
+  } cases[] = {
+      {"all predicted", kControl, small_data(), comps, 0, "Stop - Program terminated."},
+      {"no components for a trait", kControl, small_data(),
+       std::string(gcasca_test::kComponentsHeader) +
+           gcasca_test::component_rows("YIELD", {{"ERR", "1"}}),
+       1, "HEIGHT           IS NOT PREDICTED: NO VARIANCE COMPONENTS"},
+      {"line out of range", kControl, bad_line, comps, 1, "IS OUTSIDE 1 TO     3"},
+      {"too many variables",
+       "  3 11  0 -1  0  1  2  1  0  1  0  1  0  0  0\nT\nY\n(6I3,F8.2)\n", small_data(),
+       comps, 1, "JOB TERMINATED"},
+      {"not a components table", kControl, small_data(), "a,b\n1,2\n", 2,
+       "not a table of variance components"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const gcasca_test::Outcome o = gcasca_test::run_gcasca(c.control, c.data, c.components);
+    EXPECT_EQ(o.status, c.status) << o.console;
+    EXPECT_NE((c.status == 1 ? o.report : o.console).find(c.says), std::string::npos)
+        << o.report << o.console;
+    // effects.csv is written only when the data were analysed.
+    EXPECT_EQ(o.effects.empty(), c.status == 2 || c.data == bad_line || c.control != kControl);
+  }
+}
+
+}  // namespace
