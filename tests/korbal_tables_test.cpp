@@ -214,8 +214,8 @@ struct Plot {
   double y1, y2;
 };
 
-std::string control(int nsets, const std::string& format) {
-  return dims({4, 2, 1, -1, 1, 1, 2, 2, 1, 1, 0, nsets, 0, 0, 0}) + "GENERATED TRIAL\n" +
+std::string control(int nsets, const std::string& format, int nloc = 2) {
+  return dims({4, 2, 1, -1, 1, 1, 2, nloc, 1, 1, 0, nsets, 0, 0, 0}) + "GENERATED TRIAL\n" +
          "WEIGHT              HEIGHT\n" + format + "\n";
 }
 
@@ -253,9 +253,11 @@ std::vector<Plot> trial(int nsets, std::vector<std::array<int, 3>> missing, doub
   return plots;
 }
 
-TEST(Tables, CrossesAndLevelsCountTheLinesThatEnteredTheAnalysis) {
+// With one location given (no location effect, the field still read) the lines are
+// counted one by one; with two, from the counts of the slot tables.
+void check_crosses_and_levels(int nloc) {
   const std::vector<Plot> plots = trial(2, {{1, 1, 2}, {1, 3, 4}, {2, 4, 1}}, 0.2, 11);
-  const Outcome r = run_korbal(control(2, "(6I3,2F8.2)"), data_of(plots));
+  const Outcome r = run_korbal(control(2, "(6I3,2F8.2)", nloc), data_of(plots));
   ASSERT_EQ(r.status, 0) << r.console;
 
   std::map<std::array<int, 3>, long> crosses;
@@ -291,11 +293,16 @@ TEST(Tables, CrossesAndLevelsCountTheLinesThatEnteredTheAnalysis) {
 
   const Rows& lv = r.csv.at("levels.csv");
   Rows want;
-  for (auto [f, n] : {std::pair<const char*, int>{"location", 2}, {"replication", 2}, {"set", 2},
+  for (auto [f, n] : {std::pair<const char*, int>{"location", nloc}, {"replication", 2}, {"set", 2},
                       {"female", 4}, {"male", 4}})
     for (int v = 1; v <= n; ++v)
       want.push_back({f, std::to_string(v), std::to_string(v), std::to_string(levels[{f, v}])});
   EXPECT_EQ(lv, want);  // no clone rows: the control record has no clones
+}
+
+TEST(Tables, CrossesAndLevelsCountTheLinesThatEnteredTheAnalysis) {
+  check_crosses_and_levels(2);
+  check_crosses_and_levels(1);
 }
 
 // The anova.csv rows of a run, keyed by traits and source.
