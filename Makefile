@@ -12,7 +12,7 @@ build:
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
-	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat
+	cd examples/small && ../../$(BUILD)/korbal --csv csv small.ctl small.out small.dat
 	cd examples/small && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT small.vc
 	@echo "Reports written: examples/small/small.out and examples/small/small.vc"
 	@echo "Tables written: examples/small/csv/"
@@ -20,9 +20,9 @@ demo: build
 # Rewrites the reports and interchange files stored with the examples (the e2e tests
 # compare them byte for byte); review the change with `git diff examples` afterwards.
 examples: build
-	cd examples/small && ../../$(BUILD)/korbal small.ctl small.out small.dat </dev/null
-	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
-	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
+	cd examples/small && ../../$(BUILD)/korbal --csv csv small.ctl small.out small.dat </dev/null
+	cd examples/small && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT small.vc </dev/null
+	cd examples/realistic && ../../$(BUILD)/korbal --csv csv realistic.ctl realistic.out realistic.dat </dev/null
 	cd examples/realistic && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT realistic.vc </dev/null
 	for ex in small realistic; do for f in 0 1; do \
 	  (cd examples/$$ex && ../../$(BUILD)/meridox --inbreeding $$f --csv csv_f$$f \

@@ -189,6 +189,24 @@ std::int64_t lines_left(rec::Io& io, int unit) {
   return n;
 }
 
+// Adds n lines of identifiers `id` to the lines per cross and per level (out of line:
+// the data pass calls it per line only when the slot-table counts cannot give them).
+[[gnu::noinline]] void count_lines(PassResult& r, const std::array<std::int32_t, 6>& nlevels,
+                                   const Ids& id, std::int64_t n) {
+  const std::int64_t p = nlevels[kFemale];
+  if (!r.cross_lines.empty())
+    r.cross_lines[static_cast<std::size_t>(((id.ISET - 1) * p + id.IFEM - 1) * p + id.IMALE - 1)] += n;
+  const std::int32_t level[6] = {id.ILOC, id.IREP, id.ISET, id.IFEM, id.IMALE, id.ICLONE};
+  for (int f = 0; f < 6; ++f)
+    if (level[f] >= 1 && level[f] <= nlevels[f])
+      r.level_lines[f][static_cast<std::size_t>(level[f] - 1)] += n;
+}
+
+[[noreturn, gnu::cold, gnu::noinline]] void too_many_lines() {
+  throw rec::RunError("Run-time error: more than 2147483647 data lines to accumulate, "
+                      "more than the count of observations holds");
+}
+
 }  // namespace
 
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
@@ -212,21 +230,18 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
 
-  // Lines per cross and per level, sized once: identifiers that passed check_ids
-  // index the crosses directly; a level is counted when it is within its count.
+  // Lines per cross and per level, sized once. When every identifier with levels is
+  // one the slot tables are counted by, they come from those counts after the pass;
+  // otherwise each line is counted as it is accumulated.
   const std::int64_t p = c.NLINES;
   const std::int64_t ncross = std::int64_t{c.NSETS} * p * p;
   if (m.fits() && ncross > 0 && ncross <= kMaxPatterns)
     r.cross_lines.assign(static_cast<std::size_t>(ncross), 0);
-  std::int64_t* per_cross = r.cross_lines.empty() ? nullptr : r.cross_lines.data();
   const std::array<std::int32_t, 6> nlevels = level_counts(c);
-  std::array<std::int64_t*, 6> per_level{};
-  std::array<std::uint32_t, 6> high{};
-  for (int f = 0; f < 6; ++f) {
-    r.level_lines[f].assign(static_cast<std::size_t>(nlevels[f]), 0);
-    per_level[f] = r.level_lines[f].data();
-    high[f] = static_cast<std::uint32_t>(nlevels[f]);
-  }
+  for (int f = 0; f < 6; ++f) r.level_lines[f].assign(static_cast<std::size_t>(nlevels[f]), 0);
+  const bool per_line = index.size == 0 || (nlevels[kLocation] > 0 && !m.has_loc) ||
+                        (nlevels[kReplication] > 0 && !m.has_rep) ||
+                        (nlevels[kClone] > 0 && !m.has_clon);
 
   Ids d;  // fields the layout does not carry keep their initial 0
   float Y[MAXY] = {};
@@ -264,9 +279,7 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
       }
       continue;
     }
-    if (nobs == std::numeric_limits<std::int32_t>::max())
-      throw rec::RunError("Run-time error: more than 2147483647 data lines to accumulate, "
-                          "more than the count of observations holds");
+    if (nobs == std::numeric_limits<std::int32_t>::max()) too_many_lines();
     ++nobs;
     SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
     if (listing) {
@@ -284,17 +297,14 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
       ++counts[static_cast<std::size_t>(index.of(d))];
     else
       ACCUMX(s, nslots, 1.0, XPX);
-    if (per_cross) ++per_cross[((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1];
-    const std::int32_t id[6] = {d.ILOC, d.IREP, d.ISET, d.IFEM, d.IMALE, d.ICLONE};
-    for (int k = 0; k < 6; ++k) {
-      const std::uint32_t level = static_cast<std::uint32_t>(id[k]) - 1u;
-      if (level < high[k]) ++per_level[k][level];
-    }
+    if (per_line) count_lines(r, nlevels, d, 1);
   }
   for (std::int64_t k = 0; k < index.size; ++k) {
     if (counts[static_cast<std::size_t>(k)] == 0) continue;
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, index.ids(k), s);
+    const Ids id = index.ids(k);
+    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, id, s);
     ACCUMX(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
+    if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
   }
   a.NOBS = nobs;
   return r;

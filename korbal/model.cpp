@@ -45,7 +45,6 @@ Model MODEL(const Control& c) {
   if (m.has_rep) {
     m.REPBAS = K;
     m.blocks[2] = take("REPS", K, nloc >= 2 ? std::int64_t{c.NREP} * nloc : c.NREP);
-    m.REPEND = K;
     m.KREP += 1;
   }
   m.NREP = c.NREP == 1 ? 0 : c.NREP;
@@ -53,13 +52,11 @@ Model MODEL(const Control& c) {
 
   m.SETBAS = K;
   m.blocks[3] = take("SETS", K, s);
-  m.SETEND = K;
   m.KSET = m.KREP + 1;
 
   m.KGCA = m.KSET + 1;
   m.GCABAS = K;
   m.blocks[4] = take("GCA ", K, p * s);
-  m.GCAEND = K;
 
   m.has_self = c.ISELF >= 1;
   if (m.has_self) m.blocks[5] = take("SELF", K, p * s);
@@ -75,7 +72,6 @@ Model MODEL(const Control& c) {
   m.has_matr = c.IMATR != 0;
   if (m.has_matr) {
     m.blocks[7] = take("MATR", K, p * s);
-    m.MATEND = K;
     m.KMAT += 2;
   }
 
@@ -84,7 +80,6 @@ Model MODEL(const Control& c) {
   if (m.has_recp) {
     m.RECBAS = K;
     m.blocks[8] = take("RECP", K, pairs);
-    m.RECEND = K;
     m.KREC += 1;
   }
 
@@ -93,7 +88,6 @@ Model MODEL(const Control& c) {
   if (m.has_fxl) {
     m.FXLBAS = K;
     m.blocks[9] = take("FXL ", K, nloc * families);
-    m.FXLEND = K;
     m.KFXL += 1;
   }
 
@@ -102,7 +96,6 @@ Model MODEL(const Control& c) {
   if (m.has_clon) {
     m.CLNBAS = K;
     m.blocks[10] = take("CLON", K, families * nclon);
-    m.CLNEND = K;
     m.KCLN += 1;
   }
 
@@ -111,7 +104,6 @@ Model MODEL(const Control& c) {
   if (m.has_cxl) {
     m.CXLBAS = K;
     m.blocks[11] = take("CXL ", K, nloc * families * nclon);
-    m.CXLEND = K;
     m.KCXL += 1;
   }
 
@@ -120,7 +112,6 @@ Model MODEL(const Control& c) {
   if (m.has_rxf) {
     m.RXFBAS = K;
     m.blocks[12] = take("RXF ", K, nloc * nrep * families);
-    m.RXFEND = K;
     m.KRXF += 1;
   }
 

@@ -77,7 +77,7 @@ TEST(Model, MaternalAndReciprocal) {
   EXPECT_EQ(m.NE, 6);
   EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6) + repeat("MATR", 4) +
                            repeat("RECP", 6));
-  EXPECT_EQ(m.MATEND, 16);
+  EXPECT_EQ(m.blocks[7].last, 16);
   EXPECT_EQ(m.RECBAS, 16);
   EXPECT_EQ(m.KMAT, 7);  // slots 6 and 7
   EXPECT_EQ(m.KREC, 8);
@@ -92,7 +92,7 @@ TEST(Model, LocationsAndReplicationsLocationMajor) {
   EXPECT_EQ(labels(m).substr(0, 40), "MEAN" + repeat("LOC ", 3) + repeat("REPS", 6));
   EXPECT_EQ(m.LOCEND, 4);
   EXPECT_EQ(m.REPBAS, 4);
-  EXPECT_EQ(m.REPEND, 10);
+  EXPECT_EQ(m.blocks[2].last, 10);
   EXPECT_EQ(m.KREP, 3);
   EXPECT_EQ(m.KSET, 4);
   EXPECT_EQ(m.SDFL, 10 + 1 + 4 + 6);
@@ -184,7 +184,7 @@ TEST(Model, EveryEffectFourteenSlots) {
   EXPECT_EQ(m.CLNBAS, m.blocks[10].first - 1);
   EXPECT_EQ(m.CXLBAS, m.blocks[11].first - 1);
   EXPECT_EQ(m.RXFBAS, m.blocks[12].first - 1);
-  EXPECT_EQ(m.RXFEND, m.SDFL);
+  EXPECT_EQ(m.blocks[12].last, m.SDFL);
 }
 
 TEST(Model, EmptyBlocksShowNowhere) {
