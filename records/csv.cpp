@@ -116,7 +116,9 @@ void prepare_dir(const std::filesystem::path& dir) {
 void write_atomically(const std::filesystem::path& dir, std::string_view name,
                       std::string_view content) {
   const std::filesystem::path target = dir / std::string(name);
-  std::string tmpl = (dir / ("." + std::string(name) + ".XXXXXX")).string();
+  std::string hidden = ".";  // appended piecewise: gcc 12 warns falsely on operator+ here
+  hidden.append(name).append(".XXXXXX");
+  std::string tmpl = (dir / hidden).string();
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   int slot = -1;  // the temporary file's entry in the signal cleanup table

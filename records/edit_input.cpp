@@ -81,21 +81,35 @@ bool read_plain_real(const Field& fld, int d, int scale, T& out, FieldStatus& st
   if (fld.blank_zero || fld.text.size() > 64) return false;
   char buf[96];
   std::size_t n = 0;
-  Plain r;
-  if (!scan_plain(fld.text, true, r, [&](char c) { buf[n++] = c; })) return false;
-  if (r.digits == 0) {
+  const char* end = fld.text.data() + fld.text.size();
+  bool negative;
+  const char* p = skip_blanks_and_sign(fld.text.data(), end, negative);
+  bool point = false, digit = false;
+  for (; p != end; ++p) {
+    const char c = *p;
+    if (static_cast<unsigned char>(c) - static_cast<unsigned>('0') <= 9u) {
+      buf[n++] = c;
+      digit = true;
+    } else if (c == '.' && !point) {
+      buf[n++] = c;
+      point = true;
+    } else if (c != ' ') {
+      return false;
+    }
+  }
+  if (!digit) {
     out = T(0);
     status = FieldStatus::Ok;
     return true;
   }
   std::int64_t e = -static_cast<std::int64_t>(scale);
-  if (!r.point) e -= d;
+  if (!point) e -= d;
   if (e != 0) {
     buf[n++] = 'e';
     n = static_cast<std::size_t>(std::to_chars(buf + n, buf + sizeof buf, e).ptr - buf);
   }
   status = convert(buf, buf + n, e, out);
-  if (status == FieldStatus::Ok && r.negative) out = -out;
+  if (status == FieldStatus::Ok && negative) out = -out;
   return true;
 }
 

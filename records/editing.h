@@ -24,8 +24,9 @@ FieldStatus read_int(const Field& f, std::int32_t& out);
 FieldStatus read_real(const Field& f, int d, int scale, double& out);
 FieldStatus read_real(const Field& f, int d, int scale, float& out);
 
-// The start of a numeric field: leading blanks skipped, then an optional sign.
-// Returns the position after them.
+// The start of every numeric field, for the fast paths below and the general
+// conversions alike: leading blanks skipped, then an optional sign. Returns the
+// position after them.
 inline const char* skip_blanks_and_sign(const char* p, const char* end, bool& negative) {
   while (p != end && *p == ' ') ++p;
   negative = false;
@@ -36,45 +37,24 @@ inline const char* skip_blanks_and_sign(const char* p, const char* end, bool& ne
   return p;
 }
 
-// A plain numeric field as the fast and the common general conversions take it:
-// blanks, an optional sign, then digits with at most one point (when `with_point`),
-// blanks among them ignored (BN). `take(c)` gets every digit and the point in their
-// order. Returns false at the first other character.
-struct Plain {
-  bool negative = false;
-  bool point = false;  // a point was seen (so far, while scanning)
-  int digits = 0;      // digits seen
-};
-template <class Take>
-inline bool scan_plain(std::string_view text, bool with_point, Plain& r, Take&& take) {
-  const char* end = text.data() + text.size();
-  for (const char* p = skip_blanks_and_sign(text.data(), end, r.negative); p != end; ++p) {
-    const char c = *p;
-    if (static_cast<unsigned char>(c) - static_cast<unsigned>('0') <= 9u) {
-      ++r.digits;
-      take(c);
-    } else if (c == '.' && with_point && !r.point) {
-      r.point = true;
-      take(c);
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Fast paths for the common numeric fields, inlined into the read loop. Each returns
 // false when the field needs the general conversion above (BZ, exponents, errors...).
 
 // An integer field of blanks, an optional sign and digits (blanks ignored).
 inline bool read_int_fast(std::string_view text, std::int32_t& out) {
-  Plain r;
+  const char* end = text.data() + text.size();
+  bool negative;
+  const char* p = skip_blanks_and_sign(text.data(), end, negative);
+  if (end - p > 9) return false;  // may not fit: the general routine checks the range
   std::int32_t acc = 0;
-  const bool plain = scan_plain(text, false, r, [&](char c) {
-    if (r.digits <= 9) acc = acc * 10 + static_cast<std::int32_t>(c - '0');
-  });
-  if (!plain || r.digits > 9) return false;  // more may not fit: the general routine checks
-  out = r.negative ? -acc : acc;
+  for (; p != end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (digit <= 9u)
+      acc = acc * 10 + static_cast<std::int32_t>(digit);
+    else if (*p != ' ')
+      return false;
+  }
+  out = negative ? -acc : acc;
   return true;
 }
 
@@ -93,24 +73,33 @@ template <class T>
 inline bool read_real_fast(std::string_view text, int d, int scale, T& out) {
   constexpr std::uint64_t kMaxExact = sizeof(T) == 4 ? (1u << 24) : (1ull << 53);
   constexpr int kMaxPow = sizeof(T) == 4 ? 10 : 22;
-  Plain r;
+  const char* end = text.data() + text.size();
+  bool negative;
+  const char* p = skip_blanks_and_sign(text.data(), end, negative);
+  if (end - p > 19) return false;  // m could overflow 64 bits
   std::uint64_t m = 0;
   int frac = 0;
-  const bool plain = scan_plain(text, true, r, [&](char c) {
-    if (c == '.') return;
-    if (r.digits <= 19) m = m * 10 + static_cast<unsigned>(c - '0');
-    frac += r.point;
-  });
-  if (!plain || r.digits > 19) return false;  // m could overflow 64 bits
+  bool point = false;
+  for (; p != end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (digit <= 9u) {
+      m = m * 10 + digit;
+      frac += point;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else if (*p != ' ') {
+      return false;
+    }
+  }
   if (m > kMaxExact) return false;
-  const int e = (r.point ? -frac : -d) - scale;
+  const int e = (point ? -frac : -d) - scale;
   if (e < -kMaxPow || e > kMaxPow) return false;
   T v = static_cast<T>(m);
   if constexpr (sizeof(T) == 4)
     v = e < 0 ? v / kExactPow10f[-e] : v * kExactPow10f[e];
   else
     v = e < 0 ? v / kExactPow10[-e] : v * kExactPow10[e];
-  out = r.negative ? -v : v;
+  out = negative ? -v : v;
   return true;
 }
 
