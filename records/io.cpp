@@ -707,6 +707,11 @@ std::string Io::close_unit(Unit& u) {
 }
 
 void Io::close() {
+  // An output that could not be written makes the run's outputs a set that does not
+  // belong together (a report cut short beside a complete interchange file, or the
+  // reverse): none of them replaces an earlier file.
+  for (auto& [n, u] : units_)
+    if (u->sink && u->sink->error != 0) discard_outputs_ = true;
   std::string first;
   for (auto& [n, u] : units_) {
     const std::string trouble = close_unit(*u);

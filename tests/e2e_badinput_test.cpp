@@ -967,6 +967,8 @@ TEST(SafeFiles, FailedWritesAreRunTimeErrors) {
     EXPECT_TRUE(said.ends_with(c.reason)) << said;
     EXPECT_EQ(read_file(dir / "r.out"), kEarlierReport);
     EXPECT_EQ(read_file(dir / "r.vc"), kEarlierReport);
+    // The interchange file of a run whose report failed does not replace the earlier one.
+    EXPECT_EQ(read_file(dir / "MERIDOX_IN.DAT"), kEarlierInterchange);
     for (const auto& name : files_in(dir)) EXPECT_NE(name[0], '.') << name;
   }
 }
