@@ -8,6 +8,7 @@
 
 #include "gcasca/gcasca.h"
 #include "records/io.h"
+#include "records/program.h"
 #include "records/usage.h"
 
 namespace {
@@ -19,14 +20,17 @@ constexpr std::string_view kUsage =
     "File names not given are asked for on the console.\n"
     "  --csv DIR     also write DIR/effects.csv, one row per random column of every trait\n"
     "  -h, --help    show this text and the version, then exit\n"
-    "  --version     show the version, then exit\n";
+    "  --version     show the version, then exit\n"
+    "Exit status: 0 done, 1 a trait not predicted or input refused (see the report),\n"
+    "2 run-time error.\n";
+constexpr std::string_view kSeeAlso =
+    "The program and its report are described in the README, section \"gcasca\".\n";
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 1 && args[0] == "-h") args[0] = "--help";
-  if (rec::usage_requested(args, std::cout, "gcasca", kUsage)) return 0;
-  std::optional<std::string> csv_dir;
+  if (rec::usage_requested(args, std::cout, "gcasca", kUsage, kSeeAlso)) return 0;
+  std::optional<std::filesystem::path> csv_dir;
   if (!args.empty() && args[0] == "--csv") {
     if (args.size() < 2 || args[1].empty()) {
       std::cerr << "gcasca: --csv needs a folder name\n" << kUsage;
@@ -36,5 +40,10 @@ int main(int argc, char** argv) {
     args.erase(args.begin(), args.begin() + 2);
   }
   rec::Io io(args, std::cin, std::cout);
-  return gcasca::run(io, csv_dir ? std::optional<std::filesystem::path>(*csv_dir) : std::nullopt);
+  // The control, data and components files are opened before any output is created.
+  return rec::run_program(
+      io,
+      {{{0, gcasca::kControlUnit}, {1, gcasca::kDataUnit}, {2, gcasca::kComponentsUnit}},
+       {gcasca::kReportUnit}},
+      true, [&] { return gcasca::run(io, csv_dir); });
 }

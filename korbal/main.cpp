@@ -7,8 +7,8 @@
 
 #include "korbal/clock.h"
 #include "korbal/korbal.h"
-#include "records/cleanup.h"
 #include "records/io.h"
+#include "records/program.h"
 #include "records/usage.h"
 
 namespace {
@@ -29,23 +29,10 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "korbal", kUsage, kSeeAlso)) return 0;
-  rec::cleanup::install();
   const korbal::Options opt = korbal::parse_options(args);
   rec::Io io(args, std::cin, std::cout);
-  io.set_report_units({korbal::kReportUnit});
-  io.set_replace_at_close(true);
   korbal::SystemClock clock;
-  int status = 2;
-  try {
-    // The control file and the data file are opened before any output is created.
-    if (opt.error.empty()) io.open_input_arguments({{0, korbal::kControlUnit}, {2, 0}});
-    status = korbal::run(io, clock, opt);
-    io.close();
-  } catch (const rec::RunError& e) {
-    io.say({e.what()});
-    io.console_out() << '\n';
-    status = 2;
-  }
-  io.console_out().flush();
-  return status;
+  // The control file and the data file are opened before any output is created.
+  return rec::run_program(io, {{{0, korbal::kControlUnit}, {2, 0}}, {korbal::kReportUnit}},
+                          opt.error.empty(), [&] { return korbal::run(io, clock, opt); });
 }

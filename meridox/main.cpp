@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "meridox/meridox.h"
-#include "records/cleanup.h"
 #include "records/io.h"
+#include "records/program.h"
 #include "records/usage.h"
 
 namespace {
@@ -29,22 +29,9 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "meridox", kUsage, kSeeAlso)) return 0;
-  rec::cleanup::install();
   const meridox::Options options = meridox::parse_options(args);
   rec::Io io(args, std::cin, std::cout);
-  io.set_report_units({meridox::kReportUnit});
-  io.set_replace_at_close(true);
-  int status = 2;
-  try {
-    // The interchange file is opened before any output is created.
-    if (options.error.empty()) io.open_input_arguments({{0, meridox::kInputUnit}});
-    status = meridox::run(io, options);
-    io.close();
-  } catch (const rec::RunError& e) {
-    io.say({e.what()});
-    io.console_out() << '\n';
-    status = 2;
-  }
-  io.console_out().flush();
-  return status;
+  // The interchange file is opened before any output is created.
+  return rec::run_program(io, {{{0, meridox::kInputUnit}}, {meridox::kReportUnit}},
+                          options.error.empty(), [&] { return meridox::run(io, options); });
 }

@@ -1,0 +1,28 @@
+// The frame that every program of the system runs in.
+//
+// The signal handlers that remove temporary outputs are installed, the report units are
+// declared, outputs go to temporary files renamed at the end, and the input files named
+// on the command line are opened before any output exists. A run-time error anywhere,
+// the closing of the files included, ends the run with its message on the console and
+// exit status 2.
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+
+#include "records/io.h"
+
+namespace rec {
+
+struct ProgramFiles {
+  std::initializer_list<Io::InputArgument> inputs;  // command-line arguments read as input
+  std::initializer_list<int> reports;               // units that hold reports
+};
+
+// Runs `body` (which returns the exit status) in `io` with the files set up as above.
+// With `open_inputs` false (an unusable option, reported by the body) the inputs are not
+// opened first.
+int run_program(Io& io, const ProgramFiles& files, bool open_inputs,
+                const std::function<int()>& body);
+
+}  // namespace rec
