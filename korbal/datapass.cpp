@@ -2,6 +2,8 @@
 // accumulation of the normal equations.
 #include "korbal/datapass.h"
 
+#include "korbal/csvdata.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -163,12 +165,54 @@ Ids PatternIndex::ids(std::int64_t k) const {
 // ---------------------------------------------------------------------------------
 // The pass
 
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
-                      const rec::Format& datfmt, int unit) {
-  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
-  static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
+void LineSource::report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f) {
   static const rec::Format kBadLine =
       rec::Format::compile("('0 DATA LINE',I8,': ',A6,' =',I8,' IS OUTSIDE 1 TO',I6)");
+  io.write(kReportUnit, kBadLine, {NREAD, f.field, f.value, f.high});
+}
+
+namespace {
+
+// Data lines read with the user's format from the file open on a unit; the line with
+// female and male line 0 ends the data.
+class FormattedLines : public LineSource {
+ public:
+  FormattedLines(rec::Io& io, const Control& c, const rec::Format& datfmt, int unit)
+      : io_(io), datfmt_(datfmt), unit_(unit) {
+    // The item list of the layout, built once: identifiers, then the responses.
+    if (c.LAYOUT == 3 || c.LAYOUT == 4) targets_[n_++] = rec::Target::of(d.ILOC);
+    if (c.LAYOUT == 3 || c.LAYOUT == 1) targets_[n_++] = rec::Target::of(d.IREP);
+    targets_[n_++] = rec::Target::of(d.ISET);
+    targets_[n_++] = rec::Target::of(d.IFEM);
+    targets_[n_++] = rec::Target::of(d.IMALE);
+    targets_[n_++] = rec::Target::of(d.ICLONE);
+    for (int v = 0; v < c.NV; ++v) targets_[n_++] = rec::Target::of(Y[v]);
+  }
+  bool next() override {
+    // A conversion error ends the run (RunError); the end of the file ends the pass.
+    if (!io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true)) return false;
+    return !(d.IFEM == 0 && d.IMALE == 0);
+  }
+
+ private:
+  rec::Io& io_;
+  const rec::Format& datfmt_;
+  int unit_;
+  rec::Target targets_[6 + MAXY];
+  std::size_t n_ = 0;
+};
+
+}  // namespace
+
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+                      const rec::Format& datfmt, int unit) {
+  FormattedLines src(io, c, datfmt, unit);
+  return ACCUMULATE(io, c, m, a, src);
+}
+
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src) {
+  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
+  static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
 
   PassResult r;
   const bool cross = c.CROSS > 0;
@@ -184,30 +228,20 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
 
-  Ids d;  // fields the layout does not carry keep their initial 0
-  float Y[MAXY] = {};
-  // The item list of the layout, built once: identifiers, then the responses.
-  rec::Target targets[6 + MAXY];
-  int nitems = 0;
-  if (c.LAYOUT == 3 || c.LAYOUT == 4) targets[nitems++] = rec::Target::of(d.ILOC);
-  if (c.LAYOUT == 3 || c.LAYOUT == 1) targets[nitems++] = rec::Target::of(d.IREP);
-  targets[nitems++] = rec::Target::of(d.ISET);
-  targets[nitems++] = rec::Target::of(d.IFEM);
-  targets[nitems++] = rec::Target::of(d.IMALE);
-  targets[nitems++] = rec::Target::of(d.ICLONE);
-  for (int v = 0; v < c.NV; ++v) targets[nitems++] = rec::Target::of(Y[v]);
-  const std::span<const rec::Target> items_in(targets, static_cast<std::size_t>(nitems));
+  const Ids& d = src.d;
+  const float* Y = src.Y;
   Slots s;
   for (;;) {
     ++r.NREAD;
-    // A conversion error ends the run (RunError); the end of the file ends the pass.
-    if (!io.read(unit, datfmt, items_in, true)) break;
-    if (d.IFEM == 0 && d.IMALE == 0) break;
+    if (!src.next()) break;
+    if (src.missing()) {
+      ++r.missing_lines;
+      continue;
+    }
     if (d.IFEM == d.IMALE) continue;
     RangeFault f;
     if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
-      if (++r.bad_lines <= kMaxBadLines)
-        io.write(kReportUnit, kBadLine, {r.NREAD, f.field, f.value, f.high});
+      if (++r.bad_lines <= kMaxBadLines) src.report_bad(io, r.NREAD, f);
       continue;
     }
     ++nobs;
@@ -238,7 +272,7 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
 }
 
 PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
-  static const rec::Format kA80 = rec::Format::compile("(A80)");
+  static const rec::Format kWholeRecord = rec::Format::compile("(A)");
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
@@ -251,8 +285,12 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
   static const rec::Format kBadTotal = rec::Format::compile(
       "('0',I8,' DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED')");
 
-  std::string DATFMT;
-  io.read(kControlUnit, kA80, {rec::Target::of(DATFMT, 80)}, false);
+  // The data record is read whole: a CSV record may be longer than the 80 columns of
+  // a format, which are the record's first 80 columns.
+  std::string record;
+  io.read(kControlUnit, kWholeRecord, {rec::Target::of(record, rec::kMaxRecordLength)}, false);
+  if (is_csv_record(record)) return DATPAS_CSV(io, clock, c, m, a, record);
+  std::string DATFMT = record.substr(0, 80);
   rec::Format datfmt;
   try {
     datfmt = rec::Format::compile(DATFMT);

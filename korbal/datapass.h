@@ -79,7 +79,33 @@ inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 struct PassResult {
   std::int32_t NREAD = 0;
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
+  std::int64_t missing_lines = 0;  // data lines left out for a missing value (CSV data)
+  // Names of the levels of each identifier (ILOC, IREP, ISET, IFEM, IMALE, ICLONE):
+  // level k is named [k - 1]; empty where the data number the levels themselves.
+  // IFEM and IMALE share one list.
+  std::array<std::vector<std::string>, 6> level_names;
 };
+
+// The data lines of a data file, one at a time, for the accumulation loop.
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  // Reads the next data line into `d` and `Y`; false at the end of the data.
+  virtual bool next() = 0;
+  // Whether the line just read lacks a value: it is then left out and counted.
+  virtual bool missing() const { return false; }
+  // Writes the report line of the line just read, the `NREAD`th, whose identifier `f`
+  // is out of range.
+  virtual void report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f);
+
+  Ids d;                // identifiers of the line; fields a layout lacks stay 0
+  float Y[MAXY] = {};   // its responses
+};
+
+// The accumulation loop over the lines of `src`: skips lines with a missing value and
+// selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
+// lists accumulated lines when IPRINT < 0, and accumulates.
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src);
 
 // The data pass proper over the data file open on `unit`: reads data lines with the
 // compiled data format until the terminating line or the end of the file, skips

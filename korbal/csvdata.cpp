@@ -1,0 +1,654 @@
+// CSV data files: the data record, the separator and the header, named levels, missing
+// values, and the data lines handed to the accumulation loop.
+//
+// The file is read into memory once. A first pass over its records checks their shape
+// and gathers the texts of the identifier columns, so that named levels can be numbered
+// in sorted order before any line is accumulated; the second pass converts each record
+// into the identifiers and responses of a data line. Fields are views into the text (or
+// into one reused buffer for quoted fields with doubled quotes), so that neither pass
+// allocates per line.
+#include "korbal/csvdata.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "records/editing.h"
+#include "records/format.h"
+
+namespace korbal {
+
+namespace {
+
+constexpr const char* kIdNames[6] = {"ILOC", "IREP", "ISET", "IFEM", "IMALE", "ICLONE"};
+constexpr std::int32_t Ids::*kIdMember[6] = {&Ids::ILOC, &Ids::IREP,  &Ids::ISET,
+                                             &Ids::IFEM, &Ids::IMALE, &Ids::ICLONE};
+constexpr int kFem = 3, kMale = 4;
+
+bool layout_has(int LAYOUT, int id) {
+  if (id == 0) return LAYOUT == 3 || LAYOUT == 4;
+  if (id == 1) return LAYOUT == 3 || LAYOUT == 1;
+  return true;
+}
+
+std::string run_error(int unit, std::string_view file) {
+  return "Run-time error: READ on unit " + std::to_string(unit) + ", file '" + std::string(file) +
+         "'";
+}
+
+bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// An empty field, NA or "." stands for a value that was not observed.
+bool is_missing(std::string_view v) { return v.empty() || v == "NA" || v == "."; }
+
+// A whole number that fits 32 bits: an optional sign and digits.
+bool whole_number(std::string_view v, std::int32_t& out) {
+  std::size_t k = 0;
+  const bool negative = !v.empty() && v[0] == '-';
+  if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+  if (k == v.size() || v.size() - k > 10) return false;
+  std::int64_t acc = 0;
+  for (; k < v.size(); ++k) {
+    const unsigned digit = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+    if (digit > 9u) return false;
+    acc = acc * 10 + digit;
+  }
+  if (negative) acc = -acc;
+  if (acc < std::numeric_limits<std::int32_t>::min() ||
+      acc > std::numeric_limits<std::int32_t>::max())
+    return false;
+  out = static_cast<std::int32_t>(acc);
+  return true;
+}
+
+// A number as people write it: an optional sign, digits with at most one point, and an
+// optional exponent (e or E, optional sign, digits). Converted into single precision,
+// correctly rounded, by the same routine as a real field of a formatted record.
+enum class NumberStatus { Ok, Invalid, Range };
+NumberStatus read_number(std::string_view v, float& out) {
+  std::size_t k = 0;
+  if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
+  bool digit = false, point = false;
+  for (; k < v.size(); ++k) {
+    const char ch = v[k];
+    if (ch >= '0' && ch <= '9') {
+      digit = true;
+    } else if (ch == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (!digit) return NumberStatus::Invalid;
+  if (k < v.size()) {
+    if (v[k] != 'e' && v[k] != 'E') return NumberStatus::Invalid;
+    ++k;
+    if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
+    if (k == v.size()) return NumberStatus::Invalid;
+    for (; k < v.size(); ++k)
+      if (v[k] < '0' || v[k] > '9') return NumberStatus::Invalid;
+  }
+  if (rec::detail::read_real_fast(v, 0, 0, out)) return NumberStatus::Ok;
+  const rec::detail::FieldStatus st = rec::detail::read_real(rec::detail::Field{v}, 0, 0, out);
+  return st == rec::detail::FieldStatus::Ok ? NumberStatus::Ok : NumberStatus::Range;
+}
+
+// Hash for string sets and maps looked up with string views.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// The records of a CSV text after its header row (RFC 4180, with blanks around fields
+// allowed). Blank lines are skipped.
+class Scanner {
+ public:
+  Scanner(std::string_view text, char sep, std::string_view file, int unit)
+      : text_(text), sep_(sep), file_(file), unit_(unit) {}
+
+  void start(std::size_t pos, std::int64_t line) {
+    pos_ = pos;
+    line_ = line;
+  }
+  std::size_t position() const { return pos_; }
+  std::int64_t next_line() const { return line_; }
+  // Line of the file where the record last read begins.
+  std::int64_t line() const { return record_line_; }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw rec::RunError(run_error(unit_, file_) + ", line " + std::to_string(record_line_) + ": " +
+                        what);
+  }
+
+  // The fields of the next record, without quotes and surrounding blanks; false at the
+  // end of the text. The views live until the next call.
+  bool next(std::vector<std::string_view>& fields) {
+    const char* t = text_.data();
+    const std::size_t n = text_.size();
+    // Blank lines.
+    for (;;) {
+      std::size_t p = pos_;
+      while (p < n && (t[p] == ' ' || t[p] == '\r' || (t[p] == '\t' && sep_ != '\t'))) ++p;
+      if (p == n) {
+        pos_ = n;
+        return false;
+      }
+      if (t[p] != '\n') break;
+      pos_ = p + 1;
+      ++line_;
+    }
+    record_line_ = line_;
+    pieces_.clear();
+    scratch_.clear();
+    std::size_t p = pos_;
+    for (;;) {  // one field
+      std::size_t b = p, e;
+      bool in_scratch = false;
+      while (p < n && (t[p] == ' ' || (t[p] == '\t' && sep_ != '\t'))) ++p;
+      if (p < n && t[p] == '"') {
+        ++p;
+        const std::size_t open = p;
+        b = p;
+        for (;;) {
+          const void* q = std::memchr(t + p, '"', n - p);
+          if (q == nullptr) fail("a quoted field is not closed");
+          const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(q) - t);
+          line_ += std::count(t + p, t + at, '\n');
+          if (at + 1 < n && t[at + 1] == '"') {  // a doubled quote stands for one quote
+            if (!in_scratch) {
+              in_scratch = true;
+              b = scratch_.size();
+              scratch_.append(t + open, at + 1 - open);
+            } else {
+              scratch_.append(t + p, at + 1 - p);
+            }
+            p = at + 2;
+            continue;
+          }
+          if (in_scratch) {
+            scratch_.append(t + p, at - p);
+            e = scratch_.size();
+          } else {
+            e = at;
+          }
+          p = at + 1;
+          break;
+        }
+        while (p < n && is_blank(t[p]) && t[p] != sep_) ++p;
+        if (p < n && t[p] != sep_ && t[p] != '\n') fail("text after the closing quote of a field");
+      } else {
+        b = p;
+        while (p < n && t[p] != sep_ && t[p] != '\n') ++p;
+        e = p;
+      }
+      pieces_.push_back({b, e, in_scratch});
+      if (p < n && t[p] == sep_) {
+        ++p;
+        continue;
+      }
+      if (p < n) {  // the line end
+        ++p;
+        ++line_;
+      }
+      break;
+    }
+    pos_ = p;
+    fields.clear();
+    for (const Piece& pc : pieces_) {
+      const char* base = pc.in_scratch ? scratch_.data() : t;
+      fields.push_back(trim(std::string_view(base + pc.b, pc.e - pc.b)));
+    }
+    return true;
+  }
+
+ private:
+  struct Piece {
+    std::size_t b, e;
+    bool in_scratch;
+  };
+  std::string_view text_;
+  char sep_;
+  std::string_view file_;
+  int unit_;
+  std::size_t pos_ = 0;
+  std::int64_t line_ = 1, record_line_ = 1;
+  std::vector<Piece> pieces_;
+  std::string scratch_;
+};
+
+// The separator: a comma, or a semicolon or tab when the header row holds no comma
+// (outside quotes).
+char find_separator(std::string_view text) {
+  bool quoted = false, comma = false, semicolon = false, tab = false;
+  for (char ch : text) {
+    if (ch == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (ch == '\n') break;
+    comma |= ch == ',';
+    semicolon |= ch == ';';
+    tab |= ch == '\t';
+  }
+  if (comma) return ',';
+  if (semicolon) return ';';
+  if (tab) return '\t';
+  return ',';
+}
+
+}  // namespace
+
+bool is_csv_record(std::string_view record) {
+  record = trim(record);
+  if (record.size() < 3) return false;
+  for (int k = 0; k < 3; ++k)
+    if ((record[k] & ~0x20) != "CSV"[k]) return false;
+  return record.size() == 3 || record[3] == ' ' || record[3] == '\t';
+}
+
+std::vector<std::string> layout_items(int LAYOUT, int NV) {
+  std::vector<std::string> items;
+  for (int id = 0; id < 6; ++id)
+    if (layout_has(LAYOUT, id)) items.emplace_back(kIdNames[id]);
+  for (int v = 1; v <= NV; ++v) items.push_back("Y" + std::to_string(v));
+  return items;
+}
+
+struct CsvData::Impl {
+  // One item of the layout: identifier `id` (0..5) or response `v` (id == -1).
+  struct Item {
+    std::string label;  // ILOC .. ICLONE, Y1 ..
+    std::string ref;    // the column as the data record names it; "-" for none
+    int id = -1, v = -1;
+    int col = -1;       // 0-based column, -1 for "-"
+  };
+  // An identifier of the data line: its column (-1: fixed value) and named levels.
+  struct Id {
+    int col = -1;
+    std::int32_t fixed = 0;
+    bool named = false;
+    std::vector<std::string> levels;  // sorted; level k is levels[k - 1]
+    std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> number;
+  };
+
+  std::vector<Item> items;
+  std::array<Id, 6> ids;
+  std::array<std::vector<std::string>, 6> names;  // level names handed to the result
+  int NV = 0;
+  std::string text, file;
+  int unit = 0;
+  char sep = ',';
+  std::vector<std::string> header;
+  std::size_t body = 0;  // offset of the first record after the header
+  std::int64_t body_line = 2;
+  std::int64_t records = 0;
+
+  [[noreturn]] void refuse(const std::string& what) const {
+    throw rec::RunError("Run-time error: invalid CSV data record: " + what);
+  }
+};
+
+CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& s = *impl_;
+  s.NV = c.NV;
+  // The words after "CSV": blank separated; a name holding blanks may be quoted.
+  std::vector<std::string> words;
+  record = trim(record).substr(3);
+  std::size_t k = 0;
+  while (k < record.size()) {
+    if (is_blank(record[k])) {
+      ++k;
+      continue;
+    }
+    if (record[k] == '"') {
+      const std::size_t close = record.find('"', k + 1);
+      if (close == std::string_view::npos) s.refuse("a quoted column name is not closed");
+      words.emplace_back(trim(record.substr(k + 1, close - k - 1)));
+      k = close + 1;
+    } else {
+      std::size_t end = k;
+      while (end < record.size() && !is_blank(record[end])) ++end;
+      words.emplace_back(record.substr(k, end - k));
+      k = end;
+    }
+  }
+  const std::vector<std::string> labels = layout_items(c.LAYOUT, c.NV);
+  if (words.size() != labels.size()) {
+    std::string list;
+    for (const auto& l : labels) list += " " + l;
+    s.refuse(std::to_string(words.size()) + " columns given for the " +
+             std::to_string(labels.size()) + " items of the layout:" + list);
+  }
+  const bool may_lack[6] = {!m.has_loc, !m.has_rep, true, false, false, !m.has_clon};
+  const std::int32_t fixed[6] = {0, 0, 1, 0, 0, 0};
+  std::size_t w = 0;
+  for (int id = 0; id < 6; ++id) {
+    if (!layout_has(c.LAYOUT, id)) continue;
+    Impl::Item it;
+    it.label = kIdNames[id];
+    it.ref = words[w++];
+    it.id = id;
+    if (it.ref == "-" && !may_lack[id])
+      s.refuse(std::string("'-' for ") + kIdNames[id] +
+               ", which the model needs from every data line");
+    s.ids[id].fixed = fixed[id];
+    s.items.push_back(it);
+  }
+  for (int v = 0; v < c.NV; ++v) {
+    Impl::Item it;
+    it.label = "Y" + std::to_string(v + 1);
+    it.ref = words[w++];
+    it.v = v;
+    if (it.ref == "-") s.refuse("'-' for " + it.label + ", a response variable");
+    s.items.push_back(it);
+  }
+}
+
+CsvData::~CsvData() = default;
+
+void CsvData::load_unit(rec::Io& io, int unit) {
+  std::filesystem::path p(io.file_name(unit));
+  if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
+  std::string text;
+  std::FILE* fp = std::fopen(p.c_str(), "rb");
+  bool ok = fp != nullptr;
+  if (ok) {
+    char buf[1 << 16];
+    std::size_t got;
+    while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
+    ok = !std::ferror(fp);
+    std::fclose(fp);
+  }
+  if (!ok) throw rec::RunError(run_error(unit, io.file_name(unit)) + ": the file cannot be read");
+  load(std::move(text), io.file_name(unit), unit);
+}
+
+void CsvData::load(std::string text, std::string_view name, int unit) {
+  Impl& s = *impl_;
+  s.text = std::move(text);
+  s.file = std::string(name);
+  s.unit = unit;
+  std::string_view t = s.text;
+  std::size_t start = 0;
+  if (t.substr(0, 3) == "\xEF\xBB\xBF") start = 3;  // UTF-8 byte order mark
+  s.sep = find_separator(t.substr(start));
+  Scanner scan(t, s.sep, s.file, s.unit);
+  scan.start(start, 1);
+  std::vector<std::string_view> fields;
+  if (!scan.next(fields))
+    throw rec::RunError(run_error(unit, s.file) + ": the file has no header row");
+  s.header.assign(fields.begin(), fields.end());
+  s.body = scan.position();
+  s.body_line = scan.next_line();
+
+  // The columns of the items.
+  const int ncols = static_cast<int>(s.header.size());
+  auto header_list = [&] {
+    std::string list;
+    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + h;
+    return list;
+  };
+  for (Impl::Item& it : s.items) {
+    if (it.ref == "-") continue;
+    std::int32_t number = 0;
+    if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
+        whole_number(it.ref, number)) {
+      if (number < 1 || number > ncols)
+        s.refuse("column " + it.ref + " for " + it.label + ", but the header of '" + s.file +
+                 "' has " + std::to_string(ncols) + " columns");
+      it.col = number - 1;
+    } else {
+      const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
+      if (first == s.header.end())
+        s.refuse("no column '" + it.ref + "' for " + it.label + " in the header of '" + s.file +
+                 "' (its columns: " + header_list() + ")");
+      if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
+        s.refuse("the header of '" + s.file + "' has more than one column '" + it.ref + "'");
+      it.col = static_cast<int>(first - s.header.begin());
+    }
+    if (it.id >= 0) s.ids[it.id].col = it.col;
+  }
+
+  // First pass: the shape of every record and the texts of the identifier columns.
+  struct Column {
+    bool whole = true;
+    std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
+    std::string last;
+    bool any = false;
+  };
+  std::vector<int> id_cols;
+  for (const Impl::Id& id : s.ids)
+    if (id.col >= 0 && std::find(id_cols.begin(), id_cols.end(), id.col) == id_cols.end())
+      id_cols.push_back(id.col);
+  std::vector<Column> cols(id_cols.size());
+  scan.start(s.body, s.body_line);
+  s.records = 0;
+  while (scan.next(fields)) {
+    ++s.records;
+    if (static_cast<int>(fields.size()) != ncols)
+      scan.fail(std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+                " where the header has " + std::to_string(ncols));
+    for (std::size_t k = 0; k < id_cols.size(); ++k) {
+      const std::string_view v = fields[static_cast<std::size_t>(id_cols[k])];
+      if (is_missing(v)) continue;
+      Column& col = cols[k];
+      if (col.any && v == col.last) continue;
+      std::int32_t number;
+      if (col.whole && !whole_number(v, number)) col.whole = false;
+      if (col.texts.find(v) == col.texts.end()) col.texts.emplace(v);
+      col.last.assign(v);
+      col.any = true;
+    }
+  }
+  if (s.records == 0)
+    throw rec::RunError(run_error(unit, s.file) + ": the file has no data after its header row");
+
+  // Named levels: texts in byte order; the parents share one numbering.
+  auto column_of = [&](int col) -> Column& {
+    return cols[static_cast<std::size_t>(std::find(id_cols.begin(), id_cols.end(), col) -
+                                         id_cols.begin())];
+  };
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    d.named = false;
+    d.levels.clear();
+    d.number.clear();
+    s.names[id].clear();
+  }
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    if (d.col < 0 || id == kMale) continue;
+    std::set<std::string> texts;
+    bool named = !column_of(d.col).whole;
+    texts.insert(column_of(d.col).texts.begin(), column_of(d.col).texts.end());
+    if (id == kFem && s.ids[kMale].col >= 0) {
+      const Column& male = column_of(s.ids[kMale].col);
+      named = named || !male.whole;
+      texts.insert(male.texts.begin(), male.texts.end());
+    }
+    if (!named) continue;
+    d.levels.assign(texts.begin(), texts.end());
+    for (std::size_t k = 0; k < d.levels.size(); ++k)
+      d.number.emplace(d.levels[k], static_cast<std::int32_t>(
+                                        std::min<std::size_t>(k + 1, std::numeric_limits<std::int32_t>::max())));
+    d.named = true;
+    s.names[id] = d.levels;
+    if (id == kFem) {
+      Impl::Id& male = s.ids[kMale];
+      male.named = true;
+      male.levels = d.levels;
+      male.number = d.number;
+      s.names[kMale] = d.levels;
+    }
+  }
+}
+
+const std::array<std::vector<std::string>, 6>& CsvData::level_names() const {
+  return impl_->names;
+}
+
+void CsvData::print_key(rec::Io& io) const {
+  static const rec::Format kHead =
+      rec::Format::compile("('0',T42,' Named levels of the data file :')");
+  static const rec::Format kWhich = rec::Format::compile("('0',T42,'   ',A,' (',A,')')");
+  static const rec::Format kLevel = rec::Format::compile("(' ',T42,I9,' = ',A)");
+  const Impl& s = *impl_;
+  bool any = false;
+  for (int id = 0; id < 6; ++id) any = any || s.ids[id].named;
+  if (!any) return;
+  io.write(kReportUnit, kHead, {});
+  for (int id = 0; id < 6; ++id) {
+    const Impl::Id& d = s.ids[id];
+    if (!d.named || id == kMale) continue;
+    std::string which = kIdNames[id], columns = s.header[static_cast<std::size_t>(d.col)];
+    if (id == kFem && s.ids[kMale].col >= 0) {
+      which += " and IMALE";
+      columns += ", " + s.header[static_cast<std::size_t>(s.ids[kMale].col)];
+    }
+    io.write(kReportUnit, kWhich, {which, columns});
+    for (std::size_t k = 0; k < d.levels.size(); ++k)
+      io.write(kReportUnit, kLevel, {static_cast<int>(k + 1), d.levels[k]});
+  }
+}
+
+namespace {
+
+// The records of the loaded file as data lines.
+class CsvLines : public LineSource {
+ public:
+  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.sep, s.file, s.unit) {
+    scan_.start(s.body, s.body_line);
+    for (int id = 0; id < 6; ++id) d.*kIdMember[id] = s.ids[id].fixed;
+    fields_.reserve(s.header.size());
+  }
+
+  bool next() override {
+    if (!scan_.next(fields_)) return false;
+    missing_ = false;
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s_.ids[id];
+      if (in.col < 0) continue;
+      const std::string_view v = field(in.col);
+      std::int32_t& out = d.*kIdMember[id];
+      if (is_missing(v)) {
+        missing_ = true;
+        out = 0;
+      } else if (in.named) {
+        out = in.number.find(v)->second;
+      } else {
+        whole_number(v, out);  // the first pass found every value whole
+      }
+    }
+    for (const CsvData::Impl::Item& it : s_.items) {
+      if (it.v < 0) continue;
+      const std::string_view v = field(it.col);
+      if (is_missing(v)) {
+        missing_ = true;
+        Y[it.v] = 0.0f;
+        continue;
+      }
+      const NumberStatus st = read_number(v, Y[it.v]);
+      if (st != NumberStatus::Ok)
+        scan_.fail("column " + std::to_string(it.col + 1) + " (" +
+                   s_.header[static_cast<std::size_t>(it.col)] + "): " +
+                   (st == NumberStatus::Range ? "number out of range '" : "not a number '") +
+                   std::string(v) + "'");
+    }
+    return true;
+  }
+
+  bool missing() const override { return missing_; }
+
+  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+    static const rec::Format kBadName = rec::Format::compile(
+        "('0 DATA LINE',I8,': ',A6,' = ',A,' (LEVEL',I6,') IS OUTSIDE 1 TO',I6)");
+    const std::int32_t line = static_cast<std::int32_t>(
+        std::min<std::int64_t>(scan_.line(), std::numeric_limits<std::int32_t>::max()));
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s_.ids[id];
+      if (std::strcmp(f.field, kIdNames[id]) != 0) continue;
+      if (in.named && f.value >= 1 && static_cast<std::size_t>(f.value) <= in.levels.size()) {
+        io.write(kReportUnit, kBadName,
+                 {line, f.field, in.levels[static_cast<std::size_t>(f.value - 1)], f.value, f.high});
+        return;
+      }
+    }
+    LineSource::report_bad(io, line, f);
+  }
+
+ private:
+  std::string_view field(int col) const { return fields_[static_cast<std::size_t>(col)]; }
+
+  const CsvData::Impl& s_;
+  Scanner scan_;
+  std::vector<std::string_view> fields_;
+  bool missing_ = false;
+};
+
+}  // namespace
+
+PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a) {
+  CsvLines src(*impl_);
+  PassResult r = ACCUMULATE(io, c, m, a, src);
+  r.level_names = impl_->names;
+  return r;
+}
+
+PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+                      std::string_view record) {
+  static const rec::Format kReading = rec::Format::compile(
+      "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
+  static const rec::Format kShowRecord = rec::Format::compile("(' Input data format: ',A)");
+  static const rec::Format kHeading = rec::Format::compile(
+      "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
+      "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
+  static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',I5)");
+  static const rec::Format kMissingReport =
+      rec::Format::compile("('0',I8,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
+  static const rec::Format kMissingConsole =
+      rec::Format::compile("(' ',A,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
+  static const rec::Format kComplete = rec::Format::compile(
+      "(' Matrices are complete     ',2(I2.2,':'),I2.2,'.',I2.2)");
+  static const rec::Format kBadTotal = rec::Format::compile(
+      "('0',I8,' DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED')");
+
+  const std::string_view shown = trim(record);
+  CsvData data(c, m, shown);  // refuses a record that does not fit the layout
+  io.say({});
+  io.say({"Please enter input data set name"});
+  io.open(c.IDATA, "", rec::OpenMode::Input);
+  int hh, mm, ss, cc;
+  CLKHMS(clock, hh, mm, ss, cc);
+  io.write(rec::kConsole, kReading, {hh, mm, ss, cc});
+  io.write(rec::kConsole, kShowRecord, {shown});
+  data.load_unit(io, c.IDATA);
+  data.print_key(io);
+  if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
+
+  const PassResult r = data.accumulate(io, c, m, a);
+
+  const auto clamp = [](std::int64_t n) {
+    return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
+  };
+  io.write(rec::kConsole, kCount, {r.NREAD - 1});  // the data records, header not counted
+  if (r.missing_lines > 0) {
+    io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
+    io.write(kReportUnit, kMissingReport, {clamp(r.missing_lines)});
+  }
+  CLKHMS(clock, hh, mm, ss, cc);
+  io.write(rec::kConsole, kComplete, {hh, mm, ss, cc});
+  if (r.bad_lines > 0) io.write(kReportUnit, kBadTotal, {clamp(r.bad_lines)});
+  return r;
+}
+
+}  // namespace korbal
