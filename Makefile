@@ -23,6 +23,8 @@ examples: build
 	cd examples/small && ../../$(BUILD)/meridox MERIDOX_IN.DAT small.vc </dev/null
 	cd examples/realistic && ../../$(BUILD)/korbal realistic.ctl realistic.out realistic.dat </dev/null
 	cd examples/realistic && ../../$(BUILD)/meridox MERIDOX_IN.DAT realistic.vc </dev/null
+	cd examples/csv && ../../$(BUILD)/korbal hayman54.ctl hayman54.out hayman54.csv </dev/null
+	cd examples/csv && ../../$(BUILD)/meridox MERIDOX_IN.DAT hayman54.vc </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
