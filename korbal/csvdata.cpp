@@ -18,6 +18,14 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#if __has_include(<sys/mman.h>)
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define KORBAL_CSV_MMAP 1
+#endif
+
 #include "records/editing.h"
 #include "records/format.h"
 
@@ -41,6 +49,13 @@ std::string run_error(int unit, std::string_view file) {
          "'";
 }
 
+// Y1, Y2, ... for response v = 0, 1, ...
+std::string response_label(int v) {
+  std::string label(1, 'Y');
+  label += std::to_string(v + 1);
+  return label;
+}
+
 bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }
 
 std::string_view trim(std::string_view s) {
@@ -50,7 +65,14 @@ std::string_view trim(std::string_view s) {
 }
 
 // An empty field, NA or "." stands for a value that was not observed.
-bool is_missing(std::string_view v) { return v.empty() || v == "NA" || v == "."; }
+inline bool is_missing(std::string_view v) {
+  switch (v.size()) {
+    case 0: return true;
+    case 1: return v[0] == '.';
+    case 2: return v[0] == 'N' && v[1] == 'A';
+    default: return false;
+  }
+}
 
 // A whole number that fits 32 bits: an optional sign and digits.
 bool whole_number(std::string_view v, std::int32_t& out) {
@@ -110,6 +132,44 @@ struct TextHash {
   std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
 };
 
+// The distinct texts of a column, numbered in the order they are first met. A few texts
+// (the usual parents, locations or blocks) are searched in a list, many in a hash map.
+class TextIndex {
+ public:
+  static constexpr std::size_t kList = 16;
+  // Number of `v`, or -1 when it has not been met.
+  std::int32_t find(std::string_view v) const {
+    if (texts_.size() <= kList) {
+      for (std::size_t k = 0; k < texts_.size(); ++k)
+        if (same(texts_[k], v))
+          return static_cast<std::int32_t>(k);
+      return -1;
+    }
+    const auto it = map_.find(v);
+    return it == map_.end() ? -1 : it->second;
+  }
+  void add(std::string_view v) {
+    if (find(v) >= 0) return;
+    texts_.emplace_back(v);
+    if (texts_.size() == kList + 1)
+      for (std::size_t k = 0; k < texts_.size(); ++k)
+        map_.emplace(texts_[k], static_cast<std::int32_t>(k));
+    else if (texts_.size() > kList + 1)
+      map_.emplace(texts_.back(), static_cast<std::int32_t>(texts_.size() - 1));
+  }
+  const std::vector<std::string>& texts() const { return texts_; }
+
+ private:
+  static bool same(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+      if (a[k] != b[k]) return false;
+    return true;
+  }
+  std::vector<std::string> texts_;
+  std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> map_;
+};
+
 // The records of a CSV text after its header row (RFC 4180, with blanks around fields
 // allowed). Blank lines are skipped.
 class Scanner {
@@ -149,6 +209,30 @@ class Scanner {
       ++line_;
     }
     record_line_ = line_;
+    // The common record: one line without quotes, split at the separators.
+    {
+      fields.clear();
+      std::size_t b = pos_, q = pos_;
+      bool quoted = false;
+      for (;; ++q) {
+        const char ch = q < n ? t[q] : '\n';
+        if (ch == sep_ || ch == '\n') {
+          std::string_view f(t + b, q - b);
+          if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+          fields.push_back(f);
+          if (ch == '\n') break;
+          b = q + 1;
+        } else if (ch == '"') {
+          quoted = true;
+          break;
+        }
+      }
+      if (!quoted) {
+        pos_ = q < n ? q + 1 : n;
+        if (q < n) ++line_;
+        return true;
+      }
+    }
     pieces_.clear();
     scratch_.clear();
     std::size_t p = pos_;
@@ -259,7 +343,7 @@ std::vector<std::string> layout_items(int LAYOUT, int NV) {
   std::vector<std::string> items;
   for (int id = 0; id < 6; ++id)
     if (layout_has(LAYOUT, id)) items.emplace_back(kIdNames[id]);
-  for (int v = 1; v <= NV; ++v) items.push_back("Y" + std::to_string(v));
+  for (int v = 1; v <= NV; ++v) items.push_back(response_label(v - 1));
   return items;
 }
 
@@ -271,20 +355,33 @@ struct CsvData::Impl {
     int id = -1, v = -1;
     int col = -1;       // 0-based column, -1 for "-"
   };
+  // An identifier column of the file: whole numbers throughout, or the texts met.
+  struct Column {
+    int col = -1;
+    bool whole = true;
+    std::int64_t collected_from = -1;  // first record whose text is in `texts` (-1: none)
+    TextIndex texts;
+  };
   // An identifier of the data line: its column (-1: fixed value) and named levels.
   struct Id {
     int col = -1;
     std::int32_t fixed = 0;
     bool named = false;
-    std::vector<std::string> levels;  // sorted; level k is levels[k - 1]
-    std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> number;
+    std::vector<std::string> levels;   // sorted; level k is levels[k - 1]
+    Column* column = nullptr;
+    std::vector<std::int32_t> level_of;  // level of each text of `column`, in its numbering
   };
 
   std::vector<Item> items;
   std::array<Id, 6> ids;
+  std::vector<Column> columns;
   std::array<std::vector<std::string>, 6> names;  // level names handed to the result
   int NV = 0;
-  std::string text, file;
+  std::unique_ptr<char[]> buffer;  // the whole file, read
+  void* mapping = nullptr;         // or mapped (the common case where that is possible)
+  std::size_t mapped = 0;
+  std::string_view text;
+  std::string file;
   int unit = 0;
   char sep = ',';
   std::vector<std::string> header;
@@ -295,6 +392,14 @@ struct CsvData::Impl {
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError("Run-time error: invalid CSV data record: " + what);
   }
+  void unmap() {
+#ifdef KORBAL_CSV_MMAP
+    if (mapping != nullptr) munmap(mapping, mapped);
+#endif
+    mapping = nullptr;
+    mapped = 0;
+  }
+  ~Impl() { unmap(); }
 };
 
 CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
@@ -346,7 +451,7 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
   }
   for (int v = 0; v < c.NV; ++v) {
     Impl::Item it;
-    it.label = "Y" + std::to_string(v + 1);
+    it.label = response_label(v);
     it.ref = words[w++];
     it.v = v;
     if (it.ref == "-") s.refuse("'-' for " + it.label + ", a response variable");
@@ -359,23 +464,69 @@ CsvData::~CsvData() = default;
 void CsvData::load_unit(rec::Io& io, int unit) {
   std::filesystem::path p(io.file_name(unit));
   if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
-  std::string text;
+#ifdef KORBAL_CSV_MMAP
+  // A regular file is mapped: read by the system as the passes go, without a copy.
+  const int fd = ::open(p.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    struct stat st;
+    void* map = MAP_FAILED;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+      map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
+                   MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    if (map != MAP_FAILED) {
+      Impl& s = *impl_;
+      s.unmap();
+      s.mapping = map;
+      s.mapped = static_cast<std::size_t>(st.st_size);
+      load_text(std::string_view(static_cast<const char*>(map), s.mapped), io.file_name(unit),
+                unit);
+      return;
+    }
+  }
+#endif
+  // Read in one piece of the size the file has; a file that grows meanwhile is read
+  // to its end all the same.
   std::FILE* fp = std::fopen(p.c_str(), "rb");
+  std::size_t size = 0, cap = 0;
+  std::unique_ptr<char[]> buffer;
   bool ok = fp != nullptr;
   if (ok) {
-    char buf[1 << 16];
-    std::size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, fp)) > 0) text.append(buf, got);
+    std::error_code ec;
+    const auto known = std::filesystem::file_size(p, ec);
+    cap = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(known) + 1;
+    buffer = std::make_unique_for_overwrite<char[]>(cap);
+    for (;;) {
+      size += std::fread(buffer.get() + size, 1, cap - size, fp);
+      if (size < cap) break;
+      auto bigger = std::make_unique_for_overwrite<char[]>(cap * 2);
+      std::memcpy(bigger.get(), buffer.get(), size);
+      buffer = std::move(bigger);
+      cap *= 2;
+    }
     ok = !std::ferror(fp);
     std::fclose(fp);
   }
   if (!ok) throw rec::RunError(run_error(unit, io.file_name(unit)) + ": the file cannot be read");
-  load(std::move(text), io.file_name(unit), unit);
+  load_buffer(std::move(buffer), size, io.file_name(unit), unit);
 }
 
 void CsvData::load(std::string text, std::string_view name, int unit) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(text.size());
+  std::memcpy(buffer.get(), text.data(), text.size());
+  load_buffer(std::move(buffer), text.size(), name, unit);
+}
+
+void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
+                          int unit) {
+  impl_->unmap();
+  impl_->buffer = std::move(buffer);
+  load_text(std::string_view(impl_->buffer.get(), size), name, unit);
+}
+
+void CsvData::load_text(std::string_view text, std::string_view name, int unit) {
   Impl& s = *impl_;
-  s.text = std::move(text);
+  s.text = text;
   s.file = std::string(name);
   s.unit = unit;
   std::string_view t = s.text;
@@ -419,77 +570,90 @@ void CsvData::load(std::string text, std::string_view name, int unit) {
     if (it.id >= 0) s.ids[it.id].col = it.col;
   }
 
-  // First pass: the shape of every record and the texts of the identifier columns.
-  struct Column {
-    bool whole = true;
-    std::unordered_set<std::string, TextHash, std::equal_to<>> texts;
-    std::string last;
-    bool any = false;
-  };
-  std::vector<int> id_cols;
-  for (const Impl::Id& id : s.ids)
-    if (id.col >= 0 && std::find(id_cols.begin(), id_cols.end(), id.col) == id_cols.end())
-      id_cols.push_back(id.col);
-  std::vector<Column> cols(id_cols.size());
+  // First pass: the shape of every record and the texts of the identifier columns. A
+  // column is taken for whole numbers until a text turns up; only then are its texts
+  // gathered (those of the records before are gathered afterwards, when needed).
+  s.columns.clear();
+  for (const Impl::Id& id : s.ids) {
+    if (id.col < 0) continue;
+    bool seen = false;
+    for (const Impl::Column& col : s.columns) seen = seen || col.col == id.col;
+    if (!seen) s.columns.emplace_back().col = id.col;
+  }
   scan.start(s.body, s.body_line);
   s.records = 0;
   while (scan.next(fields)) {
-    ++s.records;
     if (static_cast<int>(fields.size()) != ncols)
       scan.fail(std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
                 " where the header has " + std::to_string(ncols));
-    for (std::size_t k = 0; k < id_cols.size(); ++k) {
-      const std::string_view v = fields[static_cast<std::size_t>(id_cols[k])];
+    for (Impl::Column& col : s.columns) {
+      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
       if (is_missing(v)) continue;
-      Column& col = cols[k];
-      if (col.any && v == col.last) continue;
       std::int32_t number;
-      if (col.whole && !whole_number(v, number)) col.whole = false;
-      if (col.texts.find(v) == col.texts.end()) col.texts.emplace(v);
-      col.last.assign(v);
-      col.any = true;
+      if (col.whole) {
+        if (whole_number(v, number)) continue;
+        col.whole = false;
+        col.collected_from = s.records;
+      }
+      col.texts.add(v);
     }
+    ++s.records;
   }
   if (s.records == 0)
     throw rec::RunError(run_error(unit, s.file) + ": the file has no data after its header row");
 
   // Named levels: texts in byte order; the parents share one numbering.
-  auto column_of = [&](int col) -> Column& {
-    return cols[static_cast<std::size_t>(std::find(id_cols.begin(), id_cols.end(), col) -
-                                         id_cols.begin())];
+  auto column_of = [&](int col) -> Impl::Column& {
+    for (Impl::Column& c : s.columns)
+      if (c.col == col) return c;
+    return s.columns.front();  // not reached: every identifier column has its entry
   };
   for (int id = 0; id < 6; ++id) {
     Impl::Id& d = s.ids[id];
     d.named = false;
     d.levels.clear();
-    d.number.clear();
+    d.level_of.clear();
+    d.column = d.col >= 0 ? &column_of(d.col) : nullptr;
     s.names[id].clear();
+  }
+  const bool parents = s.ids[kFem].col >= 0 && s.ids[kMale].col >= 0;
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    if (d.col < 0) continue;
+    d.named = !d.column->whole;
+    if (parents && (id == kFem || id == kMale))
+      d.named = !s.ids[kFem].column->whole || !s.ids[kMale].column->whole;
+  }
+  // The texts of the records before a named column's first text, in one more pass.
+  std::int64_t until = 0;
+  for (const Impl::Id& d : s.ids)
+    if (d.named) until = std::max(until, d.column->collected_from < 0 ? s.records
+                                                                      : d.column->collected_from);
+  scan.start(s.body, s.body_line);
+  for (std::int64_t r = 0; r < until && scan.next(fields); ++r) {
+    for (Impl::Id& d : s.ids) {
+      if (!d.named) continue;
+      Impl::Column& col = *d.column;
+      const std::int64_t from = col.collected_from < 0 ? s.records : col.collected_from;
+      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
+      if (r < from && !is_missing(v)) col.texts.add(v);
+    }
   }
   for (int id = 0; id < 6; ++id) {
     Impl::Id& d = s.ids[id];
-    if (d.col < 0 || id == kMale) continue;
-    std::set<std::string> texts;
-    bool named = !column_of(d.col).whole;
-    texts.insert(column_of(d.col).texts.begin(), column_of(d.col).texts.end());
-    if (id == kFem && s.ids[kMale].col >= 0) {
-      const Column& male = column_of(s.ids[kMale].col);
-      named = named || !male.whole;
-      texts.insert(male.texts.begin(), male.texts.end());
+    if (!d.named) continue;
+    std::set<std::string> texts(d.column->texts.texts().begin(), d.column->texts.texts().end());
+    if (parents && (id == kFem || id == kMale)) {
+      const Impl::Column& other = *s.ids[id == kFem ? kMale : kFem].column;
+      texts.insert(other.texts.texts().begin(), other.texts.texts().end());
     }
-    if (!named) continue;
     d.levels.assign(texts.begin(), texts.end());
-    for (std::size_t k = 0; k < d.levels.size(); ++k)
-      d.number.emplace(d.levels[k], static_cast<std::int32_t>(
-                                        std::min<std::size_t>(k + 1, std::numeric_limits<std::int32_t>::max())));
-    d.named = true;
-    s.names[id] = d.levels;
-    if (id == kFem) {
-      Impl::Id& male = s.ids[kMale];
-      male.named = true;
-      male.levels = d.levels;
-      male.number = d.number;
-      s.names[kMale] = d.levels;
+    for (const std::string& t : d.column->texts.texts()) {
+      const auto at = std::lower_bound(d.levels.begin(), d.levels.end(), t) - d.levels.begin();
+      d.level_of.push_back(static_cast<std::int32_t>(
+          std::min<std::int64_t>(at + 1, std::numeric_limits<std::int32_t>::max())));
     }
+    s.names[id] = d.levels;
   }
 }
 
@@ -544,7 +708,7 @@ class CsvLines : public LineSource {
         missing_ = true;
         out = 0;
       } else if (in.named) {
-        out = in.number.find(v)->second;
+        out = in.level_of[static_cast<std::size_t>(in.column->texts.find(v))];
       } else {
         whole_number(v, out);  // the first pass found every value whole
       }

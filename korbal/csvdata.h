@@ -49,6 +49,10 @@ class CsvData {
   // Reads the file open on `unit` of `io` whole and loads it.
   void load_unit(rec::Io& io, int unit);
 
+  // load() for a text already in a buffer of `size` characters, which it takes over.
+  void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
+                   int unit);
+
   // Names of the levels of each identifier (see PassResult::level_names).
   const std::array<std::vector<std::string>, 6>& level_names() const;
 
@@ -64,6 +68,8 @@ class CsvData {
   struct Impl;  // the loaded file; opaque outside csvdata.cpp
 
  private:
+  void load_text(std::string_view text, std::string_view name, int unit);  // text stays put
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -186,7 +186,7 @@ class FormattedLines : public LineSource {
     targets_[n_++] = rec::Target::of(d.IFEM);
     targets_[n_++] = rec::Target::of(d.IMALE);
     targets_[n_++] = rec::Target::of(d.ICLONE);
-    for (int v = 0; v < c.NV; ++v) targets_[n_++] = rec::Target::of(Y[v]);
+    for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(Y[v]);
   }
   bool next() override {
     // A conversion error ends the run (RunError); the end of the file ends the pass.
