@@ -189,9 +189,10 @@ const char* kFixedBody =
 
 TEST(CsvDataFiles, LinesWithAMissingValueAreLeftOut) {
   KorbalRun from_csv, fixed;
-  const std::string csv =
-      std::string(kCsvHeader) + kCsvBody + "1,A,B,\n1,C,A,NA\n1,B,B,.\n";
-  korbal(from_csv, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", csv);
+  // A column name long enough to take the data record past 80 columns.
+  const std::string y(80, 'Y');
+  const std::string csv = "Set,Fem,Male," + y + "\n" + kCsvBody + "1,A,B,\n1,C,A,NA\n1,B,B,.\n";
+  korbal(from_csv, control(kDims, "Y", "CSV Set Fem Male - " + y), "d.csv", csv);
   korbal(fixed, control(kDims, "Y", "(4I3,F8.2)"), "d.dat", kFixedBody);
   ASSERT_EQ(from_csv.status, 0) << from_csv.console;
   EXPECT_EQ(from_csv.interchange(), fixed.interchange());
