@@ -16,7 +16,6 @@
 #include <limits>
 #include <set>
 #include <unordered_map>
-#include <unordered_set>
 
 #if __has_include(<sys/mman.h>)
 #include <fcntl.h>
