@@ -98,6 +98,34 @@ bool whole_number(std::string_view v, std::int32_t& out) {
 // correctly rounded, by the same routine as a real field of a formatted record.
 enum class NumberStatus { Ok, Invalid, Range };
 NumberStatus read_number(std::string_view v, float& out) {
+  // The common number: digits with an optional sign and point, whose digits make an
+  // integer a float holds exactly, divided by an exact power of ten: one correctly
+  // rounded operation, as in the fixed-column path.
+  {
+    std::size_t k = 0;
+    const bool negative = !v.empty() && v[0] == '-';
+    if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+    std::uint32_t m = 0;
+    int digits = 0, frac = 0;
+    bool point = false;
+    for (; k < v.size() && digits < 8; ++k) {
+      const unsigned d = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+      if (d <= 9u) {
+        m = m * 10 + d;
+        ++digits;
+        frac += point;
+      } else if (v[k] == '.' && !point) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    if (k == v.size() && digits > 0 && m <= (1u << 24) && frac <= 10) {
+      const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+      out = negative ? -x : x;
+      return NumberStatus::Ok;
+    }
+  }
   std::size_t k = 0;
   if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
   bool digit = false, point = false;
