@@ -735,9 +735,11 @@ class CsvLines : public LineSource {
         missing_ = true;
         out = 0;
       } else if (in.named) {
-        out = in.level_of[static_cast<std::size_t>(in.column->texts.find(v))];
-      } else {
-        whole_number(v, out);  // the first pass found every value whole
+        const std::int32_t k = in.column->texts.find(v);
+        if (k < 0) changed();
+        out = in.level_of[static_cast<std::size_t>(k)];
+      } else if (!whole_number(v, out)) {
+        changed();  // the first pass found every value whole
       }
     }
     for (const CsvData::Impl::Item& it : s_.items) {
@@ -759,6 +761,9 @@ class CsvLines : public LineSource {
   }
 
   bool missing() const override { return missing_; }
+
+  // A text the first pass did not see: the file was changed while it was being read.
+  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
 
   void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
     static const rec::Format kBadName = rec::Format::compile(
