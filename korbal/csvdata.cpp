@@ -435,6 +435,7 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
   s.NV = c.NV;
   // The words after "CSV": blank separated; a name holding blanks may be quoted.
   std::vector<std::string> words;
+  if (!is_csv_record(record)) s.refuse("the record does not begin with the word CSV");
   record = trim(record).substr(3);
   std::size_t k = 0;
   while (k < record.size()) {

@@ -159,6 +159,7 @@ TEST(CsvData, DashOnlyForIdentifiersTheModelLacks) {
       {1, 1, 0, "CSV - - - F - - Y", "'-' for IMALE"},
       {1, 1, 0, "CSV - - - \"F\" M", "5 columns given for the 7 items"},
       {1, 1, 0, "CSV - - - \"F M - Y", "a quoted column name is not closed"},
+      {1, 1, 0, "", "the record does not begin with the word CSV"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.record);
