@@ -202,7 +202,11 @@ class TextIndex {
 class Scanner {
  public:
   Scanner(std::string_view text, char sep, std::string_view file, int unit)
-      : text_(text), sep_(sep), file_(file), unit_(unit) {}
+      : text_(text), sep_(sep), file_(file), unit_(unit) {
+    kind_[static_cast<unsigned char>(sep)] = kSep;
+    kind_[static_cast<unsigned char>('\n')] = kEnd;
+    kind_[static_cast<unsigned char>('"')] = kQuote;
+  }
 
   void start(std::size_t pos, std::int64_t line) {
     pos_ = pos;
@@ -242,17 +246,18 @@ class Scanner {
       std::size_t b = pos_, q = pos_;
       bool quoted = false;
       for (;; ++q) {
-        const char ch = q < n ? t[q] : '\n';
-        if (ch == sep_ || ch == '\n') {
-          std::string_view f(t + b, q - b);
-          if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
-          fields.push_back(f);
-          if (ch == '\n') break;
-          b = q + 1;
-        } else if (ch == '"') {
+        const unsigned char kind =
+            q < n ? kind_[static_cast<unsigned char>(t[q])] : static_cast<unsigned char>(kEnd);
+        if (kind == kPlain) continue;
+        if (kind == kQuote) {
           quoted = true;
           break;
         }
+        std::string_view f(t + b, q - b);
+        if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+        fields.push_back(f);
+        if (kind == kEnd) break;
+        b = q + 1;
       }
       if (!quoted) {
         pos_ = q < n ? q + 1 : n;
@@ -328,6 +333,10 @@ class Scanner {
     std::size_t b, e;
     bool in_scratch;
   };
+  // What each byte is to the splitting of a record without quotes.
+  enum : unsigned char { kPlain, kSep, kEnd, kQuote };
+  std::array<unsigned char, 256> kind_{};
+
   std::string_view text_;
   char sep_;
   std::string_view file_;
