@@ -30,6 +30,8 @@ examples: build
 	# gcasca predicts from the components that meridox --csv writes.
 	cd examples/realistic && ../../$(BUILD)/gcasca --csv csv realistic.ctl realistic.dat \
 	  csv/components.csv realistic.gca </dev/null
+	cd examples/csv && ../../$(BUILD)/korbal --csv csv hayman54.ctl hayman54.out hayman54.csv </dev/null
+	cd examples/csv && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT hayman54.vc </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

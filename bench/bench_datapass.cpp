@@ -1,7 +1,8 @@
 // Data pass of korbal on a 1,000,000-line layout-3 file ("(6I3,3F8.2)", three
 // variables with cross products, 549 model columns, all fourteen slots in use),
 // side by side with a formatted READ of the same file by a compiled Fortran reader,
-// and the whole korbal run on the same file.
+// the same data as a CSV file with named columns (read whole, the parents named by
+// letters), and the whole korbal run on the same file.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "korbal/csvdata.h"
 #include "korbal/datapass.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
@@ -46,7 +48,7 @@ korbal::Control control() {
 // Scratch directory with the data file and a control file describing it.
 struct Files {
   std::filesystem::path dir;
-  std::filesystem::path data;
+  std::filesystem::path data, csv;
   Files() {
     dir = std::filesystem::temp_directory_path() / "korbal-bench-datapass";
     std::filesystem::create_directories(dir);
@@ -66,6 +68,31 @@ struct Files {
         out += buf;
       }
       std::ofstream(data, std::ios::binary) << out;
+    }
+    // The same lines as CSV: parents by letter, responses as written.
+    csv = dir / "big.csv";
+    if (!std::filesystem::exists(csv)) {
+      std::ifstream in(data, std::ios::binary);
+      std::string out = "Loc,Rep,Set,Female,Male,Clone,Y1,Y2,Y3\n", line;
+      out.reserve(static_cast<std::size_t>(kLines) * 40);
+      auto num = [&](std::size_t at, std::size_t w) {
+        std::size_t b = line.find_first_not_of(' ', at);
+        out.append(line, b, at + w - b);
+      };
+      while (std::getline(in, line)) {
+        for (int k = 0; k < 6; ++k) {
+          if (k == 3 || k == 4)
+            out += static_cast<char>('A' + std::stoi(line.substr(3 * k, 3)) - 1);
+          else
+            num(3 * k, 3);
+          out += ',';
+        }
+        for (int v = 0; v < 3; ++v) {
+          num(18 + 8 * v, 8);
+          out += v < 2 ? ',' : '\n';
+        }
+      }
+      std::ofstream(csv, std::ios::binary) << out;
     }
     std::ofstream ctl(dir / "big.ctl", std::ios::binary);
     ctl << "  5  3  1 -1  1  1  2  2  1  1  0  2  2  1  1\n"
@@ -106,6 +133,34 @@ void BM_KorbalDataPass(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
 }
 BENCHMARK(BM_KorbalDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same data pass from the CSV file: reading it whole, the first look that numbers
+// the named parents, and the accumulation.
+void BM_KorbalCsvDataPass(benchmark::State& state) {
+  const Files& f = files();
+  korbal::Control c = control();
+  const korbal::Model m = korbal::MODEL(c);
+  c.NLOC = m.NLOC;
+  c.NREP = m.NREP;
+  auto a = std::make_unique<korbal::Arrays>();
+  std::istringstream in;
+  std::ostringstream out;
+  for (auto _ : state) {
+    rec::Io io({}, in, out, f.dir);
+    io.open(1, f.csv.string(), rec::OpenMode::Input);
+    std::fill(a->XPX.begin(), a->XPX.end(), 0.0);
+    std::fill(a->XPY.begin(), a->XPY.end(), 0.0);
+    std::fill(a->YPY.begin(), a->YPY.end(), 0.0);
+    a->NOBS = 0;
+    korbal::CsvData csv(c, m, "CSV Loc Rep Set Female Male Clone Y1 Y2 Y3");
+    csv.load_unit(io, 1);
+    const korbal::PassResult r = csv.accumulate(io, c, m, *a);
+    if (r.bad_lines != 0 || a->NOBS != kLines) state.SkipWithError("unexpected data pass");
+    benchmark::DoNotOptimize(a->XPX.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
+}
+BENCHMARK(BM_KorbalCsvDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 #ifdef FORTRAN_READER
 void BM_FortranFormattedRead(benchmark::State& state) {

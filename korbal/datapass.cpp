@@ -2,6 +2,8 @@
 // accumulation of the normal equations.
 #include "korbal/datapass.h"
 
+#include "korbal/csvdata.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -209,12 +211,58 @@ std::int64_t lines_left(rec::Io& io, int unit) {
 
 }  // namespace
 
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
-                      const rec::Format& datfmt, int unit) {
-  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
-  static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
+void LineSource::report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f) {
   static const rec::Format kBadLine =
       rec::Format::compile("('0 DATA LINE',I8,': ',A6,' =',I8,' IS OUTSIDE 1 TO',I6)");
+  report_and_console(io, kBadLine, {NREAD, f.field, f.value, f.high});
+}
+
+namespace {
+
+// Data lines read with the user's format from the file open on a unit; the line with
+// female and male line 0 ends the data.
+class FormattedLines : public LineSource {
+ public:
+  FormattedLines(rec::Io& io, const Control& c, const rec::Format& datfmt, int unit)
+      : io_(io), datfmt_(datfmt), unit_(unit) {
+    // The item list of the layout, built once: identifiers, then the responses.
+    if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc) targets_[n_++] = rec::Target::of(d.ILOC);
+    if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep) targets_[n_++] = rec::Target::of(d.IREP);
+    targets_[n_++] = rec::Target::of(d.ISET);
+    targets_[n_++] = rec::Target::of(d.IFEM);
+    targets_[n_++] = rec::Target::of(d.IMALE);
+    targets_[n_++] = rec::Target::of(d.ICLONE);
+    for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(Y[v]);
+  }
+  bool next() override {
+    // A conversion error ends the run (RunError); the end of the file ends the pass.
+    if (!io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true)) return false;
+    ended_by_line_ = d.IFEM == 0 && d.IMALE == 0;
+    return !ended_by_line_;
+  }
+  // The data end at a terminating (or blank) line: the non-blank lines after it.
+  std::int64_t lines_after_end() override { return ended_by_line_ ? lines_left(io_, unit_) : 0; }
+
+ private:
+  rec::Io& io_;
+  const rec::Format& datfmt_;
+  int unit_;
+  bool ended_by_line_ = false;
+  rec::Target targets_[6 + MAXY];
+  std::size_t n_ = 0;
+};
+
+}  // namespace
+
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+                      const rec::Format& datfmt, int unit) {
+  FormattedLines src(io, c, datfmt, unit);
+  return ACCUMULATE(io, c, m, a, src);
+}
+
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src) {
+  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
+  static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
 
   PassResult r;
   const bool cross = c.CROSS > 0;
@@ -243,28 +291,19 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                         (nlevels[kReplication] > 0 && !m.has_rep) ||
                         (nlevels[kClone] > 0 && !m.has_clon);
 
-  Ids d;  // fields the layout does not carry keep their initial 0
-  float Y[MAXY] = {};
-  // The item list of the layout, built once: identifiers, then the responses.
-  rec::Target targets[6 + MAXY];
-  int nitems = 0;
-  if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc) targets[nitems++] = rec::Target::of(d.ILOC);
-  if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep) targets[nitems++] = rec::Target::of(d.IREP);
-  targets[nitems++] = rec::Target::of(d.ISET);
-  targets[nitems++] = rec::Target::of(d.IFEM);
-  targets[nitems++] = rec::Target::of(d.IMALE);
-  targets[nitems++] = rec::Target::of(d.ICLONE);
-  for (int v = 0; v < c.NV; ++v) targets[nitems++] = rec::Target::of(Y[v]);
-  const std::span<const rec::Target> items_in(targets, static_cast<std::size_t>(nitems));
+  const Ids& d = src.d;
+  const float* Y = src.Y;
   Slots s;
   for (;;) {
     ++r.NREAD;
-    // A conversion error ends the run (RunError); the end of the file ends the pass.
-    if (!io.read(unit, datfmt, items_in, true)) break;
-    if (d.IFEM == 0 && d.IMALE == 0) {
-      r.end_line = r.NREAD;
-      r.lines_after_end = lines_left(io, unit);
+    if (!src.next()) {
+      r.lines_after_end = src.lines_after_end();
+      if (r.lines_after_end > 0) r.end_line = r.NREAD;
       break;
+    }
+    if (src.missing()) {
+      ++r.missing_lines;
+      continue;
     }
     if (d.IFEM == d.IMALE) {
       ++r.self_lines;
@@ -275,7 +314,7 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
       if (++r.bad_lines <= kMaxBadLines) {
         const int line = static_cast<int>(
             std::min<std::int64_t>(r.NREAD, std::numeric_limits<std::int32_t>::max()));
-        report_and_console(io, kBadLine, {line, f.field, f.value, f.high});
+        src.report_bad(io, line, f);
       }
       continue;
     }
@@ -310,16 +349,14 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
   return r;
 }
 
-PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
-  static const rec::Format kA80 = rec::Format::compile("(A80)");
-  static const rec::Format kReading = rec::Format::compile(
-      "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
-  static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
-  static const rec::Format kHeading = rec::Format::compile(
-      "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
-      "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
+void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
+                 std::int64_t lines_read) {
   static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',I5)");
   static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',I5)");
+  static const rec::Format kMissingReport =
+      rec::Format::compile("('0',I8,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
+  static const rec::Format kMissingConsole =
+      rec::Format::compile("(' ',A,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
   static const rec::Format kComplete = rec::Format::compile(
       "(' Matrices are complete     ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kBadTotal = rec::Format::compile(
@@ -329,8 +366,41 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
   static const rec::Format kAfterEnd =
       rec::Format::compile("('0',I8,' DATA LINES AFTER LINE ',A,' WERE NOT READ')");
 
-  std::string DATFMT;
-  io.read(kControlUnit, kA80, {rec::Target::of(DATFMT, 80)}, false);
+  auto shown = [](std::int64_t n) {
+    return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
+  };
+  io.write(rec::kConsole, kCount, {shown(lines_read)});
+  io.write(rec::kConsole, kSelfs, {shown(r.self_lines)});
+  if (r.missing_lines > 0) {
+    io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
+    io.write(kReportUnit, kMissingReport, {shown(r.missing_lines)});
+  }
+  stamp(io, clock, kComplete);
+  if (r.lines_after_end > 0) {
+    const std::string end_line = std::to_string(r.end_line);
+    report_and_console(io, kAfterEnd, {shown(r.lines_after_end), end_line});
+  }
+  if (r.bad_lines > 0)
+    report_and_console(io, kBadTotal, {shown(r.bad_lines)});
+  else if (a.NOBS == 0)
+    report_and_console(io, kNoLines, {0});
+}
+
+PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
+  static const rec::Format kWholeRecord = rec::Format::compile("(A)");
+  static const rec::Format kReading = rec::Format::compile(
+      "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
+  static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
+  static const rec::Format kHeading = rec::Format::compile(
+      "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
+      "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
+
+  // The data record is read whole: a CSV record may be longer than the 80 columns of
+  // a format, which are the record's first 80 columns.
+  std::string record;
+  io.read(kControlUnit, kWholeRecord, {rec::Target::of(record, rec::kMaxRecordLength)}, false);
+  if (is_csv_record(record)) return DATPAS_CSV(io, clock, c, m, a, record);
+  std::string DATFMT = record.substr(0, 80);
   rec::Format datfmt;
   try {
     datfmt = rec::Format::compile(DATFMT);
@@ -350,20 +420,7 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
 
   const PassResult r = ACCUMULATE(io, c, m, a, datfmt, c.IDATA);
 
-  auto shown = [](std::int64_t n) {
-    return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
-  };
-  io.write(rec::kConsole, kCount, {shown(r.NREAD)});
-  io.write(rec::kConsole, kSelfs, {shown(r.self_lines)});
-  stamp(io, clock, kComplete);
-  if (r.lines_after_end > 0) {
-    const std::string end_line = std::to_string(r.end_line);
-    report_and_console(io, kAfterEnd, {shown(r.lines_after_end), end_line});
-  }
-  if (r.bad_lines > 0)
-    report_and_console(io, kBadTotal, {shown(r.bad_lines)});
-  else if (a.NOBS == 0)
-    report_and_console(io, kNoLines, {0});
+  finish_pass(io, clock, a, r, r.NREAD);
   return r;
 }
 

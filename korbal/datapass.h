@@ -84,6 +84,7 @@ struct PassResult {
   std::int64_t NREAD = 0;      // lines read, the terminating line (or the end) included
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
   std::int64_t self_lines = 0;  // self lines skipped
+  std::int64_t missing_lines = 0;  // data lines left out for a missing value (CSV data)
   // Non-blank lines after the end of the data (a blank or terminating line): how many,
   // and the number of that end line.
   std::int64_t lines_after_end = 0, end_line = 0;
@@ -100,6 +101,30 @@ struct PassResult {
 // Number of levels of each identifier the layout reads (0 for one it does not read).
 std::array<std::int32_t, 6> level_counts(const Control& c);
 
+// The data lines of a data file, one at a time, for the accumulation loop.
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  // Reads the next data line into `d` and `Y`; false at the end of the data.
+  virtual bool next() = 0;
+  // Whether the line just read lacks a value: it is then left out and counted.
+  virtual bool missing() const { return false; }
+  // After next() returned false: the non-blank lines that follow the end of the data
+  // (a terminating or blank line) and so were not read.
+  virtual std::int64_t lines_after_end() { return 0; }
+  // Writes the report line of the line just read, the `NREAD`th, whose identifier `f`
+  // is out of range.
+  virtual void report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f);
+
+  Ids d;                // identifiers of the line; fields a layout lacks stay 0
+  float Y[MAXY] = {};   // its responses
+};
+
+// The accumulation loop over the lines of `src`: skips lines with a missing value and
+// selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
+// lists accumulated lines when IPRINT < 0, and accumulates.
+PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src);
+
 // The data pass proper over the data file open on `unit`: reads data lines with the
 // compiled data format until the terminating line or the end of the file, skips
 // selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report and
@@ -108,6 +133,12 @@ std::array<std::int32_t, 6> level_counts(const Control& c);
 // lines that follow. More accumulated lines than a.NOBS can count is a run-time error.
 PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit);
+
+// The closing lines of a data pass: lines read (`lines_read`), self lines skipped, lines
+// with a missing value, and on the report and the console the lines after the end, the
+// bad lines' total or a pass that accumulated nothing.
+void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
+                 std::int64_t lines_read);
 
 // The whole data pass of the run: data format, data file, progress lines, and the
 // closing messages (bad lines, no line accumulated, lines after the end).

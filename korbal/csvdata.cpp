@@ -1,0 +1,838 @@
+// CSV data files: the data record, the separator and the header, named levels, missing
+// values, and the data lines handed to the accumulation loop.
+//
+// The file is read into memory once. A first pass over its records checks their shape
+// and gathers the texts of the identifier columns, so that named levels can be numbered
+// in sorted order before any line is accumulated; the second pass converts each record
+// into the identifiers and responses of a data line. Fields are views into the text (or
+// into one reused buffer for quoted fields with doubled quotes), so that neither pass
+// allocates per line.
+#include "korbal/csvdata.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <set>
+#include <unordered_map>
+
+#if __has_include(<sys/mman.h>)
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define KORBAL_CSV_MMAP 1
+#endif
+
+#include "records/editing.h"
+#include "records/format.h"
+
+namespace korbal {
+
+namespace {
+
+constexpr const char* kIdNames[6] = {"ILOC", "IREP", "ISET", "IFEM", "IMALE", "ICLONE"};
+constexpr std::int32_t Ids::*kIdMember[6] = {&Ids::ILOC, &Ids::IREP,  &Ids::ISET,
+                                             &Ids::IFEM, &Ids::IMALE, &Ids::ICLONE};
+
+bool layout_has(Layout LAYOUT, int id) {
+  if (id == kLocation) return LAYOUT == Layout::LocRep || LAYOUT == Layout::Loc;
+  if (id == kReplication) return LAYOUT == Layout::LocRep || LAYOUT == Layout::Rep;
+  return true;
+}
+
+std::string run_error(int unit, std::string_view file) {
+  return "Run-time error: READ on unit " + std::to_string(unit) + ", file '" + std::string(file) +
+         "'";
+}
+
+// Y1, Y2, ... for response v = 0, 1, ...
+std::string response_label(int v) {
+  std::string label(1, 'Y');
+  label += std::to_string(v + 1);
+  return label;
+}
+
+bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// An empty field, NA or "." stands for a value that was not observed.
+inline bool is_missing(std::string_view v) {
+  switch (v.size()) {
+    case 0: return true;
+    case 1: return v[0] == '.';
+    case 2: return v[0] == 'N' && v[1] == 'A';
+    default: return false;
+  }
+}
+
+// A whole number that fits 32 bits: an optional sign and digits.
+bool whole_number(std::string_view v, std::int32_t& out) {
+  std::size_t k = 0;
+  const bool negative = !v.empty() && v[0] == '-';
+  if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+  if (k == v.size() || v.size() - k > 10) return false;
+  std::int64_t acc = 0;
+  for (; k < v.size(); ++k) {
+    const unsigned digit = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+    if (digit > 9u) return false;
+    acc = acc * 10 + digit;
+  }
+  if (negative) acc = -acc;
+  if (acc < std::numeric_limits<std::int32_t>::min() ||
+      acc > std::numeric_limits<std::int32_t>::max())
+    return false;
+  out = static_cast<std::int32_t>(acc);
+  return true;
+}
+
+// A number as people write it: an optional sign, digits with at most one point, and an
+// optional exponent (e or E, optional sign, digits). Converted into single precision,
+// correctly rounded, by the same routine as a real field of a formatted record.
+enum class NumberStatus { Ok, Invalid, Range };
+NumberStatus read_number(std::string_view v, float& out) {
+  // The common number: digits with an optional sign and point, whose digits make an
+  // integer a float holds exactly, divided by an exact power of ten: one correctly
+  // rounded operation, as in the fixed-column path.
+  {
+    std::size_t k = 0;
+    const bool negative = !v.empty() && v[0] == '-';
+    if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+    std::uint32_t m = 0;
+    int digits = 0, frac = 0;
+    bool point = false;
+    for (; k < v.size() && digits < 8; ++k) {
+      const unsigned d = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+      if (d <= 9u) {
+        m = m * 10 + d;
+        ++digits;
+        frac += point;
+      } else if (v[k] == '.' && !point) {
+        point = true;
+      } else {
+        break;
+      }
+    }
+    if (k == v.size() && digits > 0 && m <= (1u << 24) && frac <= 10) {
+      const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+      out = negative ? -x : x;
+      return NumberStatus::Ok;
+    }
+  }
+  std::size_t k = 0;
+  if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
+  bool digit = false, point = false;
+  for (; k < v.size(); ++k) {
+    const char ch = v[k];
+    if (ch >= '0' && ch <= '9') {
+      digit = true;
+    } else if (ch == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (!digit) return NumberStatus::Invalid;
+  if (k < v.size()) {
+    if (v[k] != 'e' && v[k] != 'E') return NumberStatus::Invalid;
+    ++k;
+    if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
+    if (k == v.size()) return NumberStatus::Invalid;
+    for (; k < v.size(); ++k)
+      if (v[k] < '0' || v[k] > '9') return NumberStatus::Invalid;
+  }
+  if (rec::detail::read_real_fast(v, 0, 0, out)) return NumberStatus::Ok;
+  const rec::detail::FieldStatus st = rec::detail::read_real(rec::detail::Field{v}, 0, 0, out);
+  return st == rec::detail::FieldStatus::Ok ? NumberStatus::Ok : NumberStatus::Range;
+}
+
+// Hash for string sets and maps looked up with string views.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// The distinct texts of a column, numbered in the order they are first met. A few texts
+// (the usual parents, locations or blocks) are searched in a list, many in a hash map.
+class TextIndex {
+ public:
+  static constexpr std::size_t kList = 16;
+  // Number of `v`, or -1 when it has not been met.
+  std::int32_t find(std::string_view v) const {
+    if (texts_.size() <= kList) {
+      for (std::size_t k = 0; k < texts_.size(); ++k)
+        if (same(texts_[k], v))
+          return static_cast<std::int32_t>(k);
+      return -1;
+    }
+    const auto it = map_.find(v);
+    return it == map_.end() ? -1 : it->second;
+  }
+  void add(std::string_view v) {
+    if (find(v) >= 0) return;
+    texts_.emplace_back(v);
+    if (texts_.size() == kList + 1)
+      for (std::size_t k = 0; k < texts_.size(); ++k)
+        map_.emplace(texts_[k], static_cast<std::int32_t>(k));
+    else if (texts_.size() > kList + 1)
+      map_.emplace(texts_.back(), static_cast<std::int32_t>(texts_.size() - 1));
+  }
+  const std::vector<std::string>& texts() const { return texts_; }
+
+ private:
+  static bool same(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k)
+      if (a[k] != b[k]) return false;
+    return true;
+  }
+  std::vector<std::string> texts_;
+  std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> map_;
+};
+
+// The records of a CSV text after its header row (RFC 4180, with blanks around fields
+// allowed). Blank lines are skipped.
+class Scanner {
+ public:
+  Scanner(std::string_view text, char sep, std::string_view file, int unit)
+      : text_(text), sep_(sep), file_(file), unit_(unit) {
+    kind_[static_cast<unsigned char>(sep)] = kSep;
+    kind_[static_cast<unsigned char>('\n')] = kEnd;
+    kind_[static_cast<unsigned char>('"')] = kQuote;
+  }
+
+  void start(std::size_t pos, std::int64_t line) {
+    pos_ = pos;
+    line_ = line;
+  }
+  std::size_t position() const { return pos_; }
+  std::int64_t next_line() const { return line_; }
+  // Line of the file where the record last read begins.
+  std::int64_t line() const { return record_line_; }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw rec::RunError(run_error(unit_, file_) + ", line " + std::to_string(record_line_) + ": " +
+                        what);
+  }
+
+  // The fields of the next record, without quotes and surrounding blanks; false at the
+  // end of the text. The views live until the next call.
+  bool next(std::vector<std::string_view>& fields) {
+    const char* t = text_.data();
+    const std::size_t n = text_.size();
+    // Blank lines.
+    for (;;) {
+      std::size_t p = pos_;
+      while (p < n && (t[p] == ' ' || t[p] == '\r' || (t[p] == '\t' && sep_ != '\t'))) ++p;
+      if (p == n) {
+        pos_ = n;
+        return false;
+      }
+      if (t[p] != '\n') break;
+      pos_ = p + 1;
+      ++line_;
+    }
+    record_line_ = line_;
+    // The common record: one line without quotes, split at the separators.
+    {
+      fields.clear();
+      std::size_t b = pos_, q = pos_;
+      bool quoted = false;
+      for (;; ++q) {
+        const unsigned char kind =
+            q < n ? kind_[static_cast<unsigned char>(t[q])] : static_cast<unsigned char>(kEnd);
+        if (kind == kPlain) continue;
+        if (kind == kQuote) {
+          quoted = true;
+          break;
+        }
+        std::string_view f(t + b, q - b);
+        if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+        fields.push_back(f);
+        if (kind == kEnd) break;
+        b = q + 1;
+      }
+      if (!quoted) {
+        pos_ = q < n ? q + 1 : n;
+        if (q < n) ++line_;
+        return true;
+      }
+    }
+    pieces_.clear();
+    scratch_.clear();
+    std::size_t p = pos_;
+    for (;;) {  // one field
+      std::size_t b = p, e;
+      bool in_scratch = false;
+      while (p < n && (t[p] == ' ' || (t[p] == '\t' && sep_ != '\t'))) ++p;
+      if (p < n && t[p] == '"') {
+        ++p;
+        const std::size_t open = p;
+        b = p;
+        for (;;) {
+          const void* q = std::memchr(t + p, '"', n - p);
+          if (q == nullptr) fail("a quoted field is not closed");
+          const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(q) - t);
+          line_ += std::count(t + p, t + at, '\n');
+          if (at + 1 < n && t[at + 1] == '"') {  // a doubled quote stands for one quote
+            if (!in_scratch) {
+              in_scratch = true;
+              b = scratch_.size();
+              scratch_.append(t + open, at + 1 - open);
+            } else {
+              scratch_.append(t + p, at + 1 - p);
+            }
+            p = at + 2;
+            continue;
+          }
+          if (in_scratch) {
+            scratch_.append(t + p, at - p);
+            e = scratch_.size();
+          } else {
+            e = at;
+          }
+          p = at + 1;
+          break;
+        }
+        while (p < n && is_blank(t[p]) && t[p] != sep_) ++p;
+        if (p < n && t[p] != sep_ && t[p] != '\n') fail("text after the closing quote of a field");
+      } else {
+        b = p;
+        while (p < n && t[p] != sep_ && t[p] != '\n') ++p;
+        e = p;
+      }
+      pieces_.push_back({b, e, in_scratch});
+      if (p < n && t[p] == sep_) {
+        ++p;
+        continue;
+      }
+      if (p < n) {  // the line end
+        ++p;
+        ++line_;
+      }
+      break;
+    }
+    pos_ = p;
+    fields.clear();
+    for (const Piece& pc : pieces_) {
+      const char* base = pc.in_scratch ? scratch_.data() : t;
+      fields.push_back(trim(std::string_view(base + pc.b, pc.e - pc.b)));
+    }
+    return true;
+  }
+
+ private:
+  struct Piece {
+    std::size_t b, e;
+    bool in_scratch;
+  };
+  // What each byte is to the splitting of a record without quotes.
+  enum : unsigned char { kPlain, kSep, kEnd, kQuote };
+  std::array<unsigned char, 256> kind_{};
+
+  std::string_view text_;
+  char sep_;
+  std::string_view file_;
+  int unit_;
+  std::size_t pos_ = 0;
+  std::int64_t line_ = 1, record_line_ = 1;
+  std::vector<Piece> pieces_;
+  std::string scratch_;
+};
+
+// The separator: a comma, or a semicolon or tab when the header row holds no comma
+// (outside quotes).
+char find_separator(std::string_view text) {
+  bool quoted = false, comma = false, semicolon = false, tab = false;
+  for (char ch : text) {
+    if (ch == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (ch == '\n') break;
+    comma |= ch == ',';
+    semicolon |= ch == ';';
+    tab |= ch == '\t';
+  }
+  if (comma) return ',';
+  if (semicolon) return ';';
+  if (tab) return '\t';
+  return ',';
+}
+
+}  // namespace
+
+bool is_csv_record(std::string_view record) {
+  record = trim(record);
+  if (record.size() < 3) return false;
+  for (int k = 0; k < 3; ++k)
+    if ((record[k] & ~0x20) != "CSV"[k]) return false;
+  return record.size() == 3 || record[3] == ' ' || record[3] == '\t';
+}
+
+std::vector<std::string> layout_items(Layout LAYOUT, int NV) {
+  std::vector<std::string> items;
+  for (int id = 0; id < 6; ++id)
+    if (layout_has(LAYOUT, id)) items.emplace_back(kIdNames[id]);
+  for (int v = 1; v <= NV; ++v) items.push_back(response_label(v - 1));
+  return items;
+}
+
+struct CsvData::Impl {
+  // One item of the layout: identifier `id` (0..5) or response `v` (id == -1).
+  struct Item {
+    std::string label;  // ILOC .. ICLONE, Y1 ..
+    std::string ref;    // the column as the data record names it; "-" for none
+    int id = -1, v = -1;
+    int col = -1;       // 0-based column, -1 for "-"
+  };
+  // An identifier column of the file: whole numbers throughout, or the texts met.
+  struct Column {
+    int col = -1;
+    bool whole = true;
+    std::int64_t collected_from = -1;  // first record whose text is in `texts` (-1: none)
+    TextIndex texts;
+  };
+  // An identifier of the data line: its column (-1: fixed value) and named levels.
+  struct Id {
+    int col = -1;
+    std::int32_t fixed = 0;
+    bool named = false;
+    std::vector<std::string> levels;   // sorted; level k is levels[k - 1]
+    Column* column = nullptr;
+    std::vector<std::int32_t> level_of;  // level of each text of `column`, in its numbering
+  };
+
+  std::vector<Item> items;
+  std::array<Id, 6> ids;
+  std::vector<Column> columns;
+  std::array<std::vector<std::string>, 6> names;  // level names handed to the result
+  int NV = 0;
+  std::unique_ptr<char[]> buffer;  // the whole file, read
+  void* mapping = nullptr;         // or mapped (the common case where that is possible)
+  std::size_t mapped = 0;
+  std::string_view text;
+  std::string file;
+  int unit = 0;
+  char sep = ',';
+  std::vector<std::string> header;
+  std::size_t body = 0;  // offset of the first record after the header
+  std::int64_t body_line = 2;
+  std::int64_t records = 0;
+
+  [[noreturn]] void refuse(const std::string& what) const {
+    throw rec::RunError("Run-time error: invalid CSV data record: " + what);
+  }
+  void unmap() {
+#ifdef KORBAL_CSV_MMAP
+    if (mapping != nullptr) munmap(mapping, mapped);
+#endif
+    mapping = nullptr;
+    mapped = 0;
+  }
+  ~Impl() { unmap(); }
+};
+
+CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& s = *impl_;
+  s.NV = c.NV;
+  // The words after "CSV": blank separated; a name holding blanks may be quoted.
+  std::vector<std::string> words;
+  if (!is_csv_record(record)) s.refuse("the record does not begin with the word CSV");
+  record = trim(record).substr(3);
+  std::size_t k = 0;
+  while (k < record.size()) {
+    if (is_blank(record[k])) {
+      ++k;
+      continue;
+    }
+    if (record[k] == '"') {
+      const std::size_t close = record.find('"', k + 1);
+      if (close == std::string_view::npos) s.refuse("a quoted column name is not closed");
+      words.emplace_back(trim(record.substr(k + 1, close - k - 1)));
+      k = close + 1;
+    } else {
+      std::size_t end = k;
+      while (end < record.size() && !is_blank(record[end])) ++end;
+      words.emplace_back(record.substr(k, end - k));
+      k = end;
+    }
+  }
+  const std::vector<std::string> labels = layout_items(c.LAYOUT, c.NV);
+  if (words.size() != labels.size()) {
+    std::string list;
+    for (const auto& l : labels) list += " " + l;
+    s.refuse(std::to_string(words.size()) + " columns given for the " +
+             std::to_string(labels.size()) + " items of the layout:" + list);
+  }
+  const bool may_lack[6] = {!m.has_loc, !m.has_rep, true, false, false, !m.has_clon};
+  const std::int32_t fixed[6] = {0, 0, 1, 0, 0, 0};
+  std::size_t w = 0;
+  for (int id = 0; id < 6; ++id) {
+    if (!layout_has(c.LAYOUT, id)) continue;
+    Impl::Item it;
+    it.label = kIdNames[id];
+    it.ref = words[w++];
+    it.id = id;
+    if (it.ref == "-" && !may_lack[id])
+      s.refuse(std::string("'-' for ") + kIdNames[id] +
+               ", which the model needs from every data line");
+    s.ids[id].fixed = fixed[id];
+    s.items.push_back(it);
+  }
+  for (int v = 0; v < c.NV; ++v) {
+    Impl::Item it;
+    it.label = response_label(v);
+    it.ref = words[w++];
+    it.v = v;
+    if (it.ref == "-") s.refuse("'-' for " + it.label + ", a response variable");
+    s.items.push_back(it);
+  }
+}
+
+CsvData::~CsvData() = default;
+
+void CsvData::load_unit(rec::Io& io, int unit) {
+  std::filesystem::path p(io.file_name(unit));
+  if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
+#ifdef KORBAL_CSV_MMAP
+  // A regular file is mapped: read by the system as the passes go, without a copy.
+  const int fd = ::open(p.c_str(), O_RDONLY);
+  if (fd >= 0) {
+    struct stat st;
+    void* map = MAP_FAILED;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+      map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
+                   MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    ::close(fd);
+    if (map != MAP_FAILED) {
+      Impl& s = *impl_;
+      s.unmap();
+      s.mapping = map;
+      s.mapped = static_cast<std::size_t>(st.st_size);
+      load_text(std::string_view(static_cast<const char*>(map), s.mapped), io.file_name(unit),
+                unit);
+      return;
+    }
+  }
+#endif
+  // Read in one piece of the size the file has; a file that grows meanwhile is read
+  // to its end all the same.
+  std::FILE* fp = std::fopen(p.c_str(), "rb");
+  std::size_t size = 0, cap = 0;
+  std::unique_ptr<char[]> buffer;
+  bool ok = fp != nullptr;
+  if (ok) {
+    std::error_code ec;
+    const auto known = std::filesystem::file_size(p, ec);
+    cap = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(known) + 1;
+    buffer = std::make_unique_for_overwrite<char[]>(cap);
+    for (;;) {
+      size += std::fread(buffer.get() + size, 1, cap - size, fp);
+      if (size < cap) break;
+      auto bigger = std::make_unique_for_overwrite<char[]>(cap * 2);
+      std::memcpy(bigger.get(), buffer.get(), size);
+      buffer = std::move(bigger);
+      cap *= 2;
+    }
+    ok = !std::ferror(fp);
+    std::fclose(fp);
+  }
+  if (!ok) throw rec::RunError(run_error(unit, io.file_name(unit)) + ": the file cannot be read");
+  load_buffer(std::move(buffer), size, io.file_name(unit), unit);
+}
+
+void CsvData::load(std::string text, std::string_view name, int unit) {
+  auto buffer = std::make_unique_for_overwrite<char[]>(text.size());
+  std::memcpy(buffer.get(), text.data(), text.size());
+  load_buffer(std::move(buffer), text.size(), name, unit);
+}
+
+void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
+                          int unit) {
+  impl_->unmap();
+  impl_->buffer = std::move(buffer);
+  load_text(std::string_view(impl_->buffer.get(), size), name, unit);
+}
+
+void CsvData::load_text(std::string_view text, std::string_view name, int unit) {
+  Impl& s = *impl_;
+  s.text = text;
+  s.file = std::string(name);
+  s.unit = unit;
+  std::string_view t = s.text;
+  std::size_t start = 0;
+  if (t.substr(0, 3) == "\xEF\xBB\xBF") start = 3;  // UTF-8 byte order mark
+  s.sep = find_separator(t.substr(start));
+  Scanner scan(t, s.sep, s.file, s.unit);
+  scan.start(start, 1);
+  std::vector<std::string_view> fields;
+  if (!scan.next(fields))
+    throw rec::RunError(run_error(unit, s.file) + ": the file has no header row");
+  s.header.assign(fields.begin(), fields.end());
+  s.body = scan.position();
+  s.body_line = scan.next_line();
+
+  // The columns of the items.
+  const int ncols = static_cast<int>(s.header.size());
+  auto header_list = [&] {
+    std::string list;
+    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + h;
+    return list;
+  };
+  for (Impl::Item& it : s.items) {
+    if (it.ref == "-") continue;
+    std::int32_t number = 0;
+    if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
+        whole_number(it.ref, number)) {
+      if (number < 1 || number > ncols)
+        s.refuse("column " + it.ref + " for " + it.label + ", but the header of '" + s.file +
+                 "' has " + std::to_string(ncols) + " columns");
+      it.col = number - 1;
+    } else {
+      const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
+      if (first == s.header.end())
+        s.refuse("no column '" + it.ref + "' for " + it.label + " in the header of '" + s.file +
+                 "' (its columns: " + header_list() + ")");
+      if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
+        s.refuse("the header of '" + s.file + "' has more than one column '" + it.ref + "'");
+      it.col = static_cast<int>(first - s.header.begin());
+    }
+    if (it.id >= 0) s.ids[it.id].col = it.col;
+  }
+
+  // First pass: the shape of every record and the texts of the identifier columns. A
+  // column is taken for whole numbers until a text turns up; only then are its texts
+  // gathered (those of the records before are gathered afterwards, when needed).
+  s.columns.clear();
+  for (const Impl::Id& id : s.ids) {
+    if (id.col < 0) continue;
+    bool seen = false;
+    for (const Impl::Column& col : s.columns) seen = seen || col.col == id.col;
+    if (!seen) s.columns.emplace_back().col = id.col;
+  }
+  scan.start(s.body, s.body_line);
+  s.records = 0;
+  while (scan.next(fields)) {
+    if (static_cast<int>(fields.size()) != ncols)
+      scan.fail(std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+                " where the header has " + std::to_string(ncols));
+    for (Impl::Column& col : s.columns) {
+      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
+      if (is_missing(v)) continue;
+      std::int32_t number;
+      if (col.whole) {
+        if (whole_number(v, number)) continue;
+        col.whole = false;
+        col.collected_from = s.records;
+      }
+      col.texts.add(v);
+    }
+    ++s.records;
+  }
+  if (s.records == 0)
+    throw rec::RunError(run_error(unit, s.file) + ": the file has no data after its header row");
+
+  // Named levels: texts in byte order; the parents share one numbering.
+  auto column_of = [&](int col) -> Impl::Column& {
+    for (Impl::Column& c : s.columns)
+      if (c.col == col) return c;
+    return s.columns.front();  // not reached: every identifier column has its entry
+  };
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    d.named = false;
+    d.levels.clear();
+    d.level_of.clear();
+    d.column = d.col >= 0 ? &column_of(d.col) : nullptr;
+    s.names[id].clear();
+  }
+  const bool parents = s.ids[kFemale].col >= 0 && s.ids[kMale].col >= 0;
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    if (d.col < 0) continue;
+    d.named = !d.column->whole;
+    if (parents && (id == kFemale || id == kMale))
+      d.named = !s.ids[kFemale].column->whole || !s.ids[kMale].column->whole;
+  }
+  // The texts of the records before a named column's first text, in one more pass.
+  std::int64_t until = 0;
+  for (const Impl::Id& d : s.ids)
+    if (d.named) until = std::max(until, d.column->collected_from < 0 ? s.records
+                                                                      : d.column->collected_from);
+  scan.start(s.body, s.body_line);
+  for (std::int64_t r = 0; r < until && scan.next(fields); ++r) {
+    for (Impl::Id& d : s.ids) {
+      if (!d.named) continue;
+      Impl::Column& col = *d.column;
+      const std::int64_t from = col.collected_from < 0 ? s.records : col.collected_from;
+      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
+      if (r < from && !is_missing(v)) col.texts.add(v);
+    }
+  }
+  for (int id = 0; id < 6; ++id) {
+    Impl::Id& d = s.ids[id];
+    if (!d.named) continue;
+    std::set<std::string> texts(d.column->texts.texts().begin(), d.column->texts.texts().end());
+    if (parents && (id == kFemale || id == kMale)) {
+      const Impl::Column& other = *s.ids[id == kFemale ? kMale : kFemale].column;
+      texts.insert(other.texts.texts().begin(), other.texts.texts().end());
+    }
+    d.levels.assign(texts.begin(), texts.end());
+    for (const std::string& t : d.column->texts.texts()) {
+      const auto at = std::lower_bound(d.levels.begin(), d.levels.end(), t) - d.levels.begin();
+      d.level_of.push_back(static_cast<std::int32_t>(
+          std::min<std::int64_t>(at + 1, std::numeric_limits<std::int32_t>::max())));
+    }
+    s.names[id] = d.levels;
+  }
+}
+
+const std::array<std::vector<std::string>, 6>& CsvData::level_names() const {
+  return impl_->names;
+}
+
+void CsvData::print_key(rec::Io& io) const {
+  static const rec::Format kHead =
+      rec::Format::compile("('0',T42,' Named levels of the data file :')");
+  static const rec::Format kWhich = rec::Format::compile("('0',T42,'   ',A,' (',A,')')");
+  static const rec::Format kLevel = rec::Format::compile("(' ',T42,I9,' = ',A)");
+  const Impl& s = *impl_;
+  bool any = false;
+  for (int id = 0; id < 6; ++id) any = any || s.ids[id].named;
+  if (!any) return;
+  io.write(kReportUnit, kHead, {});
+  for (int id = 0; id < 6; ++id) {
+    const Impl::Id& d = s.ids[id];
+    if (!d.named || id == kMale) continue;
+    std::string which = kIdNames[id], columns = s.header[static_cast<std::size_t>(d.col)];
+    if (id == kFemale && s.ids[kMale].col >= 0) {
+      which += " and IMALE";
+      columns += ", " + s.header[static_cast<std::size_t>(s.ids[kMale].col)];
+    }
+    io.write(kReportUnit, kWhich, {which, columns});
+    for (std::size_t k = 0; k < d.levels.size(); ++k)
+      io.write(kReportUnit, kLevel, {static_cast<int>(k + 1), d.levels[k]});
+  }
+}
+
+namespace {
+
+// The records of the loaded file as data lines.
+class CsvLines : public LineSource {
+ public:
+  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.sep, s.file, s.unit) {
+    scan_.start(s.body, s.body_line);
+    for (int id = 0; id < 6; ++id) d.*kIdMember[id] = s.ids[id].fixed;
+    fields_.reserve(s.header.size());
+  }
+
+  bool next() override {
+    if (!scan_.next(fields_)) return false;
+    missing_ = false;
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s_.ids[id];
+      if (in.col < 0) continue;
+      const std::string_view v = field(in.col);
+      std::int32_t& out = d.*kIdMember[id];
+      if (is_missing(v)) {
+        missing_ = true;
+        out = 0;
+      } else if (in.named) {
+        const std::int32_t k = in.column->texts.find(v);
+        if (k < 0) changed();
+        out = in.level_of[static_cast<std::size_t>(k)];
+      } else if (!whole_number(v, out)) {
+        changed();  // the first pass found every value whole
+      }
+    }
+    for (const CsvData::Impl::Item& it : s_.items) {
+      if (it.v < 0) continue;
+      const std::string_view v = field(it.col);
+      if (is_missing(v)) {
+        missing_ = true;
+        Y[it.v] = 0.0f;
+        continue;
+      }
+      const NumberStatus st = read_number(v, Y[it.v]);
+      if (st != NumberStatus::Ok)
+        scan_.fail("column " + std::to_string(it.col + 1) + " (" +
+                   s_.header[static_cast<std::size_t>(it.col)] + "): " +
+                   (st == NumberStatus::Range ? "number out of range '" : "not a number '") +
+                   std::string(v) + "'");
+    }
+    return true;
+  }
+
+  bool missing() const override { return missing_; }
+
+  // A text the first pass did not see: the file was changed while it was being read.
+  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
+
+  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+    static const rec::Format kBadName = rec::Format::compile(
+        "('0 DATA LINE',I8,': ',A6,' = ',A,' (LEVEL',I6,') IS OUTSIDE 1 TO',I6)");
+    const std::int32_t line = static_cast<std::int32_t>(
+        std::min<std::int64_t>(scan_.line(), std::numeric_limits<std::int32_t>::max()));
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s_.ids[id];
+      if (std::strcmp(f.field, kIdNames[id]) != 0) continue;
+      if (in.named && f.value >= 1 && static_cast<std::size_t>(f.value) <= in.levels.size()) {
+        io.write(kReportUnit, kBadName,
+                 {line, f.field, in.levels[static_cast<std::size_t>(f.value - 1)], f.value, f.high});
+        return;
+      }
+    }
+    LineSource::report_bad(io, line, f);
+  }
+
+ private:
+  std::string_view field(int col) const { return fields_[static_cast<std::size_t>(col)]; }
+
+  const CsvData::Impl& s_;
+  Scanner scan_;
+  std::vector<std::string_view> fields_;
+  bool missing_ = false;
+};
+
+}  // namespace
+
+PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a) {
+  CsvLines src(*impl_);
+  PassResult r = ACCUMULATE(io, c, m, a, src);
+  r.level_names = impl_->names;
+  return r;
+}
+
+PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+                      std::string_view record) {
+  static const rec::Format kReading = rec::Format::compile(
+      "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
+  static const rec::Format kShowRecord = rec::Format::compile("(' Input data format: ',A)");
+  static const rec::Format kHeading = rec::Format::compile(
+      "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
+      "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
+
+  const std::string_view shown = trim(record);
+  CsvData data(c, m, shown);  // refuses a record that does not fit the layout
+  io.say({});
+  io.say({"Please enter input data set name"});
+  io.open(c.IDATA, "", rec::OpenMode::Input);
+  stamp(io, clock, kReading);
+  io.write(rec::kConsole, kShowRecord, {shown});
+  data.load_unit(io, c.IDATA);
+  data.print_key(io);
+  if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
+
+  const PassResult r = data.accumulate(io, c, m, a);
+
+  finish_pass(io, clock, a, r, r.NREAD - 1);  // the data records, header not counted
+  return r;
+}
+
+}  // namespace korbal

@@ -1,0 +1,81 @@
+// Data files in CSV form: a header row naming the columns, one record per plot.
+//
+// The data record of the control file then reads "CSV" followed by one column for
+// each item of the layout (identifiers, then the responses): a name of the header
+// row, a column number, or "-" for an identifier the file does not have. Identifier
+// columns hold either whole numbers (the levels themselves) or texts, which are
+// numbered 1, 2, ... in byte order (female and male parents share one numbering).
+// A line with an empty, "NA" or "." field is left out of the analysis and counted.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korbal/clock.h"
+#include "korbal/datapass.h"
+#include "korbal/korbal.h"
+#include "korbal/model.h"
+#include "records/io.h"
+
+namespace korbal {
+
+// Whether the data record asks for CSV data: its first word is "CSV" (any case).
+bool is_csv_record(std::string_view record);
+
+// Names of the items of a layout, in data-line order: ILOC IREP ISET IFEM IMALE
+// ICLONE (those the layout has), then Y1 .. Y<NV>.
+std::vector<std::string> layout_items(Layout LAYOUT, int NV);
+
+// A CSV data file loaded whole, its columns resolved and its named levels numbered.
+class CsvData {
+ public:
+  // Checks the CSV data record against the layout (one column per item, "-" only for
+  // identifiers the model does without). Throws rec::RunError naming what is wrong.
+  CsvData(const Control& c, const Model& m, std::string_view record);
+  ~CsvData();
+  CsvData(const CsvData&) = delete;
+  CsvData& operator=(const CsvData&) = delete;
+
+  // Takes the data file's text (`name` and `unit` are for messages): finds the
+  // separator and the header, resolves the columns and numbers the named levels.
+  // Throws rec::RunError on a column the header does not have, a ragged or badly
+  // quoted record, a file without header or without data.
+  void load(std::string text, std::string_view name, int unit);
+
+  // Reads the file open on `unit` of `io` whole and loads it.
+  void load_unit(rec::Io& io, int unit);
+
+  // load() for a text already in a buffer of `size` characters, which it takes over.
+  void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
+                   int unit);
+
+  // Names of the levels of each identifier (see PassResult::level_names).
+  const std::array<std::vector<std::string>, 6>& level_names() const;
+
+  // Writes the key of the named levels (number = name) on the report; nothing when
+  // every identifier is numbered in the file.
+  void print_key(rec::Io& io) const;
+
+  // The accumulation of every data record; the level names go into the result.
+  // A response that is not a number throws rec::RunError naming record, column and
+  // text.
+  PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a);
+
+  struct Impl;  // the loaded file; opaque outside csvdata.cpp
+
+ private:
+  void load_text(std::string_view text, std::string_view name, int unit);  // text stays put
+
+  std::unique_ptr<Impl> impl_;
+};
+
+// The data pass for a CSV data record: opens the data file, prints the progress lines,
+// the key of named levels and the count of lines left out for a missing value.
+PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+                      std::string_view record);
+
+}  // namespace korbal

@@ -1,0 +1,289 @@
+// korbal on CSV data files, as a real executable: the published data sets read straight
+// from their CSV files give the same analyses as the same data in fixed columns (the
+// test converts them, numbering named parents itself), missing values leave their lines
+// out, and bad CSV input is refused with a message naming what is wrong.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "records/csv.h"
+#include "support.h"
+
+namespace fs = std::filesystem;
+using testsupport::read_file;
+using testsupport::source_path;
+using testsupport::TempDir;
+using testsupport::write_file;
+
+namespace {
+
+struct KorbalRun {
+  TempDir dir;
+  int status = -1;
+  std::string console;
+  std::string report() const { return read_file(dir / "r.out"); }
+  std::string interchange() const { return read_file(dir / "MERIDOX_IN.DAT"); }
+};
+
+// Runs korbal in a fresh directory on the control text and the data file `data`.
+void korbal(KorbalRun& r, const std::string& control, const std::string& data_name,
+            const std::string& data) {
+  write_file(r.dir / "c.ctl", control);
+  write_file(r.dir / data_name, data);
+  const std::string line = "cd '" + r.dir.path().string() + "' && '" + BUILD_DIR +
+                           "/korbal' c.ctl r.out '" + data_name + "' </dev/null >console.txt 2>&1";
+  const int raw = std::system(line.c_str());
+  if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  r.console = read_file(r.dir / "console.txt");
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string l;
+  while (std::getline(in, l)) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    out.push_back(l);
+  }
+  return out;
+}
+
+// The report without the key of named levels (from its heading to the next page).
+std::vector<std::string> without_key(const std::string& report) {
+  std::vector<std::string> out;
+  bool in_key = false;
+  for (const auto& l : lines_of(report)) {
+    if (l.find("Named levels of the data file") != std::string::npos) in_key = true;
+    if (in_key && !l.empty() && l[0] == '1') in_key = false;
+    if (!in_key) out.push_back(l);
+  }
+  return out;
+}
+
+std::string last_line(const std::string& console) {
+  auto lines = lines_of(console);
+  while (!lines.empty() && lines.back().empty()) lines.pop_back();
+  return lines.empty() ? "" : lines.back();
+}
+
+std::string control(const std::string& dims, const std::string& names, const std::string& data) {
+  return dims + "\nPUBLISHED DATA SET\n" + names + "\n" + data + "\n";
+}
+
+// Fixed-column data from CSV text: the identifier columns `ids` (in layout order; an
+// empty name gives ISET 1 or ICLONE 0 by position) in I3 fields, the responses as
+// written in F24.0 fields. Columns that are not all whole numbers are numbered in
+// sorted order of their texts, the two parents (`fem`, `male`) over both columns.
+std::string to_fixed(const std::string& csv, const std::vector<std::string>& ids,
+                     const std::string& fem, const std::string& male,
+                     const std::vector<std::string>& traits) {
+  const auto recs = rec::csv::parse(csv);
+  std::map<std::string, std::size_t> col;
+  for (std::size_t k = 0; k < recs[0].size(); ++k) col[recs[0][k]] = k;
+  auto whole = [&](const std::string& name) {
+    for (std::size_t r = 1; r < recs.size(); ++r)
+      if (recs[r][col[name]].find_first_not_of("0123456789") != std::string::npos) return false;
+    return true;
+  };
+  std::map<std::string, std::map<std::string, int>> level;  // column -> text -> number
+  for (const auto& name : ids) {
+    if (name.empty() || whole(name)) continue;
+    std::set<std::string> texts;
+    const bool parent = name == fem || name == male;
+    for (std::size_t r = 1; r < recs.size(); ++r) {
+      if (parent) {
+        texts.insert(recs[r][col[fem]]);
+        texts.insert(recs[r][col[male]]);
+      } else {
+        texts.insert(recs[r][col[name]]);
+      }
+    }
+    int n = 0;
+    for (const auto& t : texts) level[name][t] = ++n;
+    if (parent) level[fem] = level[male] = level[name];
+  }
+  std::string out;
+  char buf[32];
+  for (std::size_t r = 1; r < recs.size(); ++r) {
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+      const std::string& name = ids[k];
+      int v = k + 1 == ids.size() ? 0 : 1;  // "-": ICLONE 0, ISET 1
+      if (!name.empty()) {
+        const std::string& text = recs[r][col[name]];
+        v = level.count(name) ? level[name][text] : std::stoi(text);
+      }
+      std::snprintf(buf, sizeof buf, "%3d", v);
+      out += buf;
+    }
+    for (const auto& t : traits) {
+      std::snprintf(buf, sizeof buf, "%24s", recs[r][col[t]].c_str());
+      out += buf;
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+TEST(CsvDataFiles, PublishedDataSetsGiveTheSameAnalysesAsFixedColumns) {
+  const struct Case {
+    const char* file;
+    std::string dims, names, record, format;
+    std::vector<std::string> ids;  // layout order, "" for "-"
+    std::vector<std::string> traits;
+    const char* key;  // a line the key of named levels must hold ("" for none)
+  } cases[] = {
+      {"hayman54", "  8  1  0 -1  1  1  2  0  0  1 -1  1  0  0  0", "DAYS TO FLOWER",
+       "CSV Block - Par2 Par1 - Ftime", "(5I3,F24.0)", {"Block", "", "Par2", "Par1", ""},
+       {"Ftime"}, "0                                           IFEM and IMALE (Par2, Par1)"},
+      {"griffing56", "  9  3  1 -1  0  0  0  0  0  1  0  1  0  0  0",
+       "YIELD                   COB                     SHELLED",
+       "CSV - Par1 Par2 - Yield Cob Shelled", "(4I3,3F24.0)", {"", "Par1", "Par2", ""},
+       {"Yield", "Cob", "Shelled"}, ""},
+      {"zhang05", "  5  1  0 -1  0  0  2  2  1  1  0  1  0  0  0", "YIELD",
+       "CSV Env Block - Par1 Par2 - Yield", "(6I3,F24.0)",
+       {"Env", "Block", "", "Par1", "Par2", ""}, {"Yield"}, ""},
+      {"diallelMET", "  6  1  0 -1  0  0  5 10  1  1  0  1  0  0  0", "YIELD",
+       "CSV Env Block - Par1 Par2 - Yield", "(6I3,F24.0)",
+       {"Env", "Block", "", "Par1", "Par2", ""}, {"Yield"},
+       "                                                 6 = M"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string csv = read_file(source_path("tests/data/" + std::string(c.file) + ".csv"));
+    ASSERT_FALSE(csv.empty());
+    KorbalRun from_csv, fixed;
+    korbal(from_csv, control(c.dims, c.names, c.record), "d.csv", csv);
+    korbal(fixed, control(c.dims, c.names, c.format), "d.dat",
+           to_fixed(csv, c.ids, c.ids[c.ids.size() - 3], c.ids[c.ids.size() - 2], c.traits));
+    ASSERT_EQ(fixed.status, 0) << fixed.console;
+    ASSERT_EQ(from_csv.status, 0) << from_csv.console;
+    EXPECT_EQ(without_key(from_csv.report()), lines_of(fixed.report()));
+    EXPECT_EQ(from_csv.interchange(), fixed.interchange());
+    const auto report = lines_of(from_csv.report());
+    if (*c.key) {
+      EXPECT_NE(std::find(report.begin(), report.end(), c.key), report.end());
+    } else {
+      EXPECT_EQ(without_key(from_csv.report()), report);
+    }
+  }
+}
+
+// Ten lines of a 3-parent diallel without locations and replications.
+const char* kDims = "  3  1  0 -1  0  0  0  0  0  1  0  1";
+const char* kCsvHeader = "Set,Fem,Male,Y\n";
+const char* kCsvBody =
+    "1,A,B,10.00\n1,A,C,12.00\n1,B,A,11.00\n1,B,C,9.50\n1,C,A,8.00\n1,C,B,13.25\n";
+const char* kFixedBody =
+    "  1  1  2  0   10.00\n  1  1  3  0   12.00\n  1  2  1  0   11.00\n  1  2  3  0    9.50\n"
+    "  1  3  1  0    8.00\n  1  3  2  0   13.25\n";
+
+TEST(CsvDataFiles, LinesWithAMissingValueAreLeftOut) {
+  KorbalRun from_csv, fixed;
+  // A column name long enough to take the data record past 80 columns.
+  const std::string y(80, 'Y');
+  const std::string csv = "Set,Fem,Male," + y + "\n" + kCsvBody + "1,A,B,\n1,C,A,NA\n1,B,B,.\n";
+  korbal(from_csv, control(kDims, "Y", "CSV Set Fem Male - " + y), "d.csv", csv);
+  korbal(fixed, control(kDims, "Y", "(4I3,F8.2)"), "d.dat", kFixedBody);
+  ASSERT_EQ(from_csv.status, 0) << from_csv.console;
+  EXPECT_EQ(from_csv.interchange(), fixed.interchange());
+  std::string report = from_csv.report();
+  const std::string left_out = "0       3 DATA LINES WITH A MISSING VALUE WERE LEFT OUT\r\n";
+  const auto at = report.find(left_out);
+  ASSERT_NE(at, std::string::npos);
+  report.erase(at, left_out.size());
+  EXPECT_EQ(without_key(report), lines_of(fixed.report()));
+  EXPECT_NE(from_csv.console.find("\n3 DATA LINES WITH A MISSING VALUE WERE LEFT OUT\n"),
+            std::string::npos);
+  EXPECT_NE(from_csv.console.find("Number of data lines read:     9"), std::string::npos);
+}
+
+// Bad CSV input: exit status and the last console line or the end of the report.
+TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
+  const std::string head = kCsvHeader;
+  const struct Case {
+    const char* name;
+    std::string record, csv;
+    int status;
+    std::string message;  // last console line (status 2) or last report line before the closing page
+  } cases[] = {
+      {"unknown column name", "CSV Set Female Male - Y", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: no column 'Female' for IFEM in the header of "
+       "'d.csv' (its columns: Set, Fem, Male, Y)"},
+      {"too few columns named", "CSV Set Fem Male Y", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: 4 columns given for the 5 items of the layout: "
+       "ISET IFEM IMALE ICLONE Y1"},
+      {"column number beyond the header", "CSV 1 2 3 - 5", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: column 5 for Y1, but the header of 'd.csv' has "
+       "4 columns"},
+      {"no parent column", "CSV Set - Male - Y", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: '-' for IFEM, which the model needs from every "
+       "data line"},
+      {"header only", "CSV Set Fem Male - Y", head, 2,
+       "Run-time error: READ on unit 1, file 'd.csv': the file has no data after its header row"},
+      {"empty file", "CSV Set Fem Male - Y", "", 2,
+       "Run-time error: READ on unit 1, file 'd.csv': the file has no header row"},
+      {"a quoted field with a comma", "CSV Set Fem Male - Y", head + kCsvBody + "1,A,B,\"12,5\"\n",
+       2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: column 4 (Y): not a number '12,5'"},
+      {"a text in a trait column", "CSV Set Fem Male - Y", head + "1,A,B,ten\n" + kCsvBody, 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 2: column 4 (Y): not a number 'ten'"},
+      {"a ragged record", "CSV Set Fem Male - Y", head + kCsvBody + "1,A,B\n", 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: 3 fields where the header has 4"},
+      {"a quote never closed", "CSV Set Fem Male - Y", head + "1,\"A,B,10\n" + kCsvBody, 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 2: a quoted field is not closed"},
+      {"more named parents than NLINES", "CSV Set Fem Male - Y",
+       head + kCsvBody + "1,A,D,7\n1,D,B,7\n", 1,
+       "0       2 DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KorbalRun r;
+    korbal(r, control(kDims, "Y", c.record), "d.csv", c.csv);
+    EXPECT_EQ(r.status, c.status);
+    if (c.status == 2) {
+      EXPECT_EQ(last_line(r.console), c.message);
+    } else {
+      const auto report = lines_of(r.report());
+      ASSERT_GE(report.size(), 5u);
+      EXPECT_EQ(report[report.size() - 5], c.message);
+    }
+  }
+  // The range errors name the text of the parent.
+  KorbalRun r;
+  korbal(r, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv",
+         head + kCsvBody + "1,A,D,7\n1,D,B,7\n");
+  const auto report = lines_of(r.report());
+  ASSERT_GE(report.size(), 7u);
+  EXPECT_EQ(report[report.size() - 7],
+            "0 DATA LINE       8:  IMALE = D (LEVEL     4) IS OUTSIDE 1 TO     3");
+  EXPECT_EQ(report[report.size() - 6],
+            "0 DATA LINE       9:   IFEM = D (LEVEL     4) IS OUTSIDE 1 TO     3");
+}
+
+// The CSV example: korbal and meridox reproduce the stored files byte for byte.
+TEST(CsvDataFiles, ExampleReportsAreReproducedExactly) {
+  const fs::path src = source_path("examples/csv");
+  TempDir tmp;
+  for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
+  const std::string cd = "cd '" + tmp.path().string() + "' && '" + BUILD_DIR;
+  ASSERT_EQ(std::system((cd + "/korbal' hayman54.ctl hayman54.out hayman54.csv </dev/null "
+                              ">/dev/null 2>&1").c_str()),
+            0);
+  ASSERT_EQ(std::system((cd + "/meridox' MERIDOX_IN.DAT hayman54.vc </dev/null >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  for (const char* f : {"hayman54.out", "MERIDOX_IN.DAT", "hayman54.vc"})
+    EXPECT_EQ(read_file(tmp / f), read_file(src / f)) << f;
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// CSV data files: the many ways one table can be written all give the same normal
+// equations, named levels are numbered in byte order with the parents sharing one
+// numbering, and the data record is recognised and checked against the layout.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korbal/csvdata.h"
+#include "korbal/datapass.h"
+#include "korbal/korbal.h"
+#include "korbal/model.h"
+#include "records/io.h"
+#include "support.h"
+
+namespace korbal {
+namespace {
+
+// Three parents, one set, no locations or replications, one response.
+Control plain() {
+  Control c;
+  c.NLINES = 3;
+  c.NV = 1;
+  c.ISELF = -1;
+  c.IMATR = 1;
+  c.IRECP = 1;
+  c.NSETS = 1;
+  c.LAYOUT = Layout::Neither;
+  return c;
+}
+
+struct Pass {
+  std::unique_ptr<Arrays> a = std::make_unique<Arrays>();
+  PassResult r;
+};
+
+// Loads `text` with the data record `record` and accumulates it.
+Pass accumulate(const std::string& record, const std::string& text, Control c = plain()) {
+  const Model m = MODEL(c);
+  testsupport::TempDir tmp;
+  std::istringstream in;
+  std::ostringstream out;
+  rec::Io io({}, in, out, tmp.path());
+  io.open(kReportUnit, "r.out", rec::OpenMode::Output);
+  CsvData data(c, m, record);
+  data.load(text, "d.csv", 1);
+  Pass p;
+  p.r = data.accumulate(io, c, m, *p.a);
+  return p;
+}
+
+const char* kPlainRecord = "CSV - Fem Male - Y";
+const char* kPlain = "Fem,Male,Y\nA,B,10\nA,C,12.5\nB,A,-3.2e-1\nC,B,7\nB,B,99\n";
+
+TEST(CsvData, EveryWayOfWritingTheTableGivesTheSameEquations) {
+  const Pass ref = accumulate(kPlainRecord, kPlain);
+  ASSERT_EQ(ref.a->NOBS, 4);
+  ASSERT_EQ(ref.r.NREAD, 6);  // five records and the end of the file
+  const struct Case {
+    const char* name;
+    std::string record, text;
+  } cases[] = {
+      {"CR LF", kPlainRecord, "Fem,Male,Y\r\nA,B,10\r\nA,C,12.5\r\nB,A,-3.2e-1\r\nC,B,7\r\nB,B,99\r\n"},
+      {"byte order mark", kPlainRecord, std::string("\xEF\xBB\xBF") + kPlain},
+      {"semicolons", kPlainRecord, "Fem;Male;Y\nA;B;10\nA;C;12.5\nB;A;-3.2e-1\nC;B;7\nB;B;99\n"},
+      {"tabs", kPlainRecord, "Fem\tMale\tY\nA\tB\t10\nA\tC\t12.5\nB\tA\t-3.2e-1\nC\tB\t7\nB\tB\t99\n"},
+      {"blank lines and no last line end", kPlainRecord,
+       "\nFem,Male,Y\n\nA,B,10\n  \nA,C,12.5\r\n\nB,A,-3.2e-1\nC,B,7\nB,B,99"},
+      {"quotes and blanks", "csv - \"Fem\" Male - Y",
+       "\"Fem\" , \" Male \",\"Y\"\n\"A\",B, \"10\"\n A ,\"C\",12.50\n\"B\",\"A\",\"-0.32\"\n"
+       "C,B,7.\nB,B,99\n"},
+      {"semicolons with commas in quotes", "CSV - Fem Male - \"Y, t/ha\"",
+       "\"Fem\";\"Male\";\"Y, t/ha\"\n\"A\";\"B\";10\n\"A\";\"C\";12.5\n\"B\";\"A\";-.32\nC;B;7\n"},
+      {"other columns, other order, column numbers", "CSV - 4 2 - 1",
+       "Y,Male,Note,Fem\n10,B,\"x,\"\"y\"\"\",A\n12.5,C,\"two\nlines\",A\n-3.2e-1,A,,B\n7,B,,C\n"},
+      {"whole numbers for the parents", kPlainRecord,
+       "Fem,Male,Y\n1,2,10\n1,3,12.5\n2,1,-3.2e-1\n3,2,7\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Pass p = accumulate(c.record, c.text);
+    EXPECT_EQ(p.a->NOBS, ref.a->NOBS);
+    EXPECT_EQ(p.a->XPX, ref.a->XPX);
+    EXPECT_EQ(p.a->XPY, ref.a->XPY);
+    EXPECT_EQ(p.a->YPY, ref.a->YPY);
+    EXPECT_EQ(p.r.missing_lines, 0);
+  }
+}
+
+TEST(CsvData, NamedLevelsAreNumberedInByteOrder) {
+  using Names = std::vector<std::string>;
+  const struct Case {
+    const char* name;
+    std::string record, text;
+    Names sets, parents;
+  } cases[] = {
+      {"parents share one numbering", "CSV - Fem Male - Y",
+       "Fem,Male,Y\nb,C,1\nA,a,2\nb,A,3\n", {}, {"A", "C", "a", "b"}},
+      {"texts as written, quotes removed", "CSV - Fem Male - Y",
+       "Fem,Male,Y\n\"x,\"\"y\"\"\",P 1,1\nP 1,P10,2\nP2,P 1,3\n", {}, {"P 1", "P10", "P2", "x,\"y\""}},
+      {"a column with one text names all its values", "CSV Set Fem Male - Y",
+       "Set,Fem,Male,Y\n2,1,2,1\nX,2,1,2\n10,1,2,3\n", {"10", "2", "X"}, {}},
+      {"missing values are no levels", "CSV Set Fem Male - Y",
+       "Set,Fem,Male,Y\nS,A,B,1\n,A,C,2\nNA,B,C,3\n.,C,A,4\n", {"S"}, {"A", "B", "C"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Control ctl = plain();
+    ctl.NSETS = 3;
+    ctl.NLINES = 4;
+    const Pass p = accumulate(c.record, c.text, ctl);
+    EXPECT_EQ(p.r.level_names[2], c.sets);
+    EXPECT_EQ(p.r.level_names[3], c.parents);
+    EXPECT_EQ(p.r.level_names[4], c.parents);
+    EXPECT_TRUE(p.r.level_names[0].empty() && p.r.level_names[1].empty() &&
+                p.r.level_names[5].empty());
+  }
+}
+
+TEST(CsvData, MissingValuesLeaveTheirLinesOut) {
+  const Pass ref = accumulate(kPlainRecord, "Fem,Male,Y\nA,B,10\nC,B,7\n");
+  const Pass p = accumulate(
+      kPlainRecord, "Fem,Male,Y\nA,B,10\nA,C,\nB,A,NA\nC,B,7\nB,,3\nA,B,.\n\"\",C,1\nC,B, NA \n");
+  EXPECT_EQ(p.r.missing_lines, 6);
+  EXPECT_EQ(p.a->NOBS, 2);
+  EXPECT_EQ(p.a->XPX, ref.a->XPX);
+  EXPECT_EQ(p.a->XPY, ref.a->XPY);
+  EXPECT_EQ(p.a->YPY, ref.a->YPY);
+}
+
+TEST(CsvData, TheDataRecord) {
+  const struct Case {
+    const char* record;
+    bool csv;
+  } cases[] = {{"CSV a b", true}, {"  csv\ta", true}, {"CSV", true},      {"(4I3,F8.2)", false},
+               {"CSVX a", false}, {"", false},        {"CS V a", false}, {"Csv,a", false}};
+  for (const auto& c : cases) EXPECT_EQ(is_csv_record(c.record), c.csv) << c.record;
+  EXPECT_EQ(layout_items(Layout::LocRep, 2), (std::vector<std::string>{"ILOC", "IREP", "ISET", "IFEM", "IMALE",
+                                                           "ICLONE", "Y1", "Y2"}));
+  EXPECT_EQ(layout_items(Layout::Loc, 1),
+            (std::vector<std::string>{"ILOC", "ISET", "IFEM", "IMALE", "ICLONE", "Y1"}));
+  EXPECT_EQ(layout_items(Layout::Rep, 1),
+            (std::vector<std::string>{"IREP", "ISET", "IFEM", "IMALE", "ICLONE", "Y1"}));
+}
+
+// "-" is taken only for identifiers the model does without.
+TEST(CsvData, DashOnlyForIdentifiersTheModelLacks) {
+  const struct Case {
+    int NLOC, NREP, NCLON;
+    const char* record;
+    const char* refused;  // "" when accepted
+  } cases[] = {
+      {1, 1, 0, "CSV - - - F M - Y", ""},
+      {2, 1, 0, "CSV - - - F M - Y", "'-' for ILOC"},
+      {1, 2, 0, "CSV - - - F M - Y", "'-' for IREP"},
+      {1, 1, 2, "CSV - - - F M - Y", "'-' for ICLONE"},
+      {1, 1, 0, "CSV - - - F M - -", "'-' for Y1"},
+      {1, 1, 0, "CSV - - - F - - Y", "'-' for IMALE"},
+      {1, 1, 0, "CSV - - - \"F\" M", "5 columns given for the 7 items"},
+      {1, 1, 0, "CSV - - - \"F M - Y", "a quoted column name is not closed"},
+      {1, 1, 0, "", "the record does not begin with the word CSV"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record);
+    Control ctl = plain();
+    ctl.NLOC = c.NLOC;
+    ctl.NREP = c.NREP;
+    ctl.NCLON = c.NCLON;
+    ctl.LAYOUT = Layout::LocRep;
+    const Model m = MODEL(ctl);
+    try {
+      CsvData data(ctl, m, c.record);
+      EXPECT_STREQ(c.refused, "");
+    } catch (const rec::RunError& e) {
+      EXPECT_NE(*c.refused, '\0') << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.refused), std::string::npos) << e.what();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korbal
