@@ -48,7 +48,7 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   write_heading(io, d.title);
   io.say({"Reading the data"});
   const Pass p = data_pass(io, d);
-  if (p.bad_lines > 0) {
+  if (p.bad_lines > 0 || p.NOBS == 0) {  // the data pass said why on the report
     write_closing(io);
     return 1;
   }

@@ -16,16 +16,13 @@ namespace gcasca {
 Design design_of(const korbal::Control& c) {
   Design d;
   d.c = c;
-  d.c.LAYOUT = korbal::layout_of(c.NLOC, c.NREP);
+  korbal::normalise(d.c);
   d.m = korbal::MODEL(d.c);
-  d.c.NLOC = d.m.NLOC;
-  d.c.NREP = d.m.NREP;
   return d;
 }
 
 ControlOutcome read_control(rec::Io& io, Design& d) {
   static const rec::Format kNames = rec::Format::compile("(4(2A8,4X))");
-  static const rec::Format kA80 = rec::Format::compile("(A80)");
   static const rec::Format kLimit = rec::Format::compile(
       "('0 The model has',I11,' columns; at most',I4,' are provided for ,JOB TERMINATED')");
   korbal::Control c;
@@ -46,7 +43,7 @@ ControlOutcome read_control(rec::Io& io, Design& d) {
   for (std::string& h : halves) targets.push_back(rec::Target::of(h, 8));
   io.read(kControlUnit, kNames, targets, false);
   for (int v = 0; v < c.NV; ++v) d.traits.push_back(halves[2 * v] + halves[2 * v + 1]);
-  io.read(kControlUnit, kA80, {rec::Target::of(d.datfmt, 80)}, false);
+  d.datfmt = korbal::read_data_record(io);
   return ControlOutcome::Ok;
 }
 
@@ -135,38 +132,20 @@ std::vector<ColumnId> identify_columns(const Design& d) {
 }
 
 Pass data_pass(rec::Io& io, const Design& d) {
-  static const rec::Format kBadTotal = rec::Format::compile(
-      "('0',I8,' DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED')");
-  rec::Format datfmt;
-  try {
-    datfmt = rec::Format::compile(d.datfmt);
-  } catch (const rec::FormatError& e) {
-    std::string shown = d.datfmt;
-    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
-    throw rec::RunError("Run-time error: invalid data format " + shown + ": " + e.what() +
-                        " (format position " + std::to_string(e.position + 1) + ")");
-  }
   korbal::Control c = d.c;
   c.IPRINT = 0;  // no listing of the data lines on gcasca's report
   const auto a = std::make_unique<korbal::Arrays>();
-  const korbal::PassResult r = korbal::ACCUMULATE(io, c, d.m, *a, datfmt, kDataUnit);
+  korbal::SystemClock clock;
+  korbal::PassResult r = korbal::pass_data(io, clock, c, d.m, *a, d.datfmt, kDataUnit);
   Pass p;
   p.SDFL = d.m.SDFL;
   p.NV = c.NV;
   p.NOBS = a->NOBS;
   p.bad_lines = r.bad_lines;
-  // The names of the levels come with the data pass once the data files carry them
-  // (location, replication, set, female, male, clone; an empty list keeps the levels
-  // numbered): copy them into p.level_names here; the report prints a line's name
-  // beside its numbers when there is one.
+  p.level_names = std::move(r.level_names);
   p.XPX.assign(a->XPX.begin(), a->XPX.begin() + static_cast<std::ptrdiff_t>(p.SDFL) *
                                                     (p.SDFL + 1) / 2);
   p.XPY.assign(a->XPY.begin(), a->XPY.begin() + static_cast<std::ptrdiff_t>(p.SDFL) * p.NV);
-  if (r.bad_lines > 0) {
-    const int shown = static_cast<int>(
-        std::min<std::int64_t>(r.bad_lines, std::numeric_limits<std::int32_t>::max()));
-    io.write(kReportUnit, kBadTotal, {shown});
-  }
   return p;
 }
 

@@ -20,7 +20,7 @@ struct Design {
   korbal::Model m;
   std::string title;                // 80 characters
   std::vector<std::string> traits;  // 16 characters each
-  std::string datfmt;               // the data format record
+  std::string datfmt;               // the data record: a format, or CSV and its columns
 };
 
 // The control items `c` as read: the model, the layout of the data lines and the

@@ -810,7 +810,7 @@ PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Ar
 }
 
 PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                      std::string_view record) {
+                      std::string_view record, int unit) {
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kShowRecord = rec::Format::compile("(' Input data format: ',A)");
@@ -820,12 +820,10 @@ PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& 
 
   const std::string_view shown = trim(record);
   CsvData data(c, m, shown);  // refuses a record that does not fit the layout
-  io.say({});
-  io.say({"Please enter input data set name"});
-  io.open(c.IDATA, "", rec::OpenMode::Input);
+  unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
   io.write(rec::kConsole, kShowRecord, {shown});
-  data.load_unit(io, c.IDATA);
+  data.load_unit(io, unit);
   data.print_key(io);
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 

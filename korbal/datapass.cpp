@@ -386,8 +386,29 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
     report_and_console(io, kNoLines, {0});
 }
 
-PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
+std::string read_data_record(rec::Io& io) {
   static const rec::Format kWholeRecord = rec::Format::compile("(A)");
+  // The data record is read whole: a CSV record may be longer than the 80 columns of
+  // a format, which are the record's first 80 columns.
+  std::string record;
+  io.read(kControlUnit, kWholeRecord, {rec::Target::of(record, rec::kMaxRecordLength)}, false);
+  return record;
+}
+
+int open_data(rec::Io& io, const Control& c, int unit) {
+  if (unit != 0) return unit;
+  io.say({});
+  io.say({"Please enter input data set name"});
+  io.open(c.IDATA, "", rec::OpenMode::Input);
+  return c.IDATA;
+}
+
+PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
+  return pass_data(io, clock, c, m, a, read_data_record(io), 0);
+}
+
+PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+                     const std::string& record, int unit) {
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
@@ -395,11 +416,7 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
       "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
       "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
 
-  // The data record is read whole: a CSV record may be longer than the 80 columns of
-  // a format, which are the record's first 80 columns.
-  std::string record;
-  io.read(kControlUnit, kWholeRecord, {rec::Target::of(record, rec::kMaxRecordLength)}, false);
-  if (is_csv_record(record)) return DATPAS_CSV(io, clock, c, m, a, record);
+  if (is_csv_record(record)) return DATPAS_CSV(io, clock, c, m, a, record, unit);
   std::string DATFMT = record.substr(0, 80);
   rec::Format datfmt;
   try {
@@ -411,14 +428,12 @@ PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, A
                         " (format position " + std::to_string(e.position + 1) + ")");
   }
 
-  io.say({});
-  io.say({"Please enter input data set name"});
-  io.open(c.IDATA, "", rec::OpenMode::Input);
+  unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
   io.write(rec::kConsole, kShowFormat, {DATFMT});
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 
-  const PassResult r = ACCUMULATE(io, c, m, a, datfmt, c.IDATA);
+  const PassResult r = ACCUMULATE(io, c, m, a, datfmt, unit);
 
   finish_pass(io, clock, a, r, r.NREAD);
   return r;

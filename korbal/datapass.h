@@ -140,6 +140,19 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
 void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
                  std::int64_t lines_read);
 
+// The data record of the control file (its fourth kind), read whole: a format, or the
+// word CSV and the columns of a CSV data file.
+std::string read_data_record(rec::Io& io);
+
+// The data file's unit: `unit` when the caller opened the file; 0 asks for the file
+// ("Please enter input data set name") and opens it on IDATA.
+int open_data(rec::Io& io, const Control& c, int unit);
+
+// The data pass over the data file for the data record `record`, on `unit` when the
+// caller opened the file (0: as open_data), with its progress and closing lines.
+PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+                     const std::string& record, int unit);
+
 // The whole data pass of the run: data format, data file, progress lines, and the
 // closing messages (bad lines, no line accumulated, lines after the end).
 PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a);
