@@ -8,6 +8,7 @@
 
 #include "gcasca/gcasca.h"
 #include "records/io.h"
+#include "records/options.h"
 #include "records/program.h"
 #include "records/usage.h"
 
@@ -30,20 +31,18 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "gcasca", kUsage, kSeeAlso)) return 0;
+  const rec::OptionValues options = rec::take_options(args, {"--csv"});
   std::optional<std::filesystem::path> csv_dir;
-  if (!args.empty() && args[0] == "--csv") {
-    if (args.size() < 2 || args[1].empty()) {
-      std::cerr << "gcasca: --csv needs a folder name\n" << kUsage;
-      return 2;
-    }
-    csv_dir = args[1];
-    args.erase(args.begin(), args.begin() + 2);
-  }
+  if (auto it = options.values.find("--csv"); it != options.values.end()) csv_dir = it->second;
   rec::Io io(args, std::cin, std::cout);
   // The control, data and components files are opened before any output is created.
   return rec::run_program(
       io,
       {{{0, gcasca::kControlUnit}, {1, gcasca::kDataUnit}, {2, gcasca::kComponentsUnit}},
        {gcasca::kReportUnit}},
-      true, [&] { return gcasca::run(io, csv_dir); });
+      options.error.empty(), [&] {
+        if (!options.error.empty())
+          throw rec::RunError("Run-time error: " + options.error + ": --csv DIR, the folder of the CSV tables");
+        return gcasca::run(io, csv_dir);
+      });
 }

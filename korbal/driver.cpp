@@ -11,31 +11,15 @@
 #include "records/csv.h"
 #include "records/format.h"
 #include "records/interchange.h"
+#include "records/options.h"
 
 namespace korbal {
 
 Options parse_options(std::vector<std::string>& args) {
+  rec::OptionValues v = rec::take_options(args, {"--csv"});
   Options opt;
-  std::vector<std::string> rest;
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const std::string& a = args[k];
-    if (a == "--csv") {
-      if (k + 1 >= args.size() || args[k + 1].empty()) {
-        opt.error = "Option --csv needs a folder name: --csv DIR";
-        break;
-      }
-      opt.csv_dir = args[++k];
-    } else if (a.rfind("--csv=", 0) == 0) {
-      if (a.size() == 6) {
-        opt.error = "Option --csv needs a folder name: --csv DIR";
-        break;
-      }
-      opt.csv_dir = a.substr(6);
-    } else {
-      rest.push_back(a);
-    }
-  }
-  if (opt.error.empty()) args = std::move(rest);
+  if (!v.error.empty()) opt.error = v.error + ": --csv DIR, the folder of the CSV tables";
+  if (auto it = v.values.find("--csv"); it != v.values.end()) opt.csv_dir = it->second;
   return opt;
 }
 
@@ -123,7 +107,7 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
 
 int run(rec::Io& io, Clock& clock, const Options& opt) {
   try {
-    if (!opt.error.empty()) throw rec::RunError(opt.error);
+    if (!opt.error.empty()) throw rec::RunError("Run-time error: " + opt.error);
     const int status = analyse(io, clock, opt);
     io.stop();
     return status;

@@ -1,0 +1,40 @@
+// Options with values, taken out of the command line.
+#include "records/options.h"
+
+namespace rec {
+
+OptionValues take_options(std::vector<std::string>& args,
+                          std::initializer_list<std::string_view> names) {
+  OptionValues o;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view a(args[i]);
+    if (a == "--") {
+      rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
+    bool taken = false;
+    for (std::string_view name : names) {
+      std::string value;
+      if (a == name) {
+        if (i + 1 < args.size()) value = args[++i];
+      } else if (a.size() > name.size() && a.starts_with(name) && a[name.size()] == '=') {
+        value = a.substr(name.size() + 1);
+      } else {
+        continue;
+      }
+      if (value.empty()) {
+        o.error = "option " + std::string(name) + " needs a value";
+        return o;
+      }
+      o.values[std::string(name)] = value;
+      taken = true;
+      break;
+    }
+    if (!taken) rest.push_back(args[i]);
+  }
+  args = std::move(rest);
+  return o;
+}
+
+}  // namespace rec

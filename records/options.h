@@ -1,0 +1,26 @@
+// The options of the programs' command lines.
+//
+// Every option takes a value, written "--NAME VALUE" or "--NAME=VALUE", and may stand
+// anywhere before a "--", which ends the options and is removed. Whatever is left are
+// the file names, in their order.
+#pragma once
+
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rec {
+
+struct OptionValues {
+  std::map<std::string, std::string, std::less<>> values;  // by option name ("--csv")
+  std::string error;  // an option without its value, in words; empty when none
+};
+
+// Takes the options `names` with their values out of `args`. An option without a value
+// (at the end, or an empty one) sets `error` and leaves `args` as it was.
+OptionValues take_options(std::vector<std::string>& args,
+                          std::initializer_list<std::string_view> names);
+
+}  // namespace rec
