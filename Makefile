@@ -32,6 +32,8 @@ examples: build
 	  csv/components.csv realistic.gca </dev/null
 	cd examples/csv && ../../$(BUILD)/korbal --csv csv hayman54.ctl hayman54.out hayman54.csv </dev/null
 	cd examples/csv && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT hayman54.vc </dev/null
+	cd examples/csv && ../../$(BUILD)/gcasca --csv csv hayman54.ctl hayman54.csv \
+	  csv/components.csv hayman54.gca </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -29,21 +29,20 @@ int run_in(const fs::path& dir, const std::string& command) {
 
 std::string gcasca_exe() { return std::string(BUILD_DIR) + "/gcasca"; }
 
-// Runs gcasca on the realistic example in a scratch directory; false (with the test
-// skipped) when the example's components are not there.
-bool run_realistic(const TempDir& tmp) {
-  const fs::path src = source_path("examples/realistic");
-  if (!fs::exists(src / "csv" / "components.csv")) return false;
-  for (const char* f : {"realistic.ctl", "realistic.dat"}) fs::copy_file(src / f, tmp / f);
+// Runs gcasca on a shipped example in a scratch directory, with the components that
+// meridox wrote for it.
+void run_example(const TempDir& tmp, const std::string& folder, const std::string& name,
+                 const std::string& data) {
+  const fs::path src = source_path("examples/" + folder);
+  for (const std::string f : {name + ".ctl", data}) fs::copy_file(src / f, tmp / f);
   fs::create_directory(tmp / "csv");
   fs::copy_file(src / "csv" / "components.csv", tmp / "csv" / "components.csv");
-  EXPECT_EQ(run_in(tmp.path(), gcasca_exe() +
-                                   " --csv csv realistic.ctl realistic.dat csv/components.csv "
-                                   "realistic.gca"),
+  EXPECT_EQ(run_in(tmp.path(), gcasca_exe() + " --csv csv " + name + ".ctl " + data +
+                                   " csv/components.csv " + name + ".gca"),
             0)
       << read_file(tmp / "console.txt");
-  return true;
 }
+
 
 TEST(Gcasca, UsageAndVersion) {
   TempDir tmp;
@@ -67,13 +66,22 @@ TEST(Gcasca, UsageAndVersion) {
   EXPECT_FALSE(fs::exists(tmp / "out.gca"));
 }
 
-TEST(Gcasca, RealisticExampleIsReproducedExactly) {
-  TempDir tmp;
-  if (!run_realistic(tmp)) GTEST_SKIP() << "examples/realistic/csv/components.csv not there yet";
-  const fs::path src = source_path("examples/realistic");
-  EXPECT_EQ(read_file(tmp / "realistic.gca"), read_file(src / "realistic.gca"))
-      << "regenerate with `make examples` if intended";
-  EXPECT_EQ(read_file(tmp / "csv" / "effects.csv"), read_file(src / "csv" / "effects.csv"));
+// The realistic example, and the flowering-time example read from its CSV file with
+// named parents (their names stand beside the line numbers).
+TEST(Gcasca, ExamplesAreReproducedExactly) {
+  const struct {
+    const char *folder, *name, *data;
+  } cases[] = {{"realistic", "realistic", "realistic.dat"}, {"csv", "hayman54", "hayman54.csv"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    TempDir tmp;
+    run_example(tmp, c.folder, c.name, c.data);
+    const fs::path src = source_path(std::string("examples/") + c.folder);
+    const std::string report = std::string(c.name) + ".gca";
+    EXPECT_EQ(read_file(tmp / report), read_file(src / report))
+        << "regenerate with `make examples` if intended";
+    EXPECT_EQ(read_file(tmp / "csv" / "effects.csv"), read_file(src / "csv" / "effects.csv"));
+  }
 }
 
 // The simulated example knows the effects it drew: the predicted GCA and maternal
@@ -81,7 +89,7 @@ TEST(Gcasca, RealisticExampleIsReproducedExactly) {
 TEST(Gcasca, RealisticPredictionsFollowTheDrawnEffects) {
   if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
   TempDir tmp;
-  if (!run_realistic(tmp)) GTEST_SKIP() << "examples/realistic/csv/components.csv not there yet";
+  run_example(tmp, "realistic", "realistic", "realistic.dat");
   const std::string script = R"(
 import csv, statistics, sys
 sys.path.insert(0, sys.argv[1])

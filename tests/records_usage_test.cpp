@@ -44,3 +44,32 @@ TEST(Usage, EverythingElseIsAFileNameAndPrintsNothing) {
 }
 
 }  // namespace
+
+#include "records/options.h"
+
+namespace {
+
+TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> files;  // what is left
+    std::string csv, error;
+  } cases[] = {
+      {{"a.ctl", "--csv", "out", "b.out"}, {"a.ctl", "b.out"}, "out", ""},
+      {{"--csv=out", "a.ctl"}, {"a.ctl"}, "out", ""},
+      {{"a.ctl", "--", "--csv", "x"}, {"a.ctl", "--csv", "x"}, "", ""},
+      {{"a.ctl", "--csv"}, {"a.ctl", "--csv"}, "", "option --csv needs a value"},
+      {{"--csv=", "a.ctl"}, {"--csv=", "a.ctl"}, "", "option --csv needs a value"},
+      {{"--csvx", "a"}, {"--csvx", "a"}, "", ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    const rec::OptionValues o = rec::take_options(args, {"--csv", "--inbreeding"});
+    EXPECT_EQ(o.error, c.error);
+    EXPECT_EQ(args, c.files);
+    const auto it = o.values.find("--csv");
+    EXPECT_EQ(it == o.values.end() ? "" : it->second, c.csv);
+  }
+}
+
+}  // namespace
