@@ -34,7 +34,7 @@ std::string gcasca_exe() { return std::string(BUILD_DIR) + "/gcasca"; }
 void run_example(const TempDir& tmp, const std::string& folder, const std::string& name,
                  const std::string& data) {
   const fs::path src = source_path("examples/" + folder);
-  for (const std::string f : {name + ".ctl", data}) fs::copy_file(src / f, tmp / f);
+  for (const std::string& f : {name + ".ctl", data}) fs::copy_file(src / f, tmp / f);
   fs::create_directory(tmp / "csv");
   fs::copy_file(src / "csv" / "components.csv", tmp / "csv" / "components.csv");
   EXPECT_EQ(run_in(tmp.path(), gcasca_exe() + " --csv csv " + name + ".ctl " + data +
