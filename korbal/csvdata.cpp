@@ -17,13 +17,6 @@
 #include <set>
 #include <unordered_map>
 
-#if __has_include(<sys/mman.h>)
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#define KORBAL_CSV_MMAP 1
-#endif
 
 #include "records/editing.h"
 #include "records/format.h"
@@ -413,8 +406,6 @@ struct CsvData::Impl {
   std::array<std::vector<std::string>, 6> names;  // level names handed to the result
   int NV = 0;
   std::unique_ptr<char[]> buffer;  // the whole file, read
-  void* mapping = nullptr;         // or mapped (the common case where that is possible)
-  std::size_t mapped = 0;
   std::string_view text;
   std::string file;
   int unit = 0;
@@ -427,14 +418,6 @@ struct CsvData::Impl {
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError("Run-time error: invalid CSV data record: " + what);
   }
-  void unmap() {
-#ifdef KORBAL_CSV_MMAP
-    if (mapping != nullptr) munmap(mapping, mapped);
-#endif
-    mapping = nullptr;
-    mapped = 0;
-  }
-  ~Impl() { unmap(); }
 };
 
 CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
@@ -500,27 +483,8 @@ CsvData::~CsvData() = default;
 void CsvData::load_unit(rec::Io& io, int unit) {
   std::filesystem::path p(io.file_name(unit));
   if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
-#ifdef KORBAL_CSV_MMAP
-  // A regular file is mapped: read by the system as the passes go, without a copy.
-  const int fd = ::open(p.c_str(), O_RDONLY);
-  if (fd >= 0) {
-    struct stat st;
-    void* map = MAP_FAILED;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-      map = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ,
-                   MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    ::close(fd);
-    if (map != MAP_FAILED) {
-      Impl& s = *impl_;
-      s.unmap();
-      s.mapping = map;
-      s.mapped = static_cast<std::size_t>(st.st_size);
-      load_text(std::string_view(static_cast<const char*>(map), s.mapped), io.file_name(unit),
-                unit);
-      return;
-    }
-  }
-#endif
+  // The file is read into memory rather than mapped: a file that another program cuts
+  // short while it is mapped would end the run with a bus error instead of a message.
   // Read in one piece of the size the file has; a file that grows meanwhile is read
   // to its end all the same.
   std::FILE* fp = std::fopen(p.c_str(), "rb");
@@ -555,7 +519,6 @@ void CsvData::load(std::string text, std::string_view name, int unit) {
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                           int unit) {
-  impl_->unmap();
   impl_->buffer = std::move(buffer);
   load_text(std::string_view(impl_->buffer.get(), size), name, unit);
 }
