@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
        {gcasca::kReportUnit}},
       options.error.empty(), [&] {
         if (!options.error.empty())
-          throw rec::RunError("Run-time error: " + options.error + ": --csv DIR, the folder of the CSV tables");
+          throw rec::RunError("Run-time error: " + options.error);
         return gcasca::run(io, csv_dir);
       });
 }

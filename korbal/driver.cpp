@@ -18,7 +18,7 @@ namespace korbal {
 Options parse_options(std::vector<std::string>& args) {
   rec::OptionValues v = rec::take_options(args, {"--csv"});
   Options opt;
-  if (!v.error.empty()) opt.error = v.error + ": --csv DIR, the folder of the CSV tables";
+  opt.error = v.error;
   if (auto it = v.values.find("--csv"); it != v.values.end()) opt.csv_dir = it->second;
   return opt;
 }
