@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench/trial_data.h"
 #include "fuzz_support.h"
 #include "korbal/csvdata.h"
 #include "korbal/korbal.h"
@@ -15,22 +16,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = fuzzsupport::split(data, size, 2);
-  korbal::Control c;
-  c.NLINES = 4;
-  c.NV = 2;
-  c.CROSS = 1;
-  c.ISELF = -1;
-  c.IMATR = 1;
-  c.IRECP = 1;
-  c.NREP = 2;
-  c.NLOC = 2;
-  c.IFXL = 1;
-  c.IDATA = 1;
-  c.NSETS = 2;
-  c.NCLON = 2;
-  c.ICXL = 1;
-  c.IRXF = 1;
-  c.LAYOUT = 3;
+  const korbal::Control c = trialdata::every_effect(4, 2);
   const korbal::Model m = korbal::MODEL(c);
   static const auto a = std::make_unique<korbal::Arrays>();
   a->NOBS = 0;

@@ -7,6 +7,7 @@
 #include "gcasca/korbal_adapter.h"
 #include "records/csv.h"
 #include "records/format.h"
+#include "records/program.h"
 
 namespace gcasca {
 
@@ -91,21 +92,13 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
 }  // namespace
 
 int run(rec::Io& io, const std::optional<fs::path>& csv_dir) {
-  try {
-    if (csv_dir) rec::csv::prepare_dir(resolved(io, *csv_dir));
-    const int status = predict(io, csv_dir);
-    io.stop();
-    return status;
-  } catch (const rec::RunError& e) {
-    io.say({e.what()});
-  } catch (const rec::FormatError& e) {
-    io.say({std::string("Format error: ") + e.what()});
-  } catch (const std::exception& e) {
-    io.say({std::string("Run-time error: ") + e.what()});
-  }
-  io.console_out() << '\n';
-  io.flush();
-  return 2;
+  return rec::run_to_stop(
+      io,
+      [&] {
+        if (csv_dir) rec::csv::prepare_dir(resolved(io, *csv_dir));
+        return predict(io, csv_dir);
+      },
+      true);
 }
 
 }  // namespace gcasca

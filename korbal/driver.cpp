@@ -12,6 +12,7 @@
 #include "records/format.h"
 #include "records/interchange.h"
 #include "records/options.h"
+#include "records/program.h"
 
 namespace korbal {
 
@@ -106,20 +107,10 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
 }  // namespace
 
 int run(rec::Io& io, Clock& clock, const Options& opt) {
-  try {
+  return rec::run_to_stop(io, [&] {
     if (!opt.error.empty()) throw rec::RunError("Run-time error: " + opt.error);
-    const int status = analyse(io, clock, opt);
-    io.stop();
-    return status;
-  } catch (const rec::RunError& e) {
-    io.say({e.what()});
-  } catch (const rec::FormatError& e) {
-    io.say({std::string("Format error: ") + e.what()});
-  }
-  // The console's records end before their text; end the last line for the shell.
-  io.console_out() << '\n';
-  io.flush();
-  return 2;
+    return analyse(io, clock, opt);
+  });
 }
 
 }  // namespace korbal

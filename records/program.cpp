@@ -1,9 +1,12 @@
 // The frame of a program's run: cleanup handlers, reports, inputs first, outputs last.
 #include "records/program.h"
 
+#include <exception>
 #include <ostream>
+#include <string>
 
 #include "records/cleanup.h"
+#include "records/format.h"
 
 namespace rec {
 
@@ -24,6 +27,25 @@ int run_program(Io& io, const ProgramFiles& files, bool open_inputs,
   }
   io.console_out().flush();
   return status;
+}
+
+int run_to_stop(Io& io, const std::function<int()>& body, bool any_error) {
+  try {
+    const int status = body();
+    io.stop();
+    return status;
+  } catch (const RunError& e) {
+    io.say({e.what()});
+  } catch (const FormatError& e) {
+    io.say({std::string("Format error: ") + e.what()});
+  } catch (const std::exception& e) {
+    if (!any_error) throw;
+    io.say({std::string("Run-time error: ") + e.what()});
+  }
+  // The console's records end before their text; end the last line for the shell.
+  io.console_out() << '\n';
+  io.flush();
+  return 2;
 }
 
 }  // namespace rec

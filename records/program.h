@@ -25,4 +25,9 @@ struct ProgramFiles {
 int run_program(Io& io, const ProgramFiles& files, bool open_inputs,
                 const std::function<int()>& body);
 
+// Runs the work of a program, `body` (which returns the exit status), and stops the run.
+// A run-time or format error ends the run instead with its message on the console and
+// exit status 2; so does any other exception with `any_error`, as a run-time error.
+int run_to_stop(Io& io, const std::function<int()>& body, bool any_error = false);
+
 }  // namespace rec

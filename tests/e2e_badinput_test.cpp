@@ -43,7 +43,7 @@ Outcome run(const TempDir& dir, const std::string& exe, const std::vector<std::s
             const std::string& input = "") {
   TempDir io;
   write_file(io / "in.txt", input);
-  std::string line = "cd '" + dir.path().string() + "' && '" + std::string(BUILD_DIR) + "/" + exe + "'";
+  std::string line = "cd '" + dir.path().string() + "' && '" + testsupport::program(exe) + "'";
   for (const auto& a : args) line += " '" + a + "'";
   line += " <'" + (io / "in.txt").string() + "' >'" + (io / "out.txt").string() + "' 2>&1";
   const int raw = std::system(line.c_str());
@@ -953,7 +953,7 @@ TEST(SafeFiles, FailedWritesAreRunTimeErrors) {
       // The limit holds for the program alone, not for the capture of its console.
       TempDir io;
       std::string line = "cd '" + dir.path().string() + "' && (" + c.limit + " && '" +
-                         std::string(BUILD_DIR) + "/" + c.program + "'";
+                         testsupport::program(c.program) + "'";
       for (const auto& a : c.args) line += " '" + a + "'";
       line += " </dev/null 2>&1; echo $? >'" + (io / "rc").string() + "') | cat >'" +
               (io / "out.txt").string() + "'";
@@ -977,7 +977,7 @@ TEST(SafeFiles, FailedWritesAreRunTimeErrors) {
 // a run at their default action.
 pid_t spawn(const TempDir& dir, const std::string& exe, const std::vector<std::string>& args,
             const fs::path& console) {
-  const std::string path = std::string(BUILD_DIR) + "/" + exe;
+  const std::string path = testsupport::program(exe);
   std::vector<std::string> all = {path};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;

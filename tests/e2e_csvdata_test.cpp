@@ -4,8 +4,6 @@
 // out, and bad CSV input is refused with a message naming what is wrong.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +18,9 @@
 #include "support.h"
 
 namespace fs = std::filesystem;
+using testsupport::lines_of;
 using testsupport::read_file;
+using testsupport::run_in;
 using testsupport::source_path;
 using testsupport::TempDir;
 using testsupport::write_file;
@@ -40,22 +40,9 @@ void korbal(KorbalRun& r, const std::string& control, const std::string& data_na
             const std::string& data) {
   write_file(r.dir / "c.ctl", control);
   write_file(r.dir / data_name, data);
-  const std::string line = "cd '" + r.dir.path().string() + "' && '" + BUILD_DIR +
-                           "/korbal' c.ctl r.out '" + data_name + "' </dev/null >console.txt 2>&1";
-  const int raw = std::system(line.c_str());
-  if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  r.status = run_in(r.dir.path(),
+                    "'" + testsupport::program("korbal") + "' c.ctl r.out '" + data_name + "'");
   r.console = read_file(r.dir / "console.txt");
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  std::string l;
-  while (std::getline(in, l)) {
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    out.push_back(l);
-  }
-  return out;
 }
 
 // The report without the key of named levels (from its heading to the next page).
@@ -275,13 +262,13 @@ TEST(CsvDataFiles, ExampleReportsAreReproducedExactly) {
   const fs::path src = source_path("examples/csv");
   TempDir tmp;
   for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
-  const std::string cd = "cd '" + tmp.path().string() + "' && '" + BUILD_DIR;
-  ASSERT_EQ(std::system((cd + "/korbal' hayman54.ctl hayman54.out hayman54.csv </dev/null "
-                              ">/dev/null 2>&1").c_str()),
-            0);
-  ASSERT_EQ(std::system((cd + "/meridox' MERIDOX_IN.DAT hayman54.vc </dev/null >/dev/null 2>&1")
-                            .c_str()),
-            0);
+  ASSERT_EQ(run_in(tmp.path(), "'" + testsupport::program("korbal") +
+                                   "' hayman54.ctl hayman54.out hayman54.csv"),
+            0)
+      << read_file(tmp / "console.txt");
+  ASSERT_EQ(
+      run_in(tmp.path(), "'" + testsupport::program("meridox") + "' MERIDOX_IN.DAT hayman54.vc"), 0)
+      << read_file(tmp / "console.txt");
   for (const char* f : {"hayman54.out", "MERIDOX_IN.DAT", "hayman54.vc"})
     EXPECT_EQ(read_file(tmp / f), read_file(src / f)) << f;
 }

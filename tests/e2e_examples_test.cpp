@@ -12,8 +12,6 @@
 // components of the realistic example solved from its expected mean squares.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -27,34 +25,16 @@
 #include "support.h"
 
 namespace fs = std::filesystem;
+using testsupport::lines_of;
 using testsupport::read_file;
+using testsupport::run_in;
 using testsupport::source_path;
 using testsupport::TempDir;
 
 namespace {
 
-// Runs `command` in `dir` with no console input; the console output goes to
-// dir/console.txt. Returns the exit status (-1 when the shell could not run it).
-int run_in(const fs::path& dir, const std::string& command) {
-  std::string line = "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
-  int status = std::system(line.c_str());
-  if (status == -1 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-std::string korbal_exe() { return std::string(BUILD_DIR) + "/korbal"; }
-std::string meridox_exe() { return std::string(BUILD_DIR) + "/meridox"; }
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
+std::string korbal_exe() { return testsupport::program("korbal"); }
+std::string meridox_exe() { return testsupport::program("meridox"); }
 
 // Equal files, or a message naming the first line that differs.
 ::testing::AssertionResult same_file(const fs::path& produced, const fs::path& stored) {
@@ -62,7 +42,7 @@ std::vector<std::string> split_lines(const std::string& text) {
   if (!fs::exists(produced)) return ::testing::AssertionFailure() << produced << " was not written";
   std::string a = read_file(produced), b = read_file(stored);
   if (a == b) return ::testing::AssertionSuccess();
-  auto la = split_lines(a), lb = split_lines(b);
+  auto la = lines_of(a), lb = lines_of(b);
   std::size_t n = std::min(la.size(), lb.size());
   for (std::size_t i = 0; i < n; ++i) {
     if (la[i] != lb[i])
@@ -117,7 +97,7 @@ struct Row {
 std::map<std::string, Row> analysis_rows(const std::string& report, const std::string& title) {
   std::map<std::string, Row> rows;
   bool in = false;
-  for (const auto& line : split_lines(report)) {
+  for (const auto& line : lines_of(report)) {
     if (!in) {
       in = line.find(title) != std::string::npos;
       continue;
@@ -233,7 +213,7 @@ struct Problem {
 };
 
 Problem read_interchange(const std::string& text) {
-  auto lines = split_lines(text);
+  auto lines = lines_of(text);
   Problem pr;
   std::istringstream head(lines.at(0));
   int itest = 0;
@@ -276,7 +256,7 @@ std::vector<double> solve_components(const Problem& pr, int k) {
 std::vector<std::map<std::string, double>> component_tables(const std::string& report) {
   std::vector<std::map<std::string, double>> tables;
   bool in = false;
-  for (const auto& line : split_lines(report)) {
+  for (const auto& line : lines_of(report)) {
     if (line.find("VARIANCE COMPONENTS FOR") != std::string::npos) {
       tables.emplace_back();
       in = true;
@@ -321,7 +301,7 @@ TEST(Examples, RealisticComponentsSolveTheExpectedMeanSquares) {
   }
   // Genetic correlation in GCA from the components (printed with four decimals).
   double r_gca = v[1][4] / std::sqrt(v[0][4] * v[2][4]);
-  auto lines = split_lines(read_file(dir / "realistic.vc"));
+  auto lines = lines_of(read_file(dir / "realistic.vc"));
   auto heading = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
     return l.find("CORRELATIONS COMPUTED FROM VARIANCE") != std::string::npos;
   });

@@ -4,8 +4,6 @@
 // `meridox --csv csv`). Regenerate them with `make examples`.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -14,20 +12,13 @@
 
 namespace fs = std::filesystem;
 using testsupport::read_file;
+using testsupport::run_in;
 using testsupport::source_path;
 using testsupport::TempDir;
 
 namespace {
 
-int run_in(const fs::path& dir, const std::string& command) {
-  const std::string line =
-      "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
-  const int status = std::system(line.c_str());
-  if (status == -1 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-std::string gcasca_exe() { return std::string(BUILD_DIR) + "/gcasca"; }
+std::string gcasca_exe() { return testsupport::program("gcasca"); }
 
 // Runs gcasca on a shipped example in a scratch directory, with the components that
 // meridox wrote for it.

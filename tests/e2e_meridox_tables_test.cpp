@@ -4,8 +4,6 @@
 // data file to meridox's tests.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -19,40 +17,19 @@
 #include "support.h"
 
 namespace fs = std::filesystem;
+using testsupport::f_tail_even;
+using testsupport::lines_of;
 using testsupport::read_file;
+using testsupport::run_in;
 using testsupport::source_path;
 using testsupport::TempDir;
+using testsupport::trim;
 
 namespace {
 
-// Runs `command` in `dir` without console input; the console goes to dir/console.txt.
-int run_in(const fs::path& dir, const std::string& command) {
-  const std::string line = "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
-  const int status = std::system(line.c_str());
-  if (status == -1 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-const std::string kMeridox = std::string(BUILD_DIR) + "/meridox";
-const std::string kKorbal = std::string(BUILD_DIR) + "/korbal";
+const std::string kMeridox = testsupport::program("meridox");
+const std::string kKorbal = testsupport::program("korbal");
 const char* const kTables[] = {"components.csv", "correlations.csv", "problems.csv", "genetics.csv"};
-
-std::vector<std::string> report_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string l;
-  while (std::getline(in, l)) {
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-  }
-  return lines;
-}
-
-std::string trim(std::string s) {
-  s.erase(0, s.find_first_not_of(' '));
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
 
 // A CSV table read strictly: LF line ends only, a header of the given columns, every
 // record as many fields, no empty numeric field and no "nan" or "inf".
@@ -144,7 +121,7 @@ TEST(MeridoxTables, TablesAgreeWithThePrintedReport) {
   for (const std::string ex : {"small", "realistic"}) {
     SCOPED_TRACE(ex);
     const fs::path src = source_path("examples/" + ex);
-    const auto lines = report_lines(read_file(src / (ex + "_f0.vc")));
+    const auto lines = lines_of(read_file(src / (ex + "_f0.vc")));
 
     // The printed rows, in report order, by the table they stand in.
     std::vector<std::string> comp_rows, test_rows, genetic_rows, cor_rows;
@@ -217,17 +194,6 @@ TEST(MeridoxTables, TablesAgreeWithThePrintedReport) {
 }
 
 // --- a trial without replication -------------------------------------------------------
-
-// Upper tail of F(nu1, nu2) at f for an even nu1, by its finite series.
-double f_tail_even(double f, int nu1, double nu2) {
-  const double x = nu2 / (nu2 + nu1 * f), y = nu1 * f / (nu2 + nu1 * f);
-  double log_term = nu2 / 2 * std::log(x), sum = 0.0;
-  for (int i = 0; i < nu1 / 2; ++i) {
-    sum += std::exp(log_term);
-    log_term += std::log((nu2 / 2 + i) / (i + 1) * y);
-  }
-  return sum;
-}
 
 // Griffing's maize half diallel of 9 parents without selfs, one plot per cross: korbal's
 // layout without locations and replications, one set, no self columns, three traits.

@@ -49,12 +49,7 @@ double as_read(double y, std::string& text) {
   return static_cast<double>(std::stof(text));
 }
 
-std::string dims(std::initializer_list<int> items) {
-  std::string s;
-  char buf[8];
-  for (int v : items) std::snprintf(buf, sizeof buf, "%3d", v), s += buf;
-  return s + "\n";
-}
+using testsupport::dims;
 
 // ---------------------------------------------------------------------------------
 

@@ -15,6 +15,7 @@ namespace korbal {
 namespace {
 
 using testsupport::crlf;
+using testsupport::dims;
 using testsupport::normalise_stamps;
 using testsupport::read_file;
 using testsupport::TempDir;
@@ -65,17 +66,6 @@ std::string records(const std::vector<std::string>& lines) {
 std::string at(std::string head, std::size_t col, const std::string& text) {
   head.resize(col - 1, ' ');
   return head + text;
-}
-
-// A dimension record "(15I3)".
-std::string dims(std::initializer_list<int> items) {
-  std::string s;
-  char buf[8];
-  for (int v : items) {
-    std::snprintf(buf, sizeof buf, "%3d", v);
-    s += buf;
-  }
-  return s + "\n";
 }
 
 const std::string kStars = at("0", 20, [] {

@@ -25,8 +25,10 @@
 namespace korbal {
 namespace {
 
+using testsupport::dims;
 using testsupport::read_file;
 using testsupport::TempDir;
+using testsupport::trim;
 using testsupport::write_file;
 using Rows = std::vector<std::vector<std::string>>;
 
@@ -88,22 +90,6 @@ std::string example(const std::string& name, const std::string& ext) {
   return read_file(testsupport::source_path("examples/" + name + "/" + name + ext));
 }
 
-std::vector<std::string> report_lines(const std::string& report) {
-  std::vector<std::string> lines;
-  std::istringstream s(report);
-  for (std::string l; std::getline(s, l);) {
-    if (!l.empty() && l.back() == '\r') l.pop_back();
-    lines.push_back(l);
-  }
-  return lines;
-}
-
-std::string trim(std::string s) {
-  s.erase(0, s.find_first_not_of(' '));
-  s.erase(s.find_last_not_of(' ') + 1);
-  return s;
-}
-
 double printed(const std::string& field) { return std::strtod(field.c_str(), nullptr); }
 
 // A CSV number agrees with a printed one to the printed significant digits.
@@ -119,7 +105,7 @@ void check_against_report(const std::string& name) {
   const Outcome r = run_korbal(example(name, ".ctl"), example(name, ".dat"));
   ASSERT_EQ(r.status, 0) << r.console;
   ASSERT_EQ(r.report, example(name, ".out"));
-  const std::vector<std::string> lines = report_lines(r.report);
+  const std::vector<std::string> lines = testsupport::lines_of(r.report);
 
   // Analysis tables "(39X,A5,2X,I5,4X,2G20.12)" and the Error and Total lines, in order.
   std::vector<std::vector<std::string>> table;  // source, df, ss, ms
@@ -198,16 +184,6 @@ TEST(Tables, RealisticExampleAgreesWithTheReport) { check_against_report("realis
 
 // ---------------------------------------------------------------------------------
 // A generated trial: 2 locations, 2 replications, sets of 4 lines, two traits.
-
-std::string dims(std::initializer_list<int> items) {
-  std::string s;
-  char buf[8];
-  for (int v : items) {
-    std::snprintf(buf, sizeof buf, "%3d", v);
-    s += buf;
-  }
-  return s + "\n";
-}
 
 struct Plot {
   int loc, rep, set, fem, male;

@@ -44,17 +44,7 @@ struct Analysis {
   }
 };
 
-// Upper tail of F(nu1, nu2) at f for an even nu1, by its finite series:
-// x^(nu2/2) sum over i < nu1/2 of C(nu2/2 + i - 1, i) (1 - x)^i, x = nu2 / (nu2 + nu1 f).
-double f_tail_even(double f, int nu1, double nu2) {
-  const double x = nu2 / (nu2 + nu1 * f), y = nu1 * f / (nu2 + nu1 * f);
-  double log_term = nu2 / 2 * std::log(x), sum = 0.0;
-  for (int i = 0; i < nu1 / 2; ++i) {
-    sum += std::exp(log_term);
-    log_term += std::log((nu2 / 2 + i) / (i + 1) * y);
-  }
-  return sum;
-}
+using testsupport::f_tail_even;
 
 TEST(PValue, LargeDegreesOfFreedomConvergeToTheExactTail) {
   const struct {

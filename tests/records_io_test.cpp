@@ -2,10 +2,14 @@
 // missing files, end-of-file outcomes and the run-time error messages.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
+#include "records/format.h"
 #include "records/io.h"
+#include "records/program.h"
 #include "support.h"
 
 namespace {
@@ -229,6 +233,36 @@ TEST(IoConsole, SayWritesListDirectedLines) {
   io.say({"F ratio for ", 3, ") is zero"});
   io.say({"   "});
   EXPECT_EQ(con.out.str(), "\nOpening data files:\nF ratio for           3) is zero\n   ");
+}
+
+// The work of a run: stopped when it returns; its error, whatever the kind, ends it with
+// the message on the console and exit status 2, other exceptions only when asked.
+TEST(IoConsole, RunToStopEndsEveryErrorWithItsMessage) {
+  const struct Case {
+    const char* name;
+    std::function<int()> body;
+    bool any_error;
+    int status;
+    std::string console;
+  } cases[] = {
+      {"done", [] { return 1; }, false, 1, "\nStop - Program terminated.\n"},
+      {"run-time error", []() -> int { throw RunError("Run-time error: gone"); }, false, 2,
+       "\nRun-time error: gone\n"},
+      {"format error", []() -> int { throw rec::FormatError("bad edit", 3); }, false, 2,
+       "\nFormat error: bad edit\n"},
+      {"other error", []() -> int { throw std::invalid_argument("odd"); }, true, 2,
+       "\nRun-time error: odd\n"},
+  };
+  for (const auto& c : cases) {
+    Console con;
+    Io io({}, con.in, con.out);
+    EXPECT_EQ(rec::run_to_stop(io, c.body, c.any_error), c.status) << c.name;
+    EXPECT_EQ(con.out.str(), c.console) << c.name;
+  }
+  Console con;
+  Io io({}, con.in, con.out);
+  EXPECT_THROW(rec::run_to_stop(io, []() -> int { throw std::invalid_argument("odd"); }),
+               std::invalid_argument);
 }
 
 // A pause shows its message; only at an interactive console does it ask for Enter and

@@ -1,6 +1,11 @@
 #include "support.h"
 
+#include <sys/wait.h>
+
 #include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -58,6 +63,54 @@ std::string crlf(std::initializer_list<std::string_view> lines) {
 
 std::filesystem::path source_path(std::string_view relative) {
   return std::filesystem::path(SOURCE_DIR) / relative;
+}
+
+std::string program(std::string_view name) {
+  return std::string(BUILD_DIR) + "/" + std::string(name);
+}
+
+int run_in(const std::filesystem::path& dir, const std::string& command) {
+  const std::string line =
+      "cd '" + dir.string() + "' && " + command + " </dev/null >console.txt 2>&1";
+  const int status = std::system(line.c_str());
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+std::vector<std::string> lines_of(std::string_view text) {
+  std::vector<std::string> lines;
+  std::istringstream in{std::string(text)};
+  for (std::string l; std::getline(in, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    lines.push_back(l);
+  }
+  return lines;
+}
+
+std::string trim(std::string s) {
+  s.erase(0, s.find_first_not_of(' '));
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+std::string dims(std::initializer_list<int> items) {
+  std::string s;
+  char buf[8];
+  for (int v : items) {
+    std::snprintf(buf, sizeof buf, "%3d", v);
+    s += buf;
+  }
+  return s + "\n";
+}
+
+double f_tail_even(double f, int nu1, double nu2) {
+  const double x = nu2 / (nu2 + nu1 * f), y = nu1 * f / (nu2 + nu1 * f);
+  double log_term = nu2 / 2 * std::log(x), sum = 0.0;
+  for (int i = 0; i < nu1 / 2; ++i) {
+    sum += std::exp(log_term);
+    log_term += std::log((nu2 / 2 + i) / (i + 1) * y);
+  }
+  return sum;
 }
 
 }  // namespace testsupport

@@ -1,10 +1,12 @@
-// Helpers shared by the tests: scratch directories, whole-file reads and writes, and
-// the normalisation of console time stamps.
+// Helpers shared by the tests: scratch directories, whole-file reads and writes, the
+// normalisation of console time stamps, and running the built programs.
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace testsupport {
 
@@ -35,5 +37,26 @@ std::string crlf(std::initializer_list<std::string_view> lines);
 
 // Path of a file under the source tree.
 std::filesystem::path source_path(std::string_view relative);
+
+// Path of a program in the build directory (korbal, meridox, gcasca).
+std::string program(std::string_view name);
+
+// Runs the shell command `command` in `dir` with no console input; the console output
+// goes to dir/console.txt. Returns the exit status (-1 when the shell could not run it
+// or the command did not exit normally).
+int run_in(const std::filesystem::path& dir, const std::string& command);
+
+// The lines of a text, each without its LF and a CR before it.
+std::vector<std::string> lines_of(std::string_view text);
+
+// `s` without leading and trailing blanks.
+std::string trim(std::string s);
+
+// A record of integers in I3 fields (a dimension record "(15I3)"), ending in LF.
+std::string dims(std::initializer_list<int> items);
+
+// Upper tail of F(nu1, nu2) at f for an even nu1, by its finite series:
+// x^(nu2/2) sum over i < nu1/2 of C(nu2/2 + i - 1, i) (1 - x)^i, x = nu2 / (nu2 + nu1 f).
+double f_tail_even(double f, int nu1, double nu2);
 
 }  // namespace testsupport
