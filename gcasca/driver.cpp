@@ -82,6 +82,7 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
     }
   }
   if (csv_dir) {
+    rec::csv::refuse_inputs(io, resolved(io, *csv_dir), {"effects.csv"});
     rec::csv::write_atomically(resolved(io, *csv_dir), "effects.csv", effects_table(ctx, results));
     io.say({"Written: effects.csv"});
   }

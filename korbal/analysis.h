@@ -133,8 +133,9 @@ void write_report(rec::Io& io, const Results& r, const std::vector<std::string>&
 // The records of the interchange file for the results.
 rec::interchange::Problem interchange_of(const Results& r, const std::vector<std::string>& VNAME);
 
-// Writer of the CSV tables into `dir`: ems.csv, anova.csv, crosses.csv and levels.csv.
-void write_tables(const std::filesystem::path& dir, const Control& c, const Results& r,
-                  const PassResult& pass, const std::vector<std::string>& VNAME);
+// Writer of the CSV tables into `dir`: ems.csv, anova.csv, crosses.csv and levels.csv;
+// none is written when one of them is an input of the run.
+void write_tables(rec::Io& io, const std::filesystem::path& dir, const Control& c,
+                  const Results& r, const PassResult& pass, const std::vector<std::string>& VNAME);
 
 }  // namespace korbal

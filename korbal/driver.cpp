@@ -95,7 +95,7 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
           write_report(io, results, a.VNAME);
           rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME),
                                           false);
-          if (opt.csv_dir) write_tables(*opt.csv_dir, c, results, pass, a.VNAME);
+          if (opt.csv_dir) write_tables(io, *opt.csv_dir, c, results, pass, a.VNAME);
         }
       }
     }

@@ -225,7 +225,7 @@ int run(rec::Io& io, const Options& options) {
     }
     const int status = run_problems(io, {options.inbreeding}, tables ? &*tables : nullptr);
     tables_tried = true;
-    if (tables) tables->write(*csv_dir);
+    if (tables) tables->write(io, *csv_dir);
     io.stop();
     return status;
   } catch (const rec::RunError& e) {
@@ -237,7 +237,7 @@ int run(rec::Io& io, const Options& options) {
   // The problems solved before the error still get their tables.
   if (tables && !tables_tried && !tables->empty()) {
     try {
-      tables->write(*csv_dir);
+      tables->write(io, *csv_dir);
     } catch (const rec::RunError& e) {
       io.say({e.what()});
     }

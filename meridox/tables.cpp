@@ -72,7 +72,9 @@ void CsvTables::add(const ProblemResult& r) {
   }
 }
 
-void CsvTables::write(const std::filesystem::path& dir) const {
+void CsvTables::write(rec::Io& io, const std::filesystem::path& dir) const {
+  rec::csv::refuse_inputs(io, dir, {"components.csv", "correlations.csv", "problems.csv"});
+  if (genetics_) rec::csv::refuse_inputs(io, dir, {"genetics.csv"});
   rec::csv::write_atomically(dir, "components.csv", components_.str());
   rec::csv::write_atomically(dir, "correlations.csv", correlations_.str());
   rec::csv::write_atomically(dir, "problems.csv", problems_.str());

@@ -6,6 +6,7 @@
 
 #include "meridox/results.h"
 #include "records/csv.h"
+#include "records/io.h"
 
 namespace meridox {
 
@@ -19,8 +20,8 @@ class CsvTables {
   bool empty() const { return problems_.rows() == 0; }
 
   // Writes the tables into `dir` (which exists), each whole or not at all. Throws
-  // rec::RunError when a file cannot be written.
-  void write(const std::filesystem::path& dir) const;
+  // rec::RunError when a file cannot be written, or when one is an input of the run.
+  void write(rec::Io& io, const std::filesystem::path& dir) const;
 
  private:
   bool genetics_;

@@ -113,6 +113,11 @@ void prepare_dir(const std::filesystem::path& dir) {
                    "' cannot be written: " + std::strerror(errno));
 }
 
+void refuse_inputs(Io& io, const std::filesystem::path& dir,
+                   std::initializer_list<std::string_view> names) {
+  for (std::string_view name : names) io.refuse_if_input(dir / std::string(name));
+}
+
 void write_atomically(const std::filesystem::path& dir, std::string_view name,
                       std::string_view content) {
   const std::filesystem::path target = dir / std::string(name);

@@ -15,6 +15,10 @@
 #include <string_view>
 #include <vector>
 
+namespace rec {
+class Io;
+}
+
 namespace rec::csv {
 
 inline constexpr std::string_view kNA = "NA";
@@ -55,6 +59,11 @@ class Table {
 // Creates the folder `dir` (with its parents) when missing and checks that a file can be
 // created in it. Throws rec::RunError naming the folder when it cannot.
 void prepare_dir(const std::filesystem::path& dir);
+
+// Refuses (rec::RunError) the run's tables `names` in `dir` when one of them is a file the
+// run reads (see Io::refuse_if_input); called before the first table is written.
+void refuse_inputs(Io& io, const std::filesystem::path& dir,
+                   std::initializer_list<std::string_view> names);
 
 // Writes `content` as the file `dir`/`name`, whole or not at all: into a temporary file in
 // `dir` that is renamed over the name (replacing a link, never its target). Every write,

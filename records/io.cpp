@@ -344,6 +344,25 @@ void Io::open_input_arguments(std::initializer_list<InputArgument> inputs) {
   }
 }
 
+void Io::refuse_if_input(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return;  // a new file reads nothing
+  std::string input;
+  for (const auto& [index, h] : held_)
+    if (h->dev == st.st_dev && h->ino == st.st_ino) input = args_[index];
+  for (const auto& [n, u] : units_) {
+    struct stat ust {};
+    if (u->source && ::stat(u->path.c_str(), &ust) == 0 && ust.st_dev == st.st_dev &&
+        ust.st_ino == st.st_ino)
+      input = u->name;
+  }
+  if (input.empty()) return;
+  discard_outputs_ = true;
+  flush();
+  throw RunError("Run-time error: the table '" + shown(path.string()) + "' is the input file '" +
+                 shown(input) + "'; it is left as it is");
+}
+
 void Io::require_line_ends(int unit) {
   auto it = units_.find(unit);
   if (it != units_.end() && it->second->source) it->second->source->require_line_end = true;

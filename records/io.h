@@ -135,6 +135,12 @@ class Io {
   // run-time error: the file was cut short while it was written.
   void require_line_ends(int unit);
 
+  // Throws a RunError when `path` is a file that the run reads: an input unit still open,
+  // or an input named on the command line (same device and inode, links followed). A
+  // table written beside the reports must never replace an input; the run then replaces
+  // no output at all.
+  void refuse_if_input(const std::filesystem::path& path);
+
   std::ostream& console_out() { return out_; }
 
   // Directory in which relative file names are resolved (empty: the current one).

@@ -862,6 +862,13 @@ TEST(SafeFiles, RefusedOutputsReplaceNothing) {
       {"meridox: the report a hard link to the input", "meridox", {"in.dat", "n.vc"}, "",
        {{"n.vc", "=in.dat"}},
        "Run-time error: OPEN on unit 6, file 'n.vc': the file is already open on unit 5"},
+      {"korbal: a CSV table a link to the data", "korbal", {"--csv", ".", "c.ctl", "n.out", "d.dat"},
+       "", {{"anova.csv", "d.dat"}},
+       "Run-time error: the table './anova.csv' is the input file 'd.dat'; it is left as it is"},
+      {"meridox: a CSV table a hard link to the input", "meridox",
+       {"--csv", ".", "in.dat", "n.vc"}, "", {{"components.csv", "=in.dat"}},
+       "Run-time error: the table './components.csv' is the input file 'in.dat'; it is left as "
+       "it is"},
       {"a name taken exactly as given", "korbal", {" c.ctl", "n.out", "d.dat"}, "", {},
        "Run-time error: OPEN on unit 5, file ' c.ctl': file not found"},
       {"odd bytes of a name shown escaped", "meridox", {"in\x1b[2J\xff.dat", "n.vc"}, "", {},
