@@ -82,8 +82,7 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
     }
   }
   if (csv_dir) {
-    rec::csv::refuse_inputs(io, resolved(io, *csv_dir), {"effects.csv"});
-    rec::csv::write_atomically(resolved(io, *csv_dir), "effects.csv", effects_table(ctx, results));
+    io.add_table(*csv_dir / "effects.csv", effects_table(ctx, results));
     io.say({"Written: effects.csv"});
   }
   write_closing(io);
@@ -96,7 +95,7 @@ int run(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   return rec::run_to_stop(
       io,
       [&] {
-        if (csv_dir) rec::csv::prepare_dir(resolved(io, *csv_dir));
+        if (csv_dir) rec::csv::prepare_tables(io, *csv_dir, {"effects.csv"});
         return predict(io, csv_dir);
       },
       true);

@@ -48,8 +48,10 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
       "(' Analyzing problem dimensions ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kBegin = rec::Format::compile("(/,' Beginning initialization ')");
 
-  // A folder for the tables that cannot be made is found before any output exists.
-  if (opt.csv_dir) rec::csv::prepare_dir(*opt.csv_dir);
+  // A folder for the tables that cannot be made, or a table that would replace an input
+  // or another output, is found before any output exists.
+  if (opt.csv_dir)
+    rec::csv::prepare_tables(io, *opt.csv_dir, {"ems.csv", "anova.csv", "crosses.csv", "levels.csv"});
 
   const double T0 = static_cast<double>(SECNDS(clock, 0.0f));
   stamp(io, clock, kStarted);

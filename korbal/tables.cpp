@@ -71,11 +71,10 @@ Table levels_table(const PassResult& pass) {
 
 void write_tables(rec::Io& io, const std::filesystem::path& dir, const Control& c,
                   const Results& r, const PassResult& pass, const std::vector<std::string>& VNAME) {
-  rec::csv::refuse_inputs(io, dir, {"ems.csv", "anova.csv", "crosses.csv", "levels.csv"});
-  rec::csv::write_atomically(dir, "ems.csv", ems_table(r).str());
-  rec::csv::write_atomically(dir, "anova.csv", anova_table(r, VNAME).str());
-  rec::csv::write_atomically(dir, "crosses.csv", crosses_table(c, pass).str());
-  rec::csv::write_atomically(dir, "levels.csv", levels_table(pass).str());
+  io.add_table(dir / "ems.csv", ems_table(r).str());
+  io.add_table(dir / "anova.csv", anova_table(r, VNAME).str());
+  io.add_table(dir / "crosses.csv", crosses_table(c, pass).str());
+  io.add_table(dir / "levels.csv", levels_table(pass).str());
 }
 
 }  // namespace korbal

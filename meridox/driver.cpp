@@ -18,6 +18,7 @@
 #include "records/format.h"
 #include "records/interchange.h"
 #include "records/io.h"
+#include "records/program.h"
 
 namespace meridox {
 
@@ -212,40 +213,19 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
 }  // namespace
 
 int run(rec::Io& io, const Options& options) {
-  std::optional<std::filesystem::path> csv_dir;
-  std::optional<CsvTables> tables;
-  std::string message;
-  bool tables_tried = false;
-  try {
+  return rec::run_to_stop(io, [&] {
     if (!options.error.empty()) throw rec::RunError("Run-time error: " + options.error);
+    std::optional<CsvTables> tables;
     if (options.csv_dir) {
-      csv_dir = io.dir() / *options.csv_dir;
-      rec::csv::prepare_dir(*csv_dir);
+      rec::csv::prepare_tables(io, *options.csv_dir,
+                               {"components.csv", "correlations.csv", "problems.csv"});
+      if (options.inbreeding) rec::csv::prepare_tables(io, *options.csv_dir, {"genetics.csv"});
       tables.emplace(options.inbreeding.has_value());
     }
     const int status = run_problems(io, {options.inbreeding}, tables ? &*tables : nullptr);
-    tables_tried = true;
-    if (tables) tables->write(io, *csv_dir);
-    io.stop();
+    if (tables) tables->write(io, *options.csv_dir);
     return status;
-  } catch (const rec::RunError& e) {
-    message = e.what();
-  } catch (const rec::FormatError& e) {
-    message = e.what();
-  }
-  io.say({message});
-  // The problems solved before the error still get their tables.
-  if (tables && !tables_tried && !tables->empty()) {
-    try {
-      tables->write(io, *csv_dir);
-    } catch (const rec::RunError& e) {
-      io.say({e.what()});
-    }
-  }
-  // The console's records end before their text; end the last line for the shell.
-  io.console_out() << '\n';
-  io.flush();
-  return 2;
+  });
 }
 
 }  // namespace meridox

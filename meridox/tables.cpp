@@ -73,12 +73,10 @@ void CsvTables::add(const ProblemResult& r) {
 }
 
 void CsvTables::write(rec::Io& io, const std::filesystem::path& dir) const {
-  rec::csv::refuse_inputs(io, dir, {"components.csv", "correlations.csv", "problems.csv"});
-  if (genetics_) rec::csv::refuse_inputs(io, dir, {"genetics.csv"});
-  rec::csv::write_atomically(dir, "components.csv", components_.str());
-  rec::csv::write_atomically(dir, "correlations.csv", correlations_.str());
-  rec::csv::write_atomically(dir, "problems.csv", problems_.str());
-  if (genetics_) rec::csv::write_atomically(dir, "genetics.csv", genetic_.str());
+  io.add_table(dir / "components.csv", components_.str());
+  io.add_table(dir / "correlations.csv", correlations_.str());
+  io.add_table(dir / "problems.csv", problems_.str());
+  if (genetics_) io.add_table(dir / "genetics.csv", genetic_.str());
 }
 
 }  // namespace meridox

@@ -14,7 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "records/cleanup.h"
 #include "records/io.h"
 
 namespace rec::csv {
@@ -113,54 +112,11 @@ void prepare_dir(const std::filesystem::path& dir) {
                    "' cannot be written: " + std::strerror(errno));
 }
 
-void refuse_inputs(Io& io, const std::filesystem::path& dir,
-                   std::initializer_list<std::string_view> names) {
-  for (std::string_view name : names) io.refuse_if_input(dir / std::string(name));
-}
-
-void write_atomically(const std::filesystem::path& dir, std::string_view name,
-                      std::string_view content) {
-  const std::filesystem::path target = dir / std::string(name);
-  std::string hidden = ".";  // appended piecewise: gcc 12 warns falsely on operator+ here
-  hidden.append(name).append(".XXXXXX");
-  std::string tmpl = (dir / hidden).string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  int slot = -1;  // the temporary file's entry in the signal cleanup table
-  auto fail = [&](const std::string& what, bool remove) {
-    const std::string why = std::strerror(errno);
-    if (remove) {
-      cleanup::SignalsHeld held;
-      ::unlink(buf.data());
-      cleanup::release(slot);
-    }
-    throw RunError("Run-time error: CSV file '" + target.string() + "' " + what + ": " + why);
-  };
-  int fd = -1;
-  {
-    cleanup::SignalsHeld held;
-    fd = ::mkstemp(buf.data());
-    if (fd >= 0) slot = cleanup::add(buf.data());
-  }
-  if (fd < 0) fail("cannot be created", false);
-  // mkstemp makes the file private; give it the mode a new file gets here.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      fail("cannot be written", true);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0) fail("cannot be written", true);
-  cleanup::SignalsHeld held;
-  if (std::rename(buf.data(), target.c_str()) != 0) fail("cannot be replaced", true);
-  cleanup::release(slot);
+void prepare_tables(Io& io, const std::filesystem::path& dir,
+                    std::initializer_list<std::string_view> names) {
+  const std::filesystem::path d = io.resolve(dir);
+  prepare_dir(d);
+  for (std::string_view name : names) io.reserve_output(d / std::string(name));
 }
 
 std::vector<std::vector<std::string>> parse(std::string_view text, char sep) {

@@ -60,16 +60,14 @@ class Table {
 // created in it. Throws rec::RunError naming the folder when it cannot.
 void prepare_dir(const std::filesystem::path& dir);
 
-// Refuses (rec::RunError) the run's tables `names` in `dir` when one of them is a file the
-// run reads (see Io::refuse_if_input); called before the first table is written.
-void refuse_inputs(Io& io, const std::filesystem::path& dir,
-                   std::initializer_list<std::string_view> names);
-
-// Writes `content` as the file `dir`/`name`, whole or not at all: into a temporary file in
-// `dir` that is renamed over the name (replacing a link, never its target). Every write,
-// flush and close is checked; a failure throws rec::RunError and removes the temporary file.
-void write_atomically(const std::filesystem::path& dir, std::string_view name,
-                      std::string_view content);
+// Prepares the folder `dir` (resolved in io.dir()) for the run's tables `names` before any
+// output exists: the folder is made, and each table is declared to `io` as an output of
+// the run (Io::reserve_output), so that a table that is an input of the run, or that
+// another output of the run would also write, ends the run before anything is written.
+// The tables themselves go through Io::add_table and are renamed with the run's other
+// outputs, all of them or none.
+void prepare_tables(Io& io, const std::filesystem::path& dir,
+                    std::initializer_list<std::string_view> names);
 
 // Parses CSV text (RFC 4180: quoted fields may hold separators, quotes and line ends;
 // CR LF or LF) into records of fields. A UTF-8 byte order mark at the start is skipped.

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "records/cleanup.h"
+#include "records/pending.h"
 
 namespace rec {
 
@@ -248,15 +249,6 @@ bool begins_as_report(const std::filesystem::path& p) {
   return h == "1\r\n" || h.substr(0, 2) == "1\n";
 }
 
-mode_t creation_mask() {
-  static const mode_t mask = [] {
-    const mode_t m = ::umask(0);
-    ::umask(m);
-    return m;
-  }();
-  return mask;
-}
-
 using cleanup::SignalsHeld;
 
 const std::string kNoName;
@@ -268,25 +260,25 @@ struct Io::Unit {
   std::string name;
   std::filesystem::path path;
   OpenMode mode = OpenMode::Input;
-  std::FILE* fp = nullptr;
+  std::FILE* fp = nullptr;  // owned by `pending` while the output is a temporary file
   std::unique_ptr<FileSource> source;
   std::unique_ptr<FileSink> sink;
-  std::string temp;  // the temporary file written in place of `path`, while there is one
-  int slot = -1;     // its entry in the signal cleanup table
+  PendingFile pending;  // the temporary file written in place of `path`, while there is one
 
   ~Unit() {
-    if (fp) std::fclose(fp);
-    drop_temp();
-  }
-  void drop_temp() {
-    if (temp.empty()) return;
-    SignalsHeld held;
-    ::unlink(temp.c_str());
-    cleanup::release(slot);
-    temp.clear();
-    slot = -1;
+    if (pending.pending()) {
+      pending.abort();
+    } else if (fp) {
+      std::fclose(fp);
+    }
   }
   long record() const { return source ? source->records : sink ? sink->records : 0; }
+};
+
+// A table written whole into its temporary file, renamed with the run's other outputs.
+struct Io::Table {
+  std::string name;  // as the messages show it
+  PendingFile file;
 };
 
 // An input named on the command line, opened before any output.
@@ -306,6 +298,8 @@ Io::Io(std::vector<std::string> args, std::istream& console_in, std::ostream& co
 }
 
 Io::~Io() {
+  // A run that ends without close() did not finish: it replaces nothing.
+  discard_outputs_ = true;
   try {
     close();
   } catch (...) {
@@ -363,6 +357,72 @@ void Io::refuse_if_input(const std::filesystem::path& path) {
                  shown(input) + "'; it is left as it is");
 }
 
+std::filesystem::path Io::resolve(const std::filesystem::path& p) const {
+  return p.is_relative() && !dir_.empty() ? dir_ / p : p;
+}
+
+// Refuses `p` when it is an output the run has written or declared already: two outputs
+// of one run under one name would leave only the one renamed last.
+void Io::refuse_same_output(const std::filesystem::path& p, const std::string& shown_as, int unit) {
+  const std::filesystem::path* other = nullptr;
+  for (const auto& t : tables_)
+    if (same_file(t->file.target(), p)) other = &t->file.target();
+  for (const auto& r : reserved_)
+    if (same_file(r, p)) other = &r;
+  for (const auto& u : retired_)
+    if (same_file(u->path, p)) other = &u->path;
+  if (other == nullptr) return;
+  discard_outputs_ = true;
+  flush();
+  const std::string what = "the file is also the output '" + shown(other->string()) +
+                           "' of this run; two outputs cannot have one name";
+  if (unit == 0) throw RunError("Run-time error: the table '" + shown(shown_as) + "': " + what);
+  throw RunError(where("OPEN", unit, shown_as) + ": " + what);
+}
+
+void Io::reserve_output(const std::filesystem::path& path) {
+  const std::filesystem::path p = resolve(path);
+  refuse_if_input(p);
+  for (const auto& [n, u] : units_)
+    if (same_file(u->path, p)) {
+      discard_outputs_ = true;
+      flush();
+      throw RunError("Run-time error: the table '" + shown(p.string()) +
+                     "' is also the file open on unit " + std::to_string(n) +
+                     "; two outputs cannot have one name");
+    }
+  refuse_same_output(p, p.string(), 0);
+  reserved_.push_back(p);
+}
+
+void Io::add_table(const std::filesystem::path& path, std::string_view content) {
+  const std::filesystem::path p = resolve(path);
+  std::erase_if(reserved_, [&](const std::filesystem::path& r) { return r == p; });
+  refuse_if_input(p);
+  for (const auto& [n, u] : units_)
+    if (u->sink && same_file(u->path, p)) {
+      discard_outputs_ = true;
+      flush();
+      throw RunError("Run-time error: the table '" + shown(p.string()) +
+                     "' is also the file open on unit " + std::to_string(n) +
+                     "; two outputs cannot have one name");
+    }
+  refuse_same_output(p, p.string(), 0);
+  auto t = std::make_unique<Table>();
+  t->name = p.string();
+  auto fail = [&](const char* what) {
+    const std::string why = std::strerror(errno);
+    discard_outputs_ = true;
+    flush();
+    throw RunError("Run-time error: CSV file '" + shown(t->name) + "' " + what + ": " + why);
+  };
+  if (!t->file.create(p)) fail("cannot be created");
+  if (std::fwrite(content.data(), 1, content.size(), t->file.file()) != content.size())
+    fail("cannot be written");
+  if (!t->file.finish()) fail("cannot be written");
+  tables_.push_back(std::move(t));
+}
+
 void Io::require_line_ends(int unit) {
   auto it = units_.find(unit);
   if (it != units_.end() && it->second->source) it->second->source->require_line_end = true;
@@ -394,30 +454,8 @@ std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
   // The temporary file is only renamed at the end: an existing file that may not be
   // written is refused now, as opening it for writing would be.
   if (exists && ::access(u.path.c_str(), W_OK) != 0) return nullptr;
-  const std::string full = u.path.string();
-  const std::size_t cut = full.rfind('/');
-  const std::size_t at = cut == std::string::npos ? 0 : cut + 1;
-  std::string tmpl = full.substr(0, at) + "." + full.substr(at, 200) + ".XXXXXX";
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  SignalsHeld held;
-  const int fd = ::mkstemp(buf.data());
-  if (fd < 0) return nullptr;
-  const int slot = cleanup::add(buf.data());
-  std::FILE* fp = slot < 0 ? nullptr : ::fdopen(fd, "wb");
-  if (fp == nullptr) {
-    const int err = slot < 0 ? ENAMETOOLONG : errno;
-    ::close(fd);
-    ::unlink(buf.data());
-    cleanup::release(slot);
-    errno = err;
-    return nullptr;
-  }
-  // A replaced file keeps its permissions; a new one gets those of any new file here.
-  ::fchmod(fd, exists ? (st.st_mode & 0777) : (0666 & ~creation_mask()));
-  u.temp = buf.data();
-  u.slot = slot;
-  return fp;
+  if (!u.pending.create(u.path)) return nullptr;
+  return u.pending.file();
 }
 
 std::string Io::open(int unit, std::string_view name, OpenMode mode) {
@@ -429,6 +467,7 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
   // Reopening a unit closes what it had.
   if (auto it = units_.find(unit); it != units_.end()) {
     const std::string trouble = close_unit(*it->second);
+    if (it->second->pending.pending()) retired_.push_back(std::move(it->second));
     units_.erase(it);
     if (!trouble.empty()) {
       flush();
@@ -473,6 +512,7 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
         discard_outputs_ = true;  // one of the two is an output: it replaces nothing
         fail(chosen, "the file is already open on unit " + std::to_string(n));
       }
+    refuse_same_output(p, chosen, unit);
 
     auto u = std::make_unique<Unit>();
     u->number = unit;
@@ -568,7 +608,7 @@ void Io::write(int unit, const Format& fmt, std::span<const Item> items) {
     flush();
     throw RunError(where("WRITE", unit, u.name) + ", record " + std::to_string(u.sink->records) +
                    ": the file cannot be written: " + std::strerror(u.sink->error) +
-                   (u.temp.empty() ? "" : "; the earlier file is left as it was"));
+                   (u.pending.pending() ? "; the earlier file is left as it was" : ""));
   }
 }
 
@@ -693,50 +733,72 @@ void Io::flush() {
   out_.flush();
 }
 
-// Closes one unit; returns the message of a failure not reported yet ("" when none).
+// Closes one unit's file; returns the message of a failure not reported yet ("" when
+// none). A temporary output stays pending: close() commits or removes it with the rest.
 std::string Io::close_unit(Unit& u) {
   if (u.fp) {
-    if (u.sink && std::fflush(u.fp) != 0) u.sink->fail(errno);
-    if (std::fclose(u.fp) != 0 && u.sink) u.sink->fail(errno);
+    if (u.pending.pending()) {
+      if (!u.pending.finish() && u.sink) u.sink->fail(errno);
+    } else {
+      if (u.sink && std::fflush(u.fp) != 0) u.sink->fail(errno);
+      if (std::fclose(u.fp) != 0 && u.sink) u.sink->fail(errno);
+    }
     u.fp = nullptr;
   }
-  if (!u.sink) return {};
-  std::string trouble;
-  if (u.sink->error != 0) {
-    if (!u.sink->reported)
-      trouble = where("CLOSE", u.number, u.name) + ": the file cannot be written: " +
-                std::strerror(u.sink->error) + (u.temp.empty() ? "" : "; the earlier file is left as it was");
-    u.sink->reported = true;
-    u.drop_temp();
-  } else if (!u.temp.empty()) {
-    if (discard_outputs_) {
-      u.drop_temp();
-    } else {
-      SignalsHeld held;
-      if (std::rename(u.temp.c_str(), u.path.c_str()) != 0) {
-        trouble = where("CLOSE", u.number, u.name) + ": the file cannot be replaced: " + std::strerror(errno);
-        ::unlink(u.temp.c_str());
-      }
-      cleanup::release(u.slot);
-      u.temp.clear();
-      u.slot = -1;
-    }
-  }
-  return trouble;
+  if (!u.sink || u.sink->error == 0 || u.sink->reported) return {};
+  u.sink->reported = true;
+  return where("CLOSE", u.number, u.name) + ": the file cannot be written: " +
+         std::strerror(u.sink->error) +
+         (u.pending.pending() ? "; the earlier file is left as it was" : "");
 }
 
+void Io::discard_outputs() { discard_outputs_ = true; }
+
 void Io::close() {
-  // An output that could not be written makes the run's outputs a set that does not
-  // belong together (a report cut short beside a complete interchange file, or the
-  // reverse): none of them replaces an earlier file.
-  for (auto& [n, u] : units_)
-    if (u->sink && u->sink->error != 0) discard_outputs_ = true;
   std::string first;
   for (auto& [n, u] : units_) {
     const std::string trouble = close_unit(*u);
     if (first.empty()) first = trouble;
   }
+  // An output that could not be written makes the run's outputs a set that does not
+  // belong together (a report cut short beside a complete interchange file, or the
+  // reverse): none of them replaces an earlier file. Otherwise all are renamed into
+  // place together, with the fatal signals held back, so that a killed run leaves
+  // either the earlier files or the new ones.
+  std::vector<Unit*> outputs;
+  for (auto& u : retired_) outputs.push_back(u.get());
+  for (auto& [n, u] : units_) outputs.push_back(u.get());
+  bool failed = !first.empty() || discard_outputs_;
+  for (Unit* u : outputs)
+    if (u->sink && u->sink->error != 0) failed = true;
+  {
+    SignalsHeld held;
+    for (Unit* u : outputs) {
+      if (!u->pending.pending()) continue;
+      if (failed) {
+        u->pending.abort();
+      } else if (!u->pending.commit()) {
+        if (first.empty())
+          first = where("CLOSE", u->number, u->name) + ": the file cannot be replaced: " +
+                  std::strerror(errno);
+        failed = true;
+      }
+    }
+    for (auto& t : tables_) {
+      if (failed) {
+        t->file.abort();
+      } else if (!t->file.commit()) {
+        if (first.empty())
+          first = "Run-time error: CSV file '" + shown(t->name) + "' cannot be replaced: " +
+                  std::strerror(errno);
+        failed = true;
+      }
+    }
+  }
   units_.clear();
+  retired_.clear();
+  tables_.clear();
+  reserved_.clear();
   held_.clear();
   out_.flush();
   if (!first.empty()) throw RunError(first);

@@ -98,12 +98,29 @@ class Io {
   // Flushes every open file. A failure is remembered and reported by close().
   void flush();
 
-  // Closes every file. Outputs written to temporary files are renamed over their names
-  // (or removed, when the run refused an output: then nothing is replaced). An output
-  // whose writing failed is not renamed: the earlier file stays as it was. Throws a
-  // RunError for the first write, flush, close or rename that failed and has not been
-  // reported yet; the units are closed either way.
+  // Closes every file. Outputs written to temporary files (units and tables alike) are
+  // renamed over their names together, only when every write, flush and close of the
+  // run succeeded and no output was refused or discarded; otherwise they are all removed
+  // and every earlier file stays as it was. Throws a RunError for the first write, flush,
+  // close or rename that failed and has not been reported yet; the units are closed
+  // either way.
   void close();
+
+  // The run failed: close() (and the destructor) replace no earlier file.
+  void discard_outputs();
+
+  // Writes `content` as the table file `path` (resolved like a unit's name), into a
+  // temporary file that close() renames with the run's other outputs. The path must not
+  // be an input of the run nor another output of it (RunError, and the run replaces no
+  // output); a failed write throws a RunError naming the table.
+  void add_table(const std::filesystem::path& path, std::string_view content);
+
+  // Declares an output that the run will write later (a table), so that an output opened
+  // before it under the same name is refused, and refuses it now when it is an input.
+  void reserve_output(const std::filesystem::path& path);
+
+  // `p` resolved in dir() when it is relative.
+  std::filesystem::path resolve(const std::filesystem::path& p) const;
 
   // Whether the console input is a person at a terminal: only then does a pause wait.
   // By default, when the console input is std::cin and standard input is a terminal.
@@ -149,6 +166,8 @@ class Io {
  private:
   struct Unit;
   struct Held;
+  struct Table;
+  void refuse_same_output(const std::filesystem::path& p, const std::string& shown_as, int unit);
   Unit& unit_for(int unit, const char* statement);
   void console_record(std::string_view record);
   std::string close_unit(Unit& u);
@@ -162,6 +181,9 @@ class Io {
   std::ostream& out_;
   std::filesystem::path dir_;
   std::map<int, std::unique_ptr<Unit>> units_;
+  std::vector<std::unique_ptr<Unit>> retired_;          // outputs closed by a reopen, not yet committed
+  std::vector<std::unique_ptr<Table>> tables_;         // tables waiting for close()
+  std::vector<std::filesystem::path> reserved_;        // outputs declared, not yet written
   std::map<std::size_t, std::unique_ptr<Held>> held_;  // pre-opened input arguments
   std::vector<int> report_units_;
   bool interactive_ = false;

@@ -19,8 +19,10 @@ int run_program(Io& io, const ProgramFiles& files, bool open_inputs,
   try {
     if (open_inputs) io.open_input_arguments(files.inputs);
     status = body();
+    if (status == 2) io.discard_outputs();
     io.close();
   } catch (const RunError& e) {
+    io.discard_outputs();
     io.say({e.what()});
     io.console_out() << '\n';
     status = 2;
@@ -35,10 +37,13 @@ int run_to_stop(Io& io, const std::function<int()>& body, bool any_error) {
     io.stop();
     return status;
   } catch (const RunError& e) {
+    io.discard_outputs();
     io.say({e.what()});
   } catch (const FormatError& e) {
+    io.discard_outputs();
     io.say({std::string("Format error: ") + e.what()});
   } catch (const std::exception& e) {
+    io.discard_outputs();
     if (!any_error) throw;
     io.say({std::string("Run-time error: ") + e.what()});
   }

@@ -64,7 +64,14 @@ TEST(Csv, AtomicWriteReplacesLinkNotTarget) {
   rec::csv::prepare_dir(dir / "sub");
   std::ofstream(dir / "target.txt") << "keep";
   fs::create_symlink(dir / "target.txt", dir / "sub" / "t.csv");
-  rec::csv::write_atomically(dir / "sub", "t.csv", "a\n1\n");
+  {
+    std::istringstream in;
+    std::ostringstream out;
+    rec::Io io({}, in, out);
+    io.set_replace_at_close(true);
+    io.add_table(dir / "sub" / "t.csv", "a\n1\n");
+    io.close();
+  }
   std::stringstream got, kept;
   got << std::ifstream(dir / "sub" / "t.csv").rdbuf();
   kept << std::ifstream(dir / "target.txt").rdbuf();
