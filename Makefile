@@ -3,15 +3,21 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo examples test sanitize bench clean
+.PHONY: all configure build programs demo examples test sanitize bench clean
 
 all: build
 
-build:
+configure:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The three programs alone, without the tests.
+programs: configure
+	cmake --build $(BUILD) -j $(JOBS) --target korbal meridox gcasca
+
+demo: programs
 	cd examples/small && ../../$(BUILD)/korbal --csv csv small.ctl small.out small.dat
 	cd examples/small && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT small.vc
 	@echo "Reports written: examples/small/small.out and examples/small/small.vc"
@@ -19,7 +25,7 @@ demo: build
 
 # Rewrites the reports and interchange files stored with the examples (the e2e tests
 # compare them byte for byte); review the change with `git diff examples` afterwards.
-examples: build
+examples: programs
 	cd examples/small && ../../$(BUILD)/korbal --csv csv small.ctl small.out small.dat </dev/null
 	cd examples/small && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT small.vc </dev/null
 	cd examples/realistic && ../../$(BUILD)/korbal --csv csv realistic.ctl realistic.out realistic.dat </dev/null

@@ -31,7 +31,8 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "gcasca", kUsage, kSeeAlso)) return 0;
-  const rec::OptionValues options = rec::take_options(args, {"--csv"});
+  rec::OptionValues options = rec::take_options(args, {"--csv"});
+  if (!options.error.empty()) options.error = rec::with_usage(options.error, kUsage);
   std::optional<std::filesystem::path> csv_dir;
   if (auto it = options.values.find("--csv"); it != options.values.end()) csv_dir = it->second;
   rec::Io io(args, std::cin, std::cout);
@@ -39,7 +40,8 @@ int main(int argc, char** argv) {
   return rec::run_program(
       io,
       {{{0, gcasca::kControlUnit}, {1, gcasca::kDataUnit}, {2, gcasca::kComponentsUnit}},
-       {gcasca::kReportUnit}},
+       {gcasca::kReportUnit},
+       {"E n d   o f   t h e   p r e d i c t i o n s"}},
       options.error.empty(), [&] {
         if (!options.error.empty())
           throw rec::RunError("Run-time error: " + options.error);

@@ -351,8 +351,8 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
 
 void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
                  std::int64_t lines_read) {
-  static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',I5)");
-  static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',I5)");
+  static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',A)");
+  static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',A)");
   static const rec::Format kMissingReport =
       rec::Format::compile("('0',I8,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
   static const rec::Format kMissingConsole =
@@ -369,8 +369,8 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
   auto shown = [](std::int64_t n) {
     return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
   };
-  io.write(rec::kConsole, kCount, {shown(lines_read)});
-  io.write(rec::kConsole, kSelfs, {shown(r.self_lines)});
+  io.write(rec::kConsole, kCount, {rec::edit_count(lines_read, 5)});
+  io.write(rec::kConsole, kSelfs, {rec::edit_count(r.self_lines, 5)});
   if (r.missing_lines > 0) {
     io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
     io.write(kReportUnit, kMissingReport, {shown(r.missing_lines)});

@@ -29,10 +29,14 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "korbal", kUsage, kSeeAlso)) return 0;
-  const korbal::Options opt = korbal::parse_options(args);
+  korbal::Options opt = korbal::parse_options(args);
+  if (!opt.error.empty()) opt.error = rec::with_usage(opt.error, kUsage);
   rec::Io io(args, std::cin, std::cout);
   korbal::SystemClock clock;
   // The control file and the data file are opened before any output is created.
-  return rec::run_program(io, {{{0, korbal::kControlUnit}, {2, 0}}, {korbal::kReportUnit}},
+  return rec::run_program(io,
+                          {{{0, korbal::kControlUnit}, {2, 0}},
+                           {korbal::kReportUnit},
+                           {"T h a t 's  i t  f o l k s !", "JOB TERMINATED"}},
                           opt.error.empty(), [&] { return korbal::run(io, clock, opt); });
 }

@@ -25,7 +25,7 @@ void write_report(rec::Io& io, const Results& r, const std::vector<std::string>&
       "' - BY -  ',2A8,/,'0',38X,'Source    DF      Sum of Products      Mean Products',/)");
   static const Format effect_line = Format::compile("(39X,A5,2X,I5,4X,2G20.12)");
   static const Format error_total =
-      Format::compile("('0',39X,'Error ',I5,4X,2G20.12,/,' ',39X,'Total ',I5,4X,G20.12)");
+      Format::compile("('0',39X,'Error ',A,4X,2G20.12,/,' ',39X,'Total ',A,4X,G20.12)");
   static const Format summary = Format::compile(
       "(/,'0',57X,'S U M M A R Y',/,'0',51X,I5,' effects',I8,' DF',/,' ',51X,I8,"
       "' dependencies',/,' ',41X,'Total SS accounted for by effects',G20.12)");
@@ -64,7 +64,9 @@ void write_report(rec::Io& io, const Results& r, const std::vector<std::string>&
     for (const AnovaLine& l : an.effects.lines)
       io.write(kReportUnit, effect_line, {std::string_view(l.code), l.df, l.sum, l.mean});
     const ErrorLine& e = an.error;
-    io.write(kReportUnit, error_total, {e.df, e.sum, e.mean, r.NOBS, an.total});
+    // Counts of data lines may pass the five columns: they are then printed whole.
+    const std::string error_df = rec::edit_count(e.df, 5), total_df = rec::edit_count(r.NOBS, 5);
+    io.write(kReportUnit, error_total, {error_df, e.sum, e.mean, total_df, an.total});
     io.write(kReportUnit, summary, {r.SDFL, an.effects.df, an.effects.dependencies,
                                     an.effects.accounted});
   }

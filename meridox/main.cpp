@@ -29,9 +29,13 @@ constexpr std::string_view kSeeAlso =
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (rec::usage_requested(args, std::cout, "meridox", kUsage, kSeeAlso)) return 0;
-  const meridox::Options options = meridox::parse_options(args);
+  meridox::Options options = meridox::parse_options(args);
+  if (!options.error.empty()) options.error = rec::with_usage(options.error, kUsage);
   rec::Io io(args, std::cin, std::cout);
   // The interchange file is opened before any output is created.
-  return rec::run_program(io, {{{0, meridox::kInputUnit}}, {meridox::kReportUnit}},
+  return rec::run_program(io,
+                          {{{0, meridox::kInputUnit}},
+                           {meridox::kReportUnit},
+                           {"* * * AND ALL IS DONE * * *", "JOB TERMINATED"}},
                           options.error.empty(), [&] { return meridox::run(io, options); });
 }

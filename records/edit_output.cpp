@@ -137,6 +137,12 @@ std::string justify(std::string_view s, int w) {
 
 }  // namespace detail
 
+std::string edit_count(std::int64_t v, int w) {
+  std::string digits = std::to_string(v);
+  if (digits.size() < static_cast<std::size_t>(w)) digits.insert(0, w - digits.size(), ' ');
+  return digits;
+}
+
 std::string edit_int(std::int32_t v, int w, int m) {
   std::int64_t a = v < 0 ? -static_cast<std::int64_t>(v) : v;
   std::string digits;

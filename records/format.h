@@ -178,4 +178,8 @@ std::string edit_fixed(double v, int w, int d);            // Fw.d
 std::string edit_exp(double v, int w, int d);              // Ew.d
 std::string edit_general(double v, int w, int d);          // Gw.d
 
+// A count right-justified in `w` columns as Iw edits it, or the whole number in as many
+// columns as it needs where Iw would fill the field with asterisks.
+std::string edit_count(std::int64_t v, int w);
+
 }  // namespace rec

@@ -237,16 +237,39 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
   return std::filesystem::weakly_canonical(a, ec3) == std::filesystem::weakly_canonical(b, ec4);
 }
 
-// Whether an existing file begins with the first record of a report: "1" and its line
-// end. Reports written here begin so; anything else is somebody's other file.
-bool begins_as_report(const std::filesystem::path& p) {
+// Whether an existing file is a report of the program: its first record is "1" (the
+// first page), or it begins with a carriage control of a new page or a skipped line
+// ("1", "0") in a record of printable text with the reports' CR LF end, and its last
+// record holds one of the texts `ends` with which the program closes every report it
+// writes (the closing page, or a "JOB TERMINATED" message). Anything else is somebody's
+// other file.
+bool is_report_of(const std::filesystem::path& p, const std::vector<std::string>& ends) {
   std::FILE* fp = std::fopen(p.c_str(), "rb");
   if (fp == nullptr) return false;
-  char head[3] = {};
-  const std::size_t got = std::fread(head, 1, 3, fp);
-  std::fclose(fp);
+  char head[256];
+  const std::size_t got = std::fread(head, 1, sizeof head, fp);
   const std::string_view h(head, got);
-  return h == "1\r\n" || h.substr(0, 2) == "1\n";
+  if (h.starts_with("1\r\n") || h.starts_with("1\n")) {
+    std::fclose(fp);
+    return true;
+  }
+  char tail[256];
+  std::size_t tail_got = 0;
+  if (std::fseek(fp, -static_cast<long>(sizeof tail), SEEK_END) != 0) std::rewind(fp);
+  tail_got = std::fread(tail, 1, sizeof tail, fp);
+  std::fclose(fp);
+  const std::size_t first_end = h.find("\r\n");
+  if (h.empty() || (h[0] != '0' && h[0] != '1') || first_end == std::string_view::npos) return false;
+  for (char ch : h.substr(0, first_end))
+    if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x7F) return false;
+  std::string_view t(tail, tail_got);
+  if (!t.ends_with("\r\n")) return false;
+  t.remove_suffix(2);
+  const std::size_t last = t.rfind('\n');
+  const std::string_view record = last == std::string_view::npos ? t : t.substr(last + 1);
+  for (const std::string& e : ends)
+    if (record.find(e) != std::string_view::npos) return true;
+  return false;
 }
 
 using cleanup::SignalsHeld;
@@ -444,7 +467,7 @@ std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
       }
   }
   const bool report = std::find(report_units_.begin(), report_units_.end(), unit) != report_units_.end();
-  if (report && exists && S_ISREG(st.st_mode) && st.st_size > 0 && !begins_as_report(u.path)) {
+  if (report && exists && S_ISREG(st.st_mode) && st.st_size > 0 && !is_report_of(u.path, report_ends_)) {
     discard_outputs_ = true;
     flush();
     throw RunError(where("OPEN", unit, chosen) +

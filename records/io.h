@@ -137,10 +137,16 @@ class Io {
   };
   void open_input_arguments(std::initializer_list<InputArgument> inputs);
 
-  // Units that hold reports. An existing regular file that is not empty and does not
-  // begin with a report's first record ("1" and its line end) is never opened as a
+  // Units that hold reports, and the texts of which one is in the last record of every
+  // report the program writes. An existing regular file that is not empty and is not a
+  // report of the program (its first record "1", or a first record "0..." or "1..." of
+  // printable text with the last record holding one of `ends`) is never opened as a
   // report: the open throws a RunError and the run replaces no output.
-  void set_report_units(std::initializer_list<int> units) { report_units_.assign(units); }
+  void set_report_units(std::initializer_list<int> units,
+                        std::initializer_list<std::string_view> ends = {}) {
+    report_units_.assign(units);
+    report_ends_.assign(ends.begin(), ends.end());
+  }
 
   // Whether outputs are written into a temporary file in the same folder and renamed
   // over their name by close(), so that an output replaces a link, never its target, and
@@ -186,6 +192,7 @@ class Io {
   std::vector<std::filesystem::path> reserved_;        // outputs declared, not yet written
   std::map<std::size_t, std::unique_ptr<Held>> held_;  // pre-opened input arguments
   std::vector<int> report_units_;
+  std::vector<std::string> report_ends_;
   bool interactive_ = false;
   bool replace_at_close_ = false;
   bool discard_outputs_ = false;  // an output was refused: close() replaces nothing

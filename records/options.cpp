@@ -25,11 +25,23 @@ OptionValues take_options(std::vector<std::string>& args,
       }
       if (value.empty()) {
         o.error = "option " + std::string(name) + " needs a value";
+        o.values.clear();
+        return o;
+      }
+      if (o.values.count(name) != 0) {
+        o.error = "option " + std::string(name) + " is given twice";
+        o.values.clear();
         return o;
       }
       o.values[std::string(name)] = value;
       taken = true;
       break;
+    }
+    if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version") {
+      o.error = "unknown option '" + std::string(a.substr(0, 80)) + "'" +
+                (a.size() > 80 ? " (" + std::to_string(a.size()) + " characters)" : "");
+      o.values.clear();
+      return o;
     }
     if (!taken) rest.push_back(args[i]);
   }

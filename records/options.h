@@ -19,7 +19,9 @@ struct OptionValues {
 };
 
 // Takes the options `names` with their values out of `args`. An option without a value
-// (at the end, or an empty one) sets `error` and leaves `args` as it was.
+// (at the end, or an empty one), an option given twice, and an argument before "--" that
+// begins with "--" but is none of `names` (nor "--help" or "--version", which are file
+// names when they do not stand alone) set `error` and leave `args` as it was.
 OptionValues take_options(std::vector<std::string>& args,
                           std::initializer_list<std::string_view> names);
 

@@ -13,7 +13,7 @@ namespace rec {
 int run_program(Io& io, const ProgramFiles& files, bool open_inputs,
                 const std::function<int()>& body) {
   cleanup::install();
-  io.set_report_units(files.reports);
+  io.set_report_units(files.reports, files.report_ends);
   io.set_replace_at_close(true);
   int status = 2;
   try {

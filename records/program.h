@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <string_view>
 
 #include "records/io.h"
 
@@ -17,6 +18,8 @@ namespace rec {
 struct ProgramFiles {
   std::initializer_list<Io::InputArgument> inputs;  // command-line arguments read as input
   std::initializer_list<int> reports;               // units that hold reports
+  // Texts of which one is in the last record of every report of the program.
+  std::initializer_list<std::string_view> report_ends = {};
 };
 
 // Runs `body` (which returns the exit status) in `io` with the files set up as above.

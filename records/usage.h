@@ -31,4 +31,10 @@ inline bool usage_requested(const std::vector<std::string>& args, std::ostream& 
   return true;
 }
 
+// An option error as the console shows it: the error, then the first line of the usage
+// text.
+inline std::string with_usage(const std::string& error, std::string_view usage) {
+  return error + "\n" + std::string(usage.substr(0, usage.find('\n')));
+}
+
 }  // namespace rec

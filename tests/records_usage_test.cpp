@@ -60,7 +60,11 @@ TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
       {{"a.ctl", "--", "--csv", "x"}, {"a.ctl", "--csv", "x"}, "", ""},
       {{"a.ctl", "--csv"}, {"a.ctl", "--csv"}, "", "option --csv needs a value"},
       {{"--csv=", "a.ctl"}, {"--csv=", "a.ctl"}, "", "option --csv needs a value"},
-      {{"--csvx", "a"}, {"--csvx", "a"}, "", ""},
+      {{"--csvx", "a"}, {"--csvx", "a"}, "", "unknown option '--csvx'"},
+      {{"a", "--reml"}, {"a", "--reml"}, "", "unknown option '--reml'"},
+      {{"--csv", "x", "--csv=y"}, {"--csv", "x", "--csv=y"}, "", "option --csv is given twice"},
+      {{"--help", "a"}, {"--help", "a"}, "", ""},
+      {{"-x", "--", "--reml"}, {"-x", "--reml"}, "", ""},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
