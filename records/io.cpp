@@ -403,8 +403,8 @@ void Io::refuse_same_output(const std::filesystem::path& p, const std::string& s
   throw RunError(where("OPEN", unit, shown_as) + ": " + what);
 }
 
-void Io::reserve_output(const std::filesystem::path& path) {
-  const std::filesystem::path p = resolve(path);
+// Refuses the table `p` when it is an input of the run or another of its outputs.
+void Io::refuse_table_clash(const std::filesystem::path& p) {
   refuse_if_input(p);
   for (const auto& [n, u] : units_)
     if (same_file(u->path, p)) {
@@ -415,22 +415,18 @@ void Io::reserve_output(const std::filesystem::path& path) {
                      "; two outputs cannot have one name");
     }
   refuse_same_output(p, p.string(), 0);
+}
+
+void Io::reserve_output(const std::filesystem::path& path) {
+  const std::filesystem::path p = resolve(path);
+  refuse_table_clash(p);
   reserved_.push_back(p);
 }
 
 void Io::add_table(const std::filesystem::path& path, std::string_view content) {
   const std::filesystem::path p = resolve(path);
   std::erase_if(reserved_, [&](const std::filesystem::path& r) { return r == p; });
-  refuse_if_input(p);
-  for (const auto& [n, u] : units_)
-    if (u->sink && same_file(u->path, p)) {
-      discard_outputs_ = true;
-      flush();
-      throw RunError("Run-time error: the table '" + shown(p.string()) +
-                     "' is also the file open on unit " + std::to_string(n) +
-                     "; two outputs cannot have one name");
-    }
-  refuse_same_output(p, p.string(), 0);
+  refuse_table_clash(p);
   auto t = std::make_unique<Table>();
   t->name = p.string();
   auto fail = [&](const char* what) {

@@ -174,6 +174,7 @@ class Io {
   struct Held;
   struct Table;
   void refuse_same_output(const std::filesystem::path& p, const std::string& shown_as, int unit);
+  void refuse_table_clash(const std::filesystem::path& p);
   Unit& unit_for(int unit, const char* statement);
   void console_record(std::string_view record);
   std::string close_unit(Unit& u);
