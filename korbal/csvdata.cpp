@@ -36,8 +36,8 @@ bool layout_has(Layout LAYOUT, int id) {
 }
 
 std::string run_error(int unit, std::string_view file) {
-  return "Run-time error: READ on unit " + std::to_string(unit) + ", file '" + std::string(file) +
-         "'";
+  return "Run-time error: READ on unit " + std::to_string(unit) + ", file " +
+         rec::echo(file, '\'', std::string_view::npos);
 }
 
 // Y1, Y2, ... for response v = 0, 1, ...
@@ -543,9 +543,10 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
 
   // The columns of the items.
   const int ncols = static_cast<int>(s.header.size());
+  const std::string shown_file = rec::echo(s.file, '\'', std::string_view::npos);
   auto header_list = [&] {
     std::string list;
-    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + h;
+    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + rec::echo(h, 0);
     return list;
   };
   for (Impl::Item& it : s.items) {
@@ -554,16 +555,16 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
     if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
         whole_number(it.ref, number)) {
       if (number < 1 || number > ncols)
-        s.refuse("column " + it.ref + " for " + it.label + ", but the header of '" + s.file +
-                 "' has " + std::to_string(ncols) + " columns");
+        s.refuse("column " + it.ref + " for " + it.label + ", but the header of " + shown_file +
+                 " has " + std::to_string(ncols) + " columns");
       it.col = number - 1;
     } else {
       const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
       if (first == s.header.end())
-        s.refuse("no column '" + it.ref + "' for " + it.label + " in the header of '" + s.file +
-                 "' (its columns: " + header_list() + ")");
+        s.refuse("no column " + rec::echo(it.ref) + " for " + it.label + " in the header of " +
+                 shown_file + " (its columns: " + header_list() + ")");
       if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
-        s.refuse("the header of '" + s.file + "' has more than one column '" + it.ref + "'");
+        s.refuse("the header of " + shown_file + " has more than one column " + rec::echo(it.ref));
       it.col = static_cast<int>(first - s.header.begin());
     }
     if (it.id >= 0) s.ids[it.id].col = it.col;
@@ -594,6 +595,11 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
         col.whole = false;
         col.collected_from = s.records;
       }
+      // A level name is printed in the key of the report and in messages, one per line.
+      if (v.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        scan.fail("column " + std::to_string(col.col + 1) + " (" +
+                  rec::echo(s.header[static_cast<std::size_t>(col.col)], 0) +
+                  "): a level name may not hold a line end or NUL: " + rec::echo(v));
       col.texts.add(v);
     }
     ++s.records;
@@ -725,9 +731,9 @@ class CsvLines : public LineSource {
       const NumberStatus st = read_number(v, Y[it.v]);
       if (st != NumberStatus::Ok)
         scan_.fail("column " + std::to_string(it.col + 1) + " (" +
-                   s_.header[static_cast<std::size_t>(it.col)] + "): " +
-                   (st == NumberStatus::Range ? "number out of range '" : "not a number '") +
-                   std::string(v) + "'");
+                   rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
+                   (st == NumberStatus::Range ? "number out of range " : "not a number ") +
+                   rec::echo(v));
     }
     return true;
   }
@@ -747,7 +753,8 @@ class CsvLines : public LineSource {
       if (std::strcmp(f.field, kIdNames[id]) != 0) continue;
       if (in.named && f.value >= 1 && static_cast<std::size_t>(f.value) <= in.levels.size()) {
         io.write(kReportUnit, kBadName,
-                 {line, f.field, in.levels[static_cast<std::size_t>(f.value - 1)], f.value, f.high});
+                 {line, f.field, rec::echo(in.levels[static_cast<std::size_t>(f.value - 1)], 0),
+                  f.value, f.high});
         return;
       }
     }
@@ -785,7 +792,7 @@ PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& 
   CsvData data(c, m, shown);  // refuses a record that does not fit the layout
   unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
-  io.write(rec::kConsole, kShowRecord, {shown});
+  io.write(rec::kConsole, kShowRecord, {rec::echo(shown, 0, std::string_view::npos)});
   data.load_unit(io, unit);
   data.print_key(io);
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});

@@ -742,4 +742,15 @@ void Io::close() {
   if (!first.empty()) throw RunError(first);
 }
 
+std::string echo(std::string_view text, char quote, std::size_t cut) {
+  const bool cut_here = text.size() > cut;
+  std::string s;
+  if (quote != 0) s += quote;
+  s += shown(cut_here ? text.substr(0, cut) : text);
+  if (cut_here) s += "...";
+  if (quote != 0) s += quote;
+  if (cut_here) s += " (" + std::to_string(text.size()) + " characters)";
+  return s;
+}
+
 }  // namespace rec

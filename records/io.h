@@ -169,4 +169,10 @@ class Io {
   bool discard_outputs_ = false;  // an output was refused: close() replaces nothing
 };
 
+// User text (a field, a column name, a level name, a file name) as a message shows it:
+// printable ASCII as it is, every other byte as \xNN, between `quote` characters (none
+// when `quote` is 0). A text longer than `cut` bytes is cut there and followed by its
+// length: 'ABC...' (123 characters).
+std::string echo(std::string_view text, char quote = '\'', std::size_t cut = 80);
+
 }  // namespace rec

@@ -228,6 +228,21 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
        "Run-time error: READ on unit 1, file 'd.csv', line 8: 3 fields where the header has 4"},
       {"a quote never closed", "CSV Set Fem Male - Y", head + "1,\"A,B,10\n" + kCsvBody, 2,
        "Run-time error: READ on unit 1, file 'd.csv', line 2: a quoted field is not closed"},
+      {"a level name holding a line end", "CSV Set Fem Male - Y",
+       head + kCsvBody + "1,\"A\r\nB\",C,7\n", 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: column 2 (Fem): a level name may "
+       "not hold a line end or NUL: 'A\\x0D\\x0AB'"},
+      {"a level name holding NUL", "CSV Set Fem Male - Y",
+       head + kCsvBody + std::string("1,C,B\0,7\n", 10), 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: column 3 (Male): a level name may "
+       "not hold a line end or NUL: 'B\\x00'"},
+      {"a long value with odd bytes, cut", "CSV Set Fem Male - Y",
+       head + "1,A,B,\xff" + std::string(99, '9') + "x\n" + kCsvBody, 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 2: column 4 (Y): not a number "
+       "'\\xFF" + std::string(79, '9') + "...' (101 characters)"},
+      {"a column name with odd bytes", "CSV Set F\xc3\xa9m Male - Y", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: no column 'F\\xC3\\xA9m' for IFEM in the "
+       "header of 'd.csv' (its columns: Set, Fem, Male, Y)"},
       {"more named parents than NLINES", "CSV Set Fem Male - Y",
        head + kCsvBody + "1,A,D,7\n1,D,B,7\n", 1,
        "0       2 DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED"},
