@@ -405,7 +405,8 @@ struct CsvData::Impl {
   std::vector<Column> columns;
   std::array<std::vector<std::string>, 6> names;  // level names handed to the result
   int NV = 0;
-  std::unique_ptr<char[]> buffer;  // the whole file, read
+  std::unique_ptr<char[]> buffer;  // the whole file, read (load_buffer)
+  std::string owned;               // the whole file, read (load)
   std::string_view text;
   std::string file;
   int unit = 0;
@@ -481,40 +482,16 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 CsvData::~CsvData() = default;
 
 void CsvData::load_unit(rec::Io& io, int unit) {
-  std::filesystem::path p(io.file_name(unit));
-  if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
-  // The file is read into memory rather than mapped: a file that another program cuts
-  // short while it is mapped would end the run with a bus error instead of a message.
-  // Read in one piece of the size the file has; a file that grows meanwhile is read
-  // to its end all the same.
-  std::FILE* fp = std::fopen(p.c_str(), "rb");
-  std::size_t size = 0, cap = 0;
-  std::unique_ptr<char[]> buffer;
-  bool ok = fp != nullptr;
-  if (ok) {
-    std::error_code ec;
-    const auto known = std::filesystem::file_size(p, ec);
-    cap = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(known) + 1;
-    buffer = std::make_unique_for_overwrite<char[]>(cap);
-    for (;;) {
-      size += std::fread(buffer.get() + size, 1, cap - size, fp);
-      if (size < cap) break;
-      auto bigger = std::make_unique_for_overwrite<char[]>(cap * 2);
-      std::memcpy(bigger.get(), buffer.get(), size);
-      buffer = std::move(bigger);
-      cap *= 2;
-    }
-    ok = !std::ferror(fp);
-    std::fclose(fp);
-  }
-  if (!ok) throw rec::RunError(run_error(unit, io.file_name(unit)) + ": the file cannot be read");
-  load_buffer(std::move(buffer), size, io.file_name(unit), unit);
+  // The file is read into memory through the handle the run opened it with (a FIFO is
+  // read once), rather than mapped: a file that another program cuts short while it is
+  // mapped would end the run with a bus error instead of a message.
+  load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
 }
 
 void CsvData::load(std::string text, std::string_view name, int unit) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(text.size());
-  std::memcpy(buffer.get(), text.data(), text.size());
-  load_buffer(std::move(buffer), text.size(), name, unit);
+  impl_->buffer.reset();
+  impl_->owned = std::move(text);
+  load_text(impl_->owned, name, unit);
 }
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,

@@ -141,6 +141,12 @@ class Io {
   // no output at all.
   void refuse_if_input(const std::filesystem::path& path);
 
+  // What remains of the input file on `unit`, read through its open handle (a FIFO or
+  // a device is read once, and the file is never opened again by its name). A file of
+  // more than `bound` bytes, or a line of more than `line_bound` characters before its
+  // line end, throws a RunError naming the file (and the line).
+  std::string read_rest(int unit, std::size_t bound, std::size_t line_bound);
+
   std::ostream& console_out() { return out_; }
 
   // Directory in which relative file names are resolved (empty: the current one).

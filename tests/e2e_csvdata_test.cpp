@@ -272,6 +272,46 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
             "0 DATA LINE       9:   IFEM = D (LEVEL     4) IS OUTSIDE 1 TO     3");
 }
 
+// Every input is read once through the handle opened before any output: a FIFO works
+// as a regular file does, and a device without end (/dev/zero) ends at the line bound.
+TEST(CsvDataFiles, FifosAndDevicesAreReadOnceThroughTheirHandle) {
+  const fs::path src = source_path("examples/csv");
+  const std::string korbal = "timeout 60 '" + testsupport::program("korbal") + "' hayman54.ctl ";
+  const std::string gcasca =
+      "timeout 60 '" + testsupport::program("gcasca") + "' --csv out hayman54.ctl ";
+  const struct Case {
+    const char* name;
+    std::string command;
+    int status;
+    std::string last_line;  // of the console
+    std::vector<std::pair<std::string, std::string>> same;  // output, stored example file
+  } cases[] = {
+      {"korbal, data from a FIFO",
+       "mkfifo f.csv && (cat hayman54.csv > f.csv &) && " + korbal + "r.out f.csv", 0,
+       "Stop - Program terminated.", {{"r.out", "hayman54.out"}, {"MERIDOX_IN.DAT", "MERIDOX_IN.DAT"}}},
+      {"korbal, /dev/zero as data", korbal + "r.out /dev/zero", 2,
+       "Run-time error: READ on unit 1, file '/dev/zero', line 1: a line longer than 65536 "
+       "characters", {}},
+      {"gcasca, data and components from FIFOs",
+       "mkfifo f.csv c.csv && (cat hayman54.csv > f.csv &) && (cat components.csv > c.csv &) && " +
+           gcasca + "f.csv c.csv g.gca",
+       0, "Stop - Program terminated.",
+       {{"g.gca", "hayman54.gca"}, {"out/effects.csv", "csv/effects.csv"}}},
+      {"gcasca, /dev/zero as components", gcasca + "hayman54.csv /dev/zero g.gca", 2,
+       "Run-time error: READ on unit 4, file '/dev/zero', line 1: a line longer than 65536 "
+       "characters", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
+    fs::copy_file(src / "csv" / "components.csv", tmp / "components.csv");
+    EXPECT_EQ(run_in(tmp.path(), c.command), c.status);
+    EXPECT_EQ(last_line(read_file(tmp / "console.txt")), c.last_line);
+    for (const auto& [out, stored] : c.same) EXPECT_EQ(read_file(tmp / out), read_file(src / stored)) << out;
+  }
+}
+
 // The CSV example: korbal and meridox reproduce the stored files byte for byte.
 TEST(CsvDataFiles, ExampleReportsAreReproducedExactly) {
   const fs::path src = source_path("examples/csv");
