@@ -639,6 +639,13 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   }
 }
 
+bool CsvData::last_line_cut() const {
+  const std::string_view t = impl_->text;
+  std::size_t e = t.size();
+  while (e > impl_->body && is_blank(t[e - 1])) --e;
+  return e > impl_->body && t[e - 1] != '\n';
+}
+
 const std::array<std::vector<std::string>, 6>& CsvData::level_names() const {
   return impl_->names;
 }
@@ -774,7 +781,8 @@ PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& 
   data.print_key(io);
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 
-  const PassResult r = data.accumulate(io, c, m, a);
+  PassResult r = data.accumulate(io, c, m, a);
+  r.last_line_cut = data.last_line_cut();
 
   finish_pass(io, clock, a, r, r.NREAD - 1);  // the data records, header not counted
   return r;

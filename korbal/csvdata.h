@@ -59,6 +59,10 @@ class CsvData {
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                    int unit);
 
+  // Whether the last record of the file lacks its line end (blanks after it aside):
+  // the file may have been cut inside its last field.
+  bool last_line_cut() const;
+
   // Names of the levels of each identifier (see PassResult::level_names).
   const std::array<std::vector<std::string>, 6>& level_names() const;
 

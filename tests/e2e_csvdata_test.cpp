@@ -194,6 +194,47 @@ TEST(CsvDataFiles, LinesWithAMissingValueAreLeftOut) {
   EXPECT_NE(from_csv.console.find("Number of data lines read:     9"), std::string::npos);
 }
 
+// A CSV file whose last record lacks its line end may have been cut inside its last
+// field: the run says so on the report and the console, and goes on with the value read.
+TEST(CsvDataFiles, ALastLineWithoutLineEndIsReportedAndTheRunGoesOn) {
+  const std::string notice = "THE LAST LINE OF THE DATA FILE HAS NO LINE END; WAS THE FILE CUT?";
+  const std::string body = std::string(kCsvHeader) + kCsvBody + "1,C,B,13";
+  KorbalRun ended;
+  korbal(ended, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + "\n");
+  ASSERT_EQ(ended.status, 0) << ended.console;
+  const struct Case {
+    const char* name;
+    std::string tail;
+    bool cut;
+  } cases[] = {
+      {"line end", "\n", false},         {"CR LF", "\r\n", false},
+      {"blanks after the line end", "\n  \n \t", false},
+      {"no line end", "", true},         {"a CR only", "\r", true},
+      {"blanks at the end", "  ", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KorbalRun r;
+    korbal(r, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + c.tail);
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(r.interchange(), ended.interchange());  // the last value is analysed
+    std::string report = r.report();
+    const std::string line = "0 " + notice + "\r\n";
+    const auto at = report.find(line);
+    EXPECT_EQ(at != std::string::npos, c.cut);
+    EXPECT_EQ(r.console.find("\n" + notice + "\n") != std::string::npos, c.cut) << r.console;
+    if (at != std::string::npos) report.erase(at, line.size());
+    EXPECT_EQ(report, ended.report());
+  }
+  // The notice stands with the closing lines of the data pass, after the lines left out.
+  KorbalRun r;
+  korbal(r, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + "\n1,A,B,NA");
+  const auto report = lines_of(r.report());
+  const auto at = std::find(report.begin(), report.end(), "0 " + notice);
+  ASSERT_NE(at, report.end());
+  EXPECT_EQ(*(at - 1), "0       1 DATA LINES WITH A MISSING VALUE WERE LEFT OUT");
+}
+
 // Bad CSV input: exit status and the last console line or the end of the report.
 TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
   const std::string head = kCsvHeader;
