@@ -514,6 +514,16 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   std::vector<std::string_view> fields;
   if (!scan.next(fields))
     throw rec::RunError(run_error(unit, s.file) + ": the file has no header row");
+  // A first line of numbers only is data: without a header the columns have no names,
+  // and the first plot would be lost as the header.
+  bool all_numbers = true;
+  for (const std::string_view f : fields) {
+    float x;
+    all_numbers = all_numbers && read_number(f, x) != NumberStatus::Invalid;
+  }
+  if (all_numbers)
+    scan.fail("every field is a number, as in a data line: a header line naming the columns "
+              "is required");
   s.header.assign(fields.begin(), fields.end());
   s.body = scan.position();
   s.body_line = scan.next_line();
@@ -531,9 +541,23 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
     std::int32_t number = 0;
     if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
         whole_number(it.ref, number)) {
+      // A number is always a column position; a header column of that name (other than
+      // the column at that position) makes the reference mean two columns.
+      const auto named = std::find(s.header.begin(), s.header.end(), it.ref);
+      const int named_col = static_cast<int>(named - s.header.begin()) + 1;
       if (number < 1 || number > ncols)
         s.refuse("column " + it.ref + " for " + it.label + ", but the header of " + shown_file +
-                 " has " + std::to_string(ncols) + " columns");
+                 " has " + std::to_string(ncols) + " columns" +
+                 (named == s.header.end()
+                      ? std::string()
+                      : " (a number is a column position, not the column named " +
+                            rec::echo(it.ref) + ", column " + std::to_string(named_col) + ")"));
+      if (named != s.header.end() && named_col != number)
+        s.refuse(rec::echo(it.ref) + " for " + it.label + " is both a column number (column " +
+                 it.ref + ", " + rec::echo(s.header[static_cast<std::size_t>(number - 1)]) +
+                 ") and the name of column " + std::to_string(named_col) + " of the header of " +
+                 shown_file + "; a number means a column position: rename column " +
+                 std::to_string(named_col) + " of the file");
       it.col = number - 1;
     } else {
       const auto first = std::find(s.header.begin(), s.header.end(), it.ref);

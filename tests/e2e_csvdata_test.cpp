@@ -256,6 +256,14 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
       {"no parent column", "CSV Set - Male - Y", head + kCsvBody, 2,
        "Run-time error: invalid CSV data record: '-' for IFEM, which the model needs from every "
        "data line"},
+      {"a number that is also a column name", "CSV Set Fem Male - 2", "Set,Fem,Male,2\n" +
+       std::string(kCsvBody), 2,
+       "Run-time error: invalid CSV data record: '2' for Y1 is both a column number (column 2, "
+       "'Fem') and the name of column 4 of the header of 'd.csv'; a number means a column "
+       "position: rename column 4 of the file"},
+      {"no header line", "CSV 1 2 3 - 4", "1,1,2,10.00\n1,2,1,11\n1,1,3,12\n1,3,2,8\n", 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 1: every field is a number, as in a "
+       "data line: a header line naming the columns is required"},
       {"header only", "CSV Set Fem Male - Y", head, 2,
        "Run-time error: READ on unit 1, file 'd.csv': the file has no data after its header row"},
       {"empty file", "CSV Set Fem Male - Y", "", 2,
