@@ -54,6 +54,8 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   ctx.columns = p.SDFL;
   ctx.ids = identify_columns(d);
   ctx.level_names = p.level_names;
+  for (int i = 1; i <= p.SDFL; ++i)
+    ctx.lines.push_back(static_cast<std::int64_t>(p.XPX[static_cast<std::size_t>(korbal::packed(i, i) - 1)]));
   int nfixed = 0;
   while (nfixed < p.SDFL && ctx.ids[static_cast<std::size_t>(nfixed)].fixed) ++nfixed;
   const std::vector<char> keep = accepted_fixed(p.XPX, p.SDFL, nfixed);
