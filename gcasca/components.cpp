@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::size_t kColumns = 12;
 
+// The file's name as messages show it (bytes outside printable ASCII as \xNN).
+std::string shown_name(std::string_view file) { return rec::echo(file, 0, std::string_view::npos); }
+
 double parse_estimate(const std::string& s, std::string_view file, std::size_t row) {
   if (s == rec::csv::kNA) return std::numeric_limits<double>::quiet_NaN();
   // strtod rather than stod: a tiny estimate that reads back as a subnormal number is
@@ -23,8 +26,8 @@ double parse_estimate(const std::string& s, std::string_view file, std::size_t r
                        ? std::numeric_limits<double>::quiet_NaN()
                        : std::strtod(s.c_str(), &end);
   if (end != s.c_str() + s.size() || !std::isfinite(v))
-    throw rec::RunError("Run-time error: " + std::string(file) + " row " + std::to_string(row) +
-                        ": estimate \"" + s + "\" is not a number");
+    throw rec::RunError("Run-time error: " + shown_name(file) + " row " + std::to_string(row) +
+                        ": estimate " + rec::echo(s, '"') + " is not a number");
   return v;
 }
 
@@ -35,13 +38,13 @@ std::vector<ComponentRow> parse_components(std::string_view text, std::string_vi
   try {
     records = rec::csv::parse(text);
   } catch (const std::runtime_error& e) {
-    throw rec::RunError("Run-time error: " + std::string(file) + ": " + e.what());
+    throw rec::RunError("Run-time error: " + shown_name(file) + ": " + e.what());
   }
   const std::vector<std::string> header = {"problem", "trait_1", "trait_2", "component",
                                            "estimate", "sd", "ms", "denominator",
                                            "df1", "df2", "f", "p"};
   if (records.empty() || records[0] != header)
-    throw rec::RunError("Run-time error: " + std::string(file) +
+    throw rec::RunError("Run-time error: " + shown_name(file) +
                         " is not a table of variance components: its header is not "
                         "problem,trait_1,trait_2,component,estimate,sd,ms,denominator,df1,df2,f,p");
   std::vector<ComponentRow> rows;
@@ -49,7 +52,7 @@ std::vector<ComponentRow> parse_components(std::string_view text, std::string_vi
     const std::vector<std::string>& r = records[k];
     if (r.size() == 1 && r[0].empty()) continue;  // a blank line
     if (r.size() != kColumns)
-      throw rec::RunError("Run-time error: " + std::string(file) + " row " + std::to_string(k + 1) +
+      throw rec::RunError("Run-time error: " + shown_name(file) + " row " + std::to_string(k + 1) +
                           " has " + std::to_string(r.size()) + " fields instead of 12");
     rows.push_back({r[0], r[1], r[2], r[3], parse_estimate(r[4], file, k + 1)});
   }

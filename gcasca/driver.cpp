@@ -1,8 +1,5 @@
 // The run of gcasca: files, korbal's control records and data pass, the components,
 // one prediction per trait, the report and effects.csv.
-#include <fstream>
-#include <sstream>
-
 #include "gcasca/gcasca.h"
 #include "gcasca/korbal_adapter.h"
 #include "records/csv.h"
@@ -19,13 +16,9 @@ fs::path resolved(const rec::Io& io, const fs::path& p) {
   return p.is_relative() && !io.dir().empty() ? io.dir() / p : p;
 }
 
-std::string read_whole(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (!in && !in.eof()) throw rec::RunError("Run-time error: cannot read " + p.string());
-  return s.str();
-}
+// Bounds of the components file: meridox writes a few kilobytes for ten traits.
+constexpr std::size_t kMaxComponentsBytes = std::size_t{16} << 20;  // 16 MiB
+constexpr std::size_t kMaxComponentsLine = rec::kMaxRecordLength;   // 65536
 
 int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   io.say({"gcasca: predicted effects of the parents and crosses of a diallel"});
@@ -38,7 +31,8 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   io.say({">> Report file"});
   io.open(kReportUnit, "", rec::OpenMode::Output);
   const std::vector<ComponentRow> components =
-      parse_components(read_whole(resolved(io, comp_name)), comp_name);
+      parse_components(io.read_rest(kComponentsUnit, kMaxComponentsBytes, kMaxComponentsLine),
+                       comp_name);
 
   Design d;
   const ControlOutcome outcome = read_control(io, d);
@@ -60,6 +54,8 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   ctx.columns = p.SDFL;
   ctx.ids = identify_columns(d);
   ctx.level_names = p.level_names;
+  for (int i = 1; i <= p.SDFL; ++i)
+    ctx.lines.push_back(static_cast<std::int64_t>(p.XPX[static_cast<std::size_t>(korbal::packed(i, i) - 1)]));
   int nfixed = 0;
   while (nfixed < p.SDFL && ctx.ids[static_cast<std::size_t>(nfixed)].fixed) ++nfixed;
   const std::vector<char> keep = accepted_fixed(p.XPX, p.SDFL, nfixed);

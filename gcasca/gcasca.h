@@ -129,6 +129,9 @@ struct ReportContext {
   // clone (the order of the identifiers of a data line); an empty list means the
   // levels are numbered. Lines carry one list for both parents' roles: the female list.
   std::array<std::vector<std::string>, 6> level_names;
+  // Data lines behind each column (the diagonal of X'X: every design value is +1 or -1);
+  // empty when not known, and then NA in effects.csv.
+  std::vector<std::int64_t> lines;
 };
 
 // The banner and the title at the head of the report.

@@ -188,10 +188,18 @@ void write_closing(rec::Io& io) {
 
 std::string effects_table(const ReportContext& ctx, const std::vector<TraitResult>& results) {
   rec::csv::Table t({"trait", "effect", "location", "replication", "set", "line_1", "line_2",
-                     "clone", "blup", "se", "reliability"});
+                     "clone", "blup", "se", "reliability", "name_1", "name_2", "lines"});
   auto id = [&t](std::int32_t v) {
     if (v > 0)
       t.integer(v);
+    else
+      t.na();
+  };
+  // The parents' names when the data name them (one list for both roles).
+  const std::vector<std::string>& parents = ctx.level_names[3];
+  auto name = [&t, &parents](std::int32_t line) {
+    if (line > 0 && static_cast<std::size_t>(line) <= parents.size())
+      t.text(parents[static_cast<std::size_t>(line - 1)]);
     else
       t.na();
   };
@@ -209,6 +217,12 @@ std::string effects_table(const ReportContext& ctx, const std::vector<TraitResul
       id(c.line_2);
       id(c.clone);
       t.num(r.blup[i]).num(r.se[i]).num_or_na(r.reliability[i], !std::isnan(r.reliability[i]));
+      name(c.line_1);
+      name(c.line_2);
+      if (i < ctx.lines.size())
+        t.integer(ctx.lines[i]);
+      else
+        t.na();
     }
   }
   return t.str();

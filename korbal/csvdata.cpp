@@ -36,8 +36,8 @@ bool layout_has(Layout LAYOUT, int id) {
 }
 
 std::string run_error(int unit, std::string_view file) {
-  return "Run-time error: READ on unit " + std::to_string(unit) + ", file '" + std::string(file) +
-         "'";
+  return "Run-time error: READ on unit " + std::to_string(unit) + ", file " +
+         rec::echo(file, '\'', std::string_view::npos);
 }
 
 // Y1, Y2, ... for response v = 0, 1, ...
@@ -405,7 +405,8 @@ struct CsvData::Impl {
   std::vector<Column> columns;
   std::array<std::vector<std::string>, 6> names;  // level names handed to the result
   int NV = 0;
-  std::unique_ptr<char[]> buffer;  // the whole file, read
+  std::unique_ptr<char[]> buffer;  // the whole file, read (load_buffer)
+  std::string owned;               // the whole file, read (load)
   std::string_view text;
   std::string file;
   int unit = 0;
@@ -481,40 +482,16 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 CsvData::~CsvData() = default;
 
 void CsvData::load_unit(rec::Io& io, int unit) {
-  std::filesystem::path p(io.file_name(unit));
-  if (p.is_relative() && !io.dir().empty()) p = io.dir() / p;
-  // The file is read into memory rather than mapped: a file that another program cuts
-  // short while it is mapped would end the run with a bus error instead of a message.
-  // Read in one piece of the size the file has; a file that grows meanwhile is read
-  // to its end all the same.
-  std::FILE* fp = std::fopen(p.c_str(), "rb");
-  std::size_t size = 0, cap = 0;
-  std::unique_ptr<char[]> buffer;
-  bool ok = fp != nullptr;
-  if (ok) {
-    std::error_code ec;
-    const auto known = std::filesystem::file_size(p, ec);
-    cap = ec ? std::size_t{1} << 16 : static_cast<std::size_t>(known) + 1;
-    buffer = std::make_unique_for_overwrite<char[]>(cap);
-    for (;;) {
-      size += std::fread(buffer.get() + size, 1, cap - size, fp);
-      if (size < cap) break;
-      auto bigger = std::make_unique_for_overwrite<char[]>(cap * 2);
-      std::memcpy(bigger.get(), buffer.get(), size);
-      buffer = std::move(bigger);
-      cap *= 2;
-    }
-    ok = !std::ferror(fp);
-    std::fclose(fp);
-  }
-  if (!ok) throw rec::RunError(run_error(unit, io.file_name(unit)) + ": the file cannot be read");
-  load_buffer(std::move(buffer), size, io.file_name(unit), unit);
+  // The file is read into memory through the handle the run opened it with (a FIFO is
+  // read once), rather than mapped: a file that another program cuts short while it is
+  // mapped would end the run with a bus error instead of a message.
+  load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
 }
 
 void CsvData::load(std::string text, std::string_view name, int unit) {
-  auto buffer = std::make_unique_for_overwrite<char[]>(text.size());
-  std::memcpy(buffer.get(), text.data(), text.size());
-  load_buffer(std::move(buffer), text.size(), name, unit);
+  impl_->buffer.reset();
+  impl_->owned = std::move(text);
+  load_text(impl_->owned, name, unit);
 }
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
@@ -537,15 +514,26 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   std::vector<std::string_view> fields;
   if (!scan.next(fields))
     throw rec::RunError(run_error(unit, s.file) + ": the file has no header row");
+  // A first line of numbers only is data: without a header the columns have no names,
+  // and the first plot would be lost as the header.
+  bool all_numbers = true;
+  for (const std::string_view f : fields) {
+    float x;
+    all_numbers = all_numbers && read_number(f, x) != NumberStatus::Invalid;
+  }
+  if (all_numbers)
+    scan.fail("every field is a number, as in a data line: a header line naming the columns "
+              "is required");
   s.header.assign(fields.begin(), fields.end());
   s.body = scan.position();
   s.body_line = scan.next_line();
 
   // The columns of the items.
   const int ncols = static_cast<int>(s.header.size());
+  const std::string shown_file = rec::echo(s.file, '\'', std::string_view::npos);
   auto header_list = [&] {
     std::string list;
-    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + h;
+    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + rec::echo(h, 0);
     return list;
   };
   for (Impl::Item& it : s.items) {
@@ -553,17 +541,31 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
     std::int32_t number = 0;
     if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
         whole_number(it.ref, number)) {
+      // A number is always a column position; a header column of that name (other than
+      // the column at that position) makes the reference mean two columns.
+      const auto named = std::find(s.header.begin(), s.header.end(), it.ref);
+      const int named_col = static_cast<int>(named - s.header.begin()) + 1;
       if (number < 1 || number > ncols)
-        s.refuse("column " + it.ref + " for " + it.label + ", but the header of '" + s.file +
-                 "' has " + std::to_string(ncols) + " columns");
+        s.refuse("column " + it.ref + " for " + it.label + ", but the header of " + shown_file +
+                 " has " + std::to_string(ncols) + " columns" +
+                 (named == s.header.end()
+                      ? std::string()
+                      : " (a number is a column position, not the column named " +
+                            rec::echo(it.ref) + ", column " + std::to_string(named_col) + ")"));
+      if (named != s.header.end() && named_col != number)
+        s.refuse(rec::echo(it.ref) + " for " + it.label + " is both a column number (column " +
+                 it.ref + ", " + rec::echo(s.header[static_cast<std::size_t>(number - 1)]) +
+                 ") and the name of column " + std::to_string(named_col) + " of the header of " +
+                 shown_file + "; a number means a column position: rename column " +
+                 std::to_string(named_col) + " of the file");
       it.col = number - 1;
     } else {
       const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
       if (first == s.header.end())
-        s.refuse("no column '" + it.ref + "' for " + it.label + " in the header of '" + s.file +
-                 "' (its columns: " + header_list() + ")");
+        s.refuse("no column " + rec::echo(it.ref) + " for " + it.label + " in the header of " +
+                 shown_file + " (its columns: " + header_list() + ")");
       if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
-        s.refuse("the header of '" + s.file + "' has more than one column '" + it.ref + "'");
+        s.refuse("the header of " + shown_file + " has more than one column " + rec::echo(it.ref));
       it.col = static_cast<int>(first - s.header.begin());
     }
     if (it.id >= 0) s.ids[it.id].col = it.col;
@@ -594,6 +596,11 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
         col.whole = false;
         col.collected_from = s.records;
       }
+      // A level name is printed in the key of the report and in messages, one per line.
+      if (v.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        scan.fail("column " + std::to_string(col.col + 1) + " (" +
+                  rec::echo(s.header[static_cast<std::size_t>(col.col)], 0) +
+                  "): a level name may not hold a line end or NUL: " + rec::echo(v));
       col.texts.add(v);
     }
     ++s.records;
@@ -654,6 +661,13 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
     }
     s.names[id] = d.levels;
   }
+}
+
+bool CsvData::last_line_cut() const {
+  const std::string_view t = impl_->text;
+  std::size_t e = t.size();
+  while (e > impl_->body && is_blank(t[e - 1])) --e;
+  return e > impl_->body && t[e - 1] != '\n';
 }
 
 const std::array<std::vector<std::string>, 6>& CsvData::level_names() const {
@@ -725,9 +739,9 @@ class CsvLines : public LineSource {
       const NumberStatus st = read_number(v, Y[it.v]);
       if (st != NumberStatus::Ok)
         scan_.fail("column " + std::to_string(it.col + 1) + " (" +
-                   s_.header[static_cast<std::size_t>(it.col)] + "): " +
-                   (st == NumberStatus::Range ? "number out of range '" : "not a number '") +
-                   std::string(v) + "'");
+                   rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
+                   (st == NumberStatus::Range ? "number out of range " : "not a number ") +
+                   rec::echo(v));
     }
     return true;
   }
@@ -747,7 +761,8 @@ class CsvLines : public LineSource {
       if (std::strcmp(f.field, kIdNames[id]) != 0) continue;
       if (in.named && f.value >= 1 && static_cast<std::size_t>(f.value) <= in.levels.size()) {
         io.write(kReportUnit, kBadName,
-                 {line, f.field, in.levels[static_cast<std::size_t>(f.value - 1)], f.value, f.high});
+                 {line, f.field, rec::echo(in.levels[static_cast<std::size_t>(f.value - 1)], 0),
+                  f.value, f.high});
         return;
       }
     }
@@ -785,12 +800,13 @@ PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& 
   CsvData data(c, m, shown);  // refuses a record that does not fit the layout
   unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
-  io.write(rec::kConsole, kShowRecord, {shown});
+  io.write(rec::kConsole, kShowRecord, {rec::echo(shown, 0, std::string_view::npos)});
   data.load_unit(io, unit);
   data.print_key(io);
   if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
 
-  const PassResult r = data.accumulate(io, c, m, a);
+  PassResult r = data.accumulate(io, c, m, a);
+  r.last_line_cut = data.last_line_cut();
 
   finish_pass(io, clock, a, r, r.NREAD - 1);  // the data records, header not counted
   return r;

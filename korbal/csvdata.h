@@ -23,6 +23,11 @@
 
 namespace korbal {
 
+// Bounds of a CSV data file read into memory: its size in bytes (a trial of millions of
+// plots takes well under this), and the characters of one line before its line end.
+inline constexpr std::size_t kMaxCsvBytes = std::size_t{2} << 30;  // 2 GiB
+inline constexpr std::size_t kMaxCsvLine = rec::kMaxRecordLength;  // 65536
+
 // Whether the data record asks for CSV data: its first word is "CSV" (any case).
 bool is_csv_record(std::string_view record);
 
@@ -46,12 +51,17 @@ class CsvData {
   // quoted record, a file without header or without data.
   void load(std::string text, std::string_view name, int unit);
 
-  // Reads the file open on `unit` of `io` whole and loads it.
+  // Reads what remains of the file open on `unit` of `io` through its handle and loads
+  // it; a file above kMaxCsvBytes or a line above kMaxCsvLine is a rec::RunError.
   void load_unit(rec::Io& io, int unit);
 
   // load() for a text already in a buffer of `size` characters, which it takes over.
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                    int unit);
+
+  // Whether the last record of the file lacks its line end (blanks after it aside):
+  // the file may have been cut inside its last field.
+  bool last_line_cut() const;
 
   // Names of the levels of each identifier (see PassResult::level_names).
   const std::array<std::vector<std::string>, 6>& level_names() const;

@@ -357,6 +357,10 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
       rec::Format::compile("('0',I8,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
   static const rec::Format kMissingConsole =
       rec::Format::compile("(' ',A,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
+  static const rec::Format kCutReport = rec::Format::compile(
+      "('0 THE LAST LINE OF THE DATA FILE HAS NO LINE END; WAS THE FILE CUT?')");
+  static const rec::Format kCutConsole = rec::Format::compile(
+      "(' THE LAST LINE OF THE DATA FILE HAS NO LINE END; WAS THE FILE CUT?')");
   static const rec::Format kComplete = rec::Format::compile(
       "(' Matrices are complete     ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kBadTotal = rec::Format::compile(
@@ -374,6 +378,10 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
   if (r.missing_lines > 0) {
     io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
     io.write(kReportUnit, kMissingReport, {shown(r.missing_lines)});
+  }
+  if (r.last_line_cut) {
+    io.write(rec::kConsole, kCutConsole, {});
+    io.write(kReportUnit, kCutReport, {});
   }
   stamp(io, clock, kComplete);
   if (r.lines_after_end > 0) {

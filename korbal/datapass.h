@@ -85,6 +85,7 @@ struct PassResult {
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
   std::int64_t self_lines = 0;  // self lines skipped
   std::int64_t missing_lines = 0;  // data lines left out for a missing value (CSV data)
+  bool last_line_cut = false;  // the last record of a CSV data file lacks its line end
   // Non-blank lines after the end of the data (a blank or terminating line): how many,
   // and the number of that end line.
   std::int64_t lines_after_end = 0, end_line = 0;
@@ -135,8 +136,9 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit);
 
 // The closing lines of a data pass: lines read (`lines_read`), self lines skipped, lines
-// with a missing value, and on the report and the console the lines after the end, the
-// bad lines' total or a pass that accumulated nothing.
+// with a missing value, a last line without its line end, and on the report and the
+// console the lines after the end, the bad lines' total or a pass that accumulated
+// nothing.
 void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
                  std::int64_t lines_read);
 

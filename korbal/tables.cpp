@@ -39,8 +39,16 @@ Table anova_table(const Results& r, const std::vector<std::string>& VNAME) {
 }
 
 Table crosses_table(const Control& c, const PassResult& pass) {
-  Table t{"set", "female", "male", "lines"};
+  Table t{"set", "female", "male", "lines", "female_name", "male_name"};
   const std::int64_t p = c.NLINES;
+  // The parents' names when the data name them (one list for both roles), else NA.
+  const std::vector<std::string>& names = pass.level_names[kFemale];
+  auto name = [&t, &names](std::int64_t line) {
+    if (line >= 1 && static_cast<std::size_t>(line) <= names.size())
+      t.text(names[static_cast<std::size_t>(line - 1)]);
+    else
+      t.na();
+  };
   for (std::int64_t s = 1; s <= c.NSETS; ++s)
     for (std::int64_t f = 1; f <= p; ++f)
       for (std::int64_t m = 1; m <= p; ++m) {
@@ -48,6 +56,8 @@ Table crosses_table(const Control& c, const PassResult& pass) {
         const std::size_t k = static_cast<std::size_t>(((s - 1) * p + f - 1) * p + m - 1);
         t.row().integer(s).integer(f).integer(m).integer(
             k < pass.cross_lines.size() ? pass.cross_lines[k] : 0);
+        name(f);
+        name(m);
       }
   return t;
 }

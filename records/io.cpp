@@ -77,6 +77,13 @@ class FileSource : public RecordSource {
     }
   }
 
+  // What the buffer holds beyond the records handed out; the buffer is emptied.
+  std::string_view take_buffered() {
+    const std::string_view rest(buf_.get() + begin_, end_ - begin_);
+    begin_ = end_;
+    return rest;
+  }
+
   long records = 0;      // records handed out so far
   std::string trouble;   // why the file ended early, if it did
   bool require_line_end = false;  // a last record without its line end is trouble
@@ -821,6 +828,72 @@ void Io::close() {
   held_.clear();
   out_.flush();
   if (!first.empty()) throw RunError(first);
+}
+
+// The rest of an input file in one piece: what the record buffer holds, then the rest
+// through the same handle, so that a FIFO or a device is read once and a file is never
+// opened again by its name. The bounds keep a device without end (/dev/zero) or a file
+// of the wrong kind from filling the memory.
+std::string Io::read_rest(int unit, std::size_t bound, std::size_t line_bound) {
+  Unit& u = unit_for(unit, "READ");
+  auto fail = [&](const std::string& what) {
+    flush();
+    throw RunError(where("READ", unit, u.name) + what);
+  };
+  if (!u.source) fail(": the file is open for output");
+  std::string text;
+  struct stat st {};
+  if (::fstat(::fileno(u.fp), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    text.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), bound) + 1);
+  const long first_line = u.source->records + 1;
+  long line = first_line;  // line of the file at `line_begin`
+  std::size_t line_begin = 0, scanned = 0;
+  // Checks the lines of text[scanned..]; at the end also the last line without line end.
+  auto check_lines = [&](bool at_end) {
+    for (;;) {
+      const void* nl = scanned < text.size()
+                           ? std::memchr(text.data() + scanned, '\n', text.size() - scanned)
+                           : nullptr;
+      const std::size_t end = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - text.data())
+                                 : text.size();
+      std::size_t len = end - line_begin;
+      if (len > 0 && text[end - 1] == '\r' && (nl || at_end)) --len;
+      if (len > line_bound + (nl || at_end ? 0 : 1))
+        fail(", line " + std::to_string(line) + ": a line longer than " + std::to_string(line_bound) +
+             " characters");
+      if (!nl) {
+        scanned = text.size();
+        return;
+      }
+      scanned = line_begin = end + 1;
+      ++line;
+    }
+  };
+  const std::string_view buffered = u.source->take_buffered();
+  text.append(buffered.substr(0, bound + 1));
+  const std::size_t chunk_size = std::size_t{1} << 20;
+  const auto chunk = std::make_unique_for_overwrite<char[]>(chunk_size);
+  for (;;) {
+    if (text.size() > bound) fail(": the file is larger than " + std::to_string(bound) + " bytes");
+    check_lines(false);
+    const std::size_t got = std::fread(chunk.get(), 1, std::min(chunk_size, bound + 1 - text.size()), u.fp);
+    if (got == 0) break;
+    text.append(chunk.get(), got);
+  }
+  if (std::ferror(u.fp)) fail(": the file cannot be read");
+  check_lines(true);
+  return text;
+}
+
+std::string echo(std::string_view text, char quote, std::size_t cut) {
+  const bool cut_here = text.size() > cut;
+  std::string s;
+  if (quote != 0) s += quote;
+  s += shown(cut_here ? text.substr(0, cut) : text);
+  if (cut_here) s += "...";
+  if (quote != 0) s += quote;
+  if (cut_here) s += " (" + std::to_string(text.size()) + " characters)";
+  return s;
 }
 
 }  // namespace rec

@@ -164,6 +164,12 @@ class Io {
   // no output at all.
   void refuse_if_input(const std::filesystem::path& path);
 
+  // What remains of the input file on `unit`, read through its open handle (a FIFO or
+  // a device is read once, and the file is never opened again by its name). A file of
+  // more than `bound` bytes, or a line of more than `line_bound` characters before its
+  // line end, throws a RunError naming the file (and the line).
+  std::string read_rest(int unit, std::size_t bound, std::size_t line_bound);
+
   std::ostream& console_out() { return out_; }
 
   // Directory in which relative file names are resolved (empty: the current one).
@@ -198,5 +204,11 @@ class Io {
   bool replace_at_close_ = false;
   bool discard_outputs_ = false;  // an output was refused: close() replaces nothing
 };
+
+// User text (a field, a column name, a level name, a file name) as a message shows it:
+// printable ASCII as it is, every other byte as \xNN, between `quote` characters (none
+// when `quote` is 0). A text longer than `cut` bytes is cut there and followed by its
+// length: 'ABC...' (123 characters).
+std::string echo(std::string_view text, char quote = '\'', std::size_t cut = 80);
 
 }  // namespace rec

@@ -194,6 +194,47 @@ TEST(CsvDataFiles, LinesWithAMissingValueAreLeftOut) {
   EXPECT_NE(from_csv.console.find("Number of data lines read:     9"), std::string::npos);
 }
 
+// A CSV file whose last record lacks its line end may have been cut inside its last
+// field: the run says so on the report and the console, and goes on with the value read.
+TEST(CsvDataFiles, ALastLineWithoutLineEndIsReportedAndTheRunGoesOn) {
+  const std::string notice = "THE LAST LINE OF THE DATA FILE HAS NO LINE END; WAS THE FILE CUT?";
+  const std::string body = std::string(kCsvHeader) + kCsvBody + "1,C,B,13";
+  KorbalRun ended;
+  korbal(ended, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + "\n");
+  ASSERT_EQ(ended.status, 0) << ended.console;
+  const struct Case {
+    const char* name;
+    std::string tail;
+    bool cut;
+  } cases[] = {
+      {"line end", "\n", false},         {"CR LF", "\r\n", false},
+      {"blanks after the line end", "\n  \n \t", false},
+      {"no line end", "", true},         {"a CR only", "\r", true},
+      {"blanks at the end", "  ", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    KorbalRun r;
+    korbal(r, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + c.tail);
+    EXPECT_EQ(r.status, 0) << r.console;
+    EXPECT_EQ(r.interchange(), ended.interchange());  // the last value is analysed
+    std::string report = r.report();
+    const std::string line = "0 " + notice + "\r\n";
+    const auto at = report.find(line);
+    EXPECT_EQ(at != std::string::npos, c.cut);
+    EXPECT_EQ(r.console.find("\n" + notice + "\n") != std::string::npos, c.cut) << r.console;
+    if (at != std::string::npos) report.erase(at, line.size());
+    EXPECT_EQ(report, ended.report());
+  }
+  // The notice stands with the closing lines of the data pass, after the lines left out.
+  KorbalRun r;
+  korbal(r, control(kDims, "Y", "CSV Set Fem Male - Y"), "d.csv", body + "\n1,A,B,NA");
+  const auto report = lines_of(r.report());
+  const auto at = std::find(report.begin(), report.end(), "0 " + notice);
+  ASSERT_NE(at, report.end());
+  EXPECT_EQ(*(at - 1), "0       1 DATA LINES WITH A MISSING VALUE WERE LEFT OUT");
+}
+
 // Bad CSV input: exit status and the last console line or the end of the report.
 TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
   const std::string head = kCsvHeader;
@@ -215,6 +256,14 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
       {"no parent column", "CSV Set - Male - Y", head + kCsvBody, 2,
        "Run-time error: invalid CSV data record: '-' for IFEM, which the model needs from every "
        "data line"},
+      {"a number that is also a column name", "CSV Set Fem Male - 2", "Set,Fem,Male,2\n" +
+       std::string(kCsvBody), 2,
+       "Run-time error: invalid CSV data record: '2' for Y1 is both a column number (column 2, "
+       "'Fem') and the name of column 4 of the header of 'd.csv'; a number means a column "
+       "position: rename column 4 of the file"},
+      {"no header line", "CSV 1 2 3 - 4", "1,1,2,10.00\n1,2,1,11\n1,1,3,12\n1,3,2,8\n", 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 1: every field is a number, as in a "
+       "data line: a header line naming the columns is required"},
       {"header only", "CSV Set Fem Male - Y", head, 2,
        "Run-time error: READ on unit 1, file 'd.csv': the file has no data after its header row"},
       {"empty file", "CSV Set Fem Male - Y", "", 2,
@@ -228,6 +277,21 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
        "Run-time error: READ on unit 1, file 'd.csv', line 8: 3 fields where the header has 4"},
       {"a quote never closed", "CSV Set Fem Male - Y", head + "1,\"A,B,10\n" + kCsvBody, 2,
        "Run-time error: READ on unit 1, file 'd.csv', line 2: a quoted field is not closed"},
+      {"a level name holding a line end", "CSV Set Fem Male - Y",
+       head + kCsvBody + "1,\"A\r\nB\",C,7\n", 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: column 2 (Fem): a level name may "
+       "not hold a line end or NUL: 'A\\x0D\\x0AB'"},
+      {"a level name holding NUL", "CSV Set Fem Male - Y",
+       head + kCsvBody + std::string("1,C,B\0,7\n", 10), 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 8: column 3 (Male): a level name may "
+       "not hold a line end or NUL: 'B\\x00'"},
+      {"a long value with odd bytes, cut", "CSV Set Fem Male - Y",
+       head + "1,A,B,\xff" + std::string(99, '9') + "x\n" + kCsvBody, 2,
+       "Run-time error: READ on unit 1, file 'd.csv', line 2: column 4 (Y): not a number "
+       "'\\xFF" + std::string(79, '9') + "...' (101 characters)"},
+      {"a column name with odd bytes", "CSV Set F\xc3\xa9m Male - Y", head + kCsvBody, 2,
+       "Run-time error: invalid CSV data record: no column 'F\\xC3\\xA9m' for IFEM in the "
+       "header of 'd.csv' (its columns: Set, Fem, Male, Y)"},
       {"more named parents than NLINES", "CSV Set Fem Male - Y",
        head + kCsvBody + "1,A,D,7\n1,D,B,7\n", 1,
        "0       2 DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED"},
@@ -257,19 +321,61 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
             "0 DATA LINE       9:   IFEM = D (LEVEL     4) IS OUTSIDE 1 TO     3");
 }
 
-// The CSV example: korbal and meridox reproduce the stored files byte for byte.
+// Every input is read once through the handle opened before any output: a FIFO works
+// as a regular file does, and a device without end (/dev/zero) ends at the line bound.
+TEST(CsvDataFiles, FifosAndDevicesAreReadOnceThroughTheirHandle) {
+  const fs::path src = source_path("examples/csv");
+  const std::string korbal = "timeout 60 '" + testsupport::program("korbal") + "' hayman54.ctl ";
+  const std::string gcasca =
+      "timeout 60 '" + testsupport::program("gcasca") + "' --csv out hayman54.ctl ";
+  const struct Case {
+    const char* name;
+    std::string command;
+    int status;
+    std::string last_line;  // of the console
+    std::vector<std::pair<std::string, std::string>> same;  // output, stored example file
+  } cases[] = {
+      {"korbal, data from a FIFO",
+       "mkfifo f.csv && (cat hayman54.csv > f.csv &) && " + korbal + "r.out f.csv", 0,
+       "Stop - Program terminated.", {{"r.out", "hayman54.out"}, {"MERIDOX_IN.DAT", "MERIDOX_IN.DAT"}}},
+      {"korbal, /dev/zero as data", korbal + "r.out /dev/zero", 2,
+       "Run-time error: READ on unit 1, file '/dev/zero', line 1: a line longer than 65536 "
+       "characters", {}},
+      {"gcasca, data and components from FIFOs",
+       "mkfifo f.csv c.csv && (cat hayman54.csv > f.csv &) && (cat components.csv > c.csv &) && " +
+           gcasca + "f.csv c.csv g.gca",
+       0, "Stop - Program terminated.",
+       {{"g.gca", "hayman54.gca"}, {"out/effects.csv", "csv/effects.csv"}}},
+      {"gcasca, /dev/zero as components", gcasca + "hayman54.csv /dev/zero g.gca", 2,
+       "Run-time error: READ on unit 4, file '/dev/zero', line 1: a line longer than 65536 "
+       "characters", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
+    fs::copy_file(src / "csv" / "components.csv", tmp / "components.csv");
+    EXPECT_EQ(run_in(tmp.path(), c.command), c.status);
+    EXPECT_EQ(last_line(read_file(tmp / "console.txt")), c.last_line);
+    for (const auto& [out, stored] : c.same) EXPECT_EQ(read_file(tmp / out), read_file(src / stored)) << out;
+  }
+}
+
+// The CSV example: korbal and meridox reproduce the stored files byte for byte, korbal's
+// tables included (crosses.csv names the parents by their letters).
 TEST(CsvDataFiles, ExampleReportsAreReproducedExactly) {
   const fs::path src = source_path("examples/csv");
   TempDir tmp;
   for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
   ASSERT_EQ(run_in(tmp.path(), "'" + testsupport::program("korbal") +
-                                   "' hayman54.ctl hayman54.out hayman54.csv"),
+                                   "' --csv csv hayman54.ctl hayman54.out hayman54.csv"),
             0)
       << read_file(tmp / "console.txt");
   ASSERT_EQ(
       run_in(tmp.path(), "'" + testsupport::program("meridox") + "' MERIDOX_IN.DAT hayman54.vc"), 0)
       << read_file(tmp / "console.txt");
-  for (const char* f : {"hayman54.out", "MERIDOX_IN.DAT", "hayman54.vc"})
+  for (const char* f : {"hayman54.out", "MERIDOX_IN.DAT", "hayman54.vc", "csv/ems.csv",
+                        "csv/anova.csv", "csv/crosses.csv", "csv/levels.csv"})
     EXPECT_EQ(read_file(tmp / f), read_file(src / f)) << f;
 }
 

@@ -437,6 +437,15 @@ TEST(Components, MalformedTablesAreRunErrors) {
     const std::string text = k < 3 ? std::string(bad[k]) : h + bad[k];
     EXPECT_THROW(gcasca::parse_components(text, "c.csv"), rec::RunError) << text;
   }
+  // The text of the estimate is shown escaped and cut, and so is the file's name.
+  try {
+    gcasca::parse_components(h + "1,Y,Y,GCA,\"\x1b" + std::string(90, '7') + "\",NA,NA,NA,NA,NA,NA,NA\n",
+                             "c\n.csv");
+    FAIL() << "no error";
+  } catch (const rec::RunError& e) {
+    EXPECT_EQ(std::string(e.what()), "Run-time error: c\\x0A.csv row 2: estimate \"\\x1B" +
+                                         std::string(79, '7') + "...\" (91 characters) is not a number");
+  }
 }
 
 }  // namespace

@@ -153,8 +153,69 @@ TEST(Report, SmallCaseBytes) {
   }));
   const auto rows = rec::csv::parse(o.effects);
   ASSERT_EQ(rows.size(), 10u);  // header, then YIELD's 9 random columns only
+  // RECP of the pair 2 x 3: one cross made, in two replications; no named parents.
   EXPECT_EQ(rows[9], (std::vector<std::string>{"YIELD", "RECP", "NA", "NA", "1", "2", "3", "NA",
-                                                "0", "0", "NA"}));
+                                                "0", "0", "NA", "NA", "NA", "2"}));
+}
+
+// effects.csv names the parents of every level and counts the data lines behind it: on
+// an unbalanced trial read from a CSV file with named parents, against counts made here.
+TEST(EffectsTable, NamesAndLinesOfEveryLevel) {
+  // 3 parents, 2 locations, 2 replications, FXL and RXF; crosses made unevenly.
+  const std::string control =
+      "  3  1  0 -1  1  1  2  2  1  1  0  1  0  0  1\nUNBALANCED\nY\nCSV Loc Rep - Fem Male - Y\n";
+  const std::vector<std::string> names = {"Amy", "Bob", "Zed"};  // levels 1, 2, 3
+  struct Plot {
+    int loc, rep, fem, male;
+  };
+  const std::vector<Plot> plots = {
+      {1, 1, 1, 2}, {1, 1, 2, 1}, {1, 1, 1, 3}, {1, 1, 1, 3}, {1, 2, 1, 2}, {1, 2, 3, 2},
+      {2, 1, 1, 2}, {2, 1, 3, 1}, {2, 2, 1, 2}, {2, 2, 1, 2}, {2, 2, 2, 3}, {2, 2, 3, 1}};
+  std::string data = "Loc,Rep,Fem,Male,Y\n";
+  for (std::size_t k = 0; k < plots.size(); ++k) {
+    const Plot& p = plots[k];
+    data += std::to_string(p.loc) + "," + std::to_string(p.rep) + "," + names[p.fem - 1] + "," +
+            names[p.male - 1] + "," + std::to_string(10 + (k * 7) % 5) + "\n";
+  }
+  data += "1,1,Bob,Bob,9\n2,1,Amy,Zed,NA\n";  // a self and a missing value: no lines
+  const std::string comps = std::string(gcasca_test::kComponentsHeader) +
+                            gcasca_test::component_rows("Y", {{"GCA", "1"}, {"SCA", "0.5"},
+                                                              {"MATR", "0.3"}, {"RECP", "0.2"},
+                                                              {"FXL", "0.2"}, {"RXF", "0.1"},
+                                                              {"ERR", "1"}});
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca(control, data, comps);
+  ASSERT_EQ(o.status, 0) << o.console << o.report;
+  const auto rows = rec::csv::parse(o.effects);
+  ASSERT_EQ(rows.front(), (std::vector<std::string>{"trait", "effect", "location", "replication",
+                                                    "set", "line_1", "line_2", "clone", "blup",
+                                                    "se", "reliability", "name_1", "name_2",
+                                                    "lines"}));
+  auto num = [](const std::string& s) { return s == "NA" ? 0 : std::stoi(s); };
+  std::set<std::string> effects;
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    const auto& r = rows[k];
+    ASSERT_EQ(r.size(), 14u);
+    const std::string& e = r[1];
+    const int loc = num(r[2]), rep = num(r[3]), l1 = num(r[5]), l2 = num(r[6]);
+    long lines = 0;
+    for (const Plot& p : plots) {
+      const int lo = std::min(p.fem, p.male), hi = std::max(p.fem, p.male);
+      if (e == "GCA" || e == "MATR")
+        lines += p.fem == l1 || p.male == l1;
+      else if (e == "SCA" || e == "RECP")
+        lines += lo == l1 && hi == l2;
+      else if (e == "FXL")
+        lines += p.loc == loc && p.fem == l1 && p.male == l2;
+      else if (e == "RXF")
+        lines += p.loc == loc && p.rep == rep && p.fem == l1 && p.male == l2;
+    }
+    SCOPED_TRACE(e + " row " + std::to_string(k));
+    effects.insert(e);
+    EXPECT_EQ(r[13], std::to_string(lines));
+    EXPECT_EQ(r[11], l1 ? names[l1 - 1] : "NA");
+    EXPECT_EQ(r[12], l2 ? names[l2 - 1] : "NA");
+  }
+  EXPECT_EQ(effects, (std::set<std::string>{"GCA", "SCA", "MATR", "RECP", "FXL", "RXF"}));
 }
 
 TEST(Runs, RefusedInputEndsWithItsStatus) {

@@ -64,7 +64,7 @@ inline std::map<std::string, std::array<double, 3>> effects_by_key(const std::st
   const auto rows = rec::csv::parse(text);
   for (std::size_t k = 1; k < rows.size(); ++k) {
     const auto& r = rows[k];
-    if (r.size() != 11) continue;
+    if (r.size() != 14) continue;
     std::string key = r[0];
     for (int i = 1; i < 8; ++i) key += "," + r[static_cast<std::size_t>(i)];
     auto num = [](const std::string& s) { return s == "NA" ? std::nan("") : std::stod(s); };

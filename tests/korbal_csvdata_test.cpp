@@ -179,5 +179,44 @@ TEST(CsvData, DashOnlyForIdentifiersTheModelLacks) {
   }
 }
 
+// A number in the data record is a column position, a word a name of the header; a
+// reference that could mean two columns, and a file without header, are refused.
+TEST(CsvData, ColumnReferencesAndTheHeader) {
+  const struct Case {
+    const char* record;
+    std::string header;
+    const char* refused;  // "" when accepted
+  } cases[] = {
+      {"CSV - 1 2 - 3", "Fem,Male,Y", ""},
+      {"CSV - Fem Male - Y", "Fem,Male,Y", ""},
+      {"CSV - 1 2 - 3", "Fem,Male,3", ""},  // column 3 is the column named 3
+      {"CSV - Fem Male - \"3\"", "Fem,Male,3", ""},
+      {"CSV - Fem Male - 2", "Fem,Male,2", "'2' for Y1 is both a column number (column 2, 'Male') "
+                                           "and the name of column 3"},
+      {"CSV - 3 Male - Y", "Fem,Male,Y,3", "'3' for IFEM is both a column number (column 3, 'Y') "
+                                           "and the name of column 4"},
+      {"CSV - Fem Male - 7", "Fem,Male,7",
+       "column 7 for Y1, but the header of 'd.csv' has 3 columns (a number is a column "
+       "position, not the column named '7', column 3)"},
+      {"CSV - 1 2 - 3", "1,2,3", "line 1: every field is a number, as in a data line: a header "
+                                 "line naming the columns is required"},
+      {"CSV - 1 2 - 3", "\n 1 ,\"2\",-3.5e1", "line 2: every field is a number"},
+      {"CSV - 1 2 - 3", "1,2,1e999", "line 1: every field is a number"},
+      {"CSV - 1 2 - 3", "1,2,", ""},
+      {"CSV - 1 2 - 3", "1,2,NA", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.record + (" / " + c.header));
+    try {
+      const Pass p = accumulate(c.record, c.header + "\nA,B,1\nB,A,2\n");
+      EXPECT_STREQ(c.refused, "");
+      EXPECT_EQ(p.a->NOBS, 2);
+    } catch (const rec::RunError& e) {
+      EXPECT_NE(*c.refused, '\0') << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.refused), std::string::npos) << e.what();
+    }
+  }
+}
+
 }  // namespace
 }  // namespace korbal

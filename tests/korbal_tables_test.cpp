@@ -59,7 +59,7 @@ Rows strict(const std::string& text, const std::vector<std::string>& header) {
 const std::map<std::string, std::vector<std::string>> kHeaders = {
     {"ems.csv", {"effect", "df", "component", "coefficient"}},
     {"anova.csv", {"trait_1", "trait_2", "source", "df", "ss", "ms"}},
-    {"crosses.csv", {"set", "female", "male", "lines"}},
+    {"crosses.csv", {"set", "female", "male", "lines", "female_name", "male_name"}},
     {"levels.csv", {"factor", "level", "name", "lines"}}};
 
 // korbal in-process on a control file and a data file, with --csv into dir/csv.
@@ -262,7 +262,7 @@ void check_crosses_and_levels(int nloc) {
         const std::array<int, 3> key{s, f, m};
         EXPECT_EQ(c[k], (std::vector<std::string>{std::to_string(s), std::to_string(f),
                                                   std::to_string(m),
-                                                  std::to_string(crosses[key])}));
+                                                  std::to_string(crosses[key]), "NA", "NA"}));
         ++k;
       }
   EXPECT_EQ(c[0][3], "0");  // set 1, 1 x 2 is missing
