@@ -12,10 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path resolved(const rec::Io& io, const fs::path& p) {
-  return p.is_relative() && !io.dir().empty() ? io.dir() / p : p;
-}
-
 // Bounds of the components file: meridox writes a few kilobytes for ten traits.
 constexpr std::size_t kMaxComponentsBytes = std::size_t{16} << 20;  // 16 MiB
 constexpr std::size_t kMaxComponentsLine = rec::kMaxRecordLength;   // 65536

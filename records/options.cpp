@@ -1,6 +1,8 @@
 // Options with values, taken out of the command line.
 #include "records/options.h"
 
+#include "records/io.h"
+
 namespace rec {
 
 OptionValues take_options(std::vector<std::string>& args,
@@ -38,8 +40,7 @@ OptionValues take_options(std::vector<std::string>& args,
       break;
     }
     if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version") {
-      o.error = "unknown option '" + std::string(a.substr(0, 80)) + "'" +
-                (a.size() > 80 ? " (" + std::to_string(a.size()) + " characters)" : "");
+      o.error = "unknown option " + echo(a);
       o.values.clear();
       return o;
     }
