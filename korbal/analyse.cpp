@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "korbal/analysis.h"
+#include "korbal/design.h"
 #include "records/format.h"
 
 namespace korbal {
@@ -59,7 +60,7 @@ Results ANALYSE(rec::Io& io, Clock& clock, const Control& c,
   r.cross = c.CROSS > 0;
   r.effects.assign(effects.begin(), effects.end());
   // Pivot tolerance: from the number of observations, XPX(1,1) before the reduction.
-  const double TOL = static_cast<double>(r.SDFL) * a.XPX[0] * 1.0E-11;
+  const double TOL = pivot_tolerance(r.SDFL, a.XPX[0]);
 
   if (c.IPRINT < 0) write_unreduced(io, a, r.NV, r.SDFL);
 

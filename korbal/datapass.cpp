@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "korbal/control.h"
+#include "korbal/design.h"
 
 namespace korbal {
 
@@ -41,8 +42,7 @@ void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t
   const std::int32_t low = d.IFEM < d.IMALE ? d.IFEM : d.IMALE;
   const std::int32_t high = d.IFEM < d.IMALE ? d.IMALE : d.IFEM;
   const float sgn = d.IFEM < d.IMALE ? 1.0f : -1.0f;
-  const std::int32_t mpos = d.IMALE > d.IFEM ? d.IMALE - 1 : d.IMALE;
-  const std::int32_t family = (d.ISET - 1) * q + (d.IFEM - 1) * (p - 1) + mpos;  // within all sets
+  const std::int32_t family = family_index(p, d.ISET, d.IFEM, d.IMALE);  // within all sets
   const std::int32_t lineoff = p * (d.ISET - 1);
 
   std::int32_t* icol = s.ICOL.data() - 1;  // 1-based views
@@ -60,8 +60,7 @@ void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t
   icol[m.KSET] = static_cast<std::int32_t>(m.SETBAS) + d.ISET;
   icol[m.KGCA] = static_cast<std::int32_t>(m.GCABAS) + lineoff + low;
   icol[m.KGCA + 1] = static_cast<std::int32_t>(m.GCABAS) + lineoff + high;
-  const std::int32_t ipair =
-      (d.ISET - 1) * (q / 2) + low * p - p + high - (low * low + low) / 2;
+  const std::int32_t ipair = pair_index(p, d.ISET, low, high);
   icol[m.KSCA] = static_cast<std::int32_t>(m.SCABAS) + ipair;
   if (m.has_matr) {
     icol[m.KMAT - 1] = static_cast<std::int32_t>(m.SCAEND) + lineoff + low;

@@ -236,3 +236,91 @@ TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
 
 }  // namespace
 }  // namespace korbal
+
+#include <algorithm>
+#include <cstring>
+
+#include "korbal/datapass.h"
+#include "korbal/design.h"
+
+namespace korbal {
+namespace {
+
+// The meaning that columns() gives each column agrees with the columns SLOTS selects
+// for every data line a model can read, and every column but the self columns is
+// selected by some line: the data pass and the readers of the columns number alike.
+TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
+  const struct {
+    const char* name;
+    int iself, nloc, nrep, nclon, matr, recp, fxl, cxl, rxf;
+  } cases[] = {
+      {"selfs inside SCA, sets only", 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"every effect", 1, 2, 2, 2, 1, 1, 1, 1, 1},
+      {"replications without locations, clones", -1, 0, 3, 2, 1, 1, 0, 0, 0},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    Control c;
+    c.NLINES = 3;
+    c.NSETS = 2;
+    c.NV = 1;
+    c.ISELF = t.iself;
+    c.NLOC = t.nloc;
+    c.NREP = t.nrep;
+    c.NCLON = t.nclon;
+    c.IMATR = t.matr;
+    c.IRECP = t.recp;
+    c.IFXL = t.fxl;
+    c.ICXL = t.cxl;
+    c.IRXF = t.rxf;
+    const Model m = MODEL(c);
+    ASSERT_TRUE(m.fits());
+    const std::vector<Column> cols = columns(c, m);
+    ASSERT_EQ(cols.size(), static_cast<std::size_t>(m.SDFL));
+    std::vector<char> reached(cols.size(), 0);
+    for (int l = 1; l <= std::max(1, t.nloc); ++l)
+      for (int r = 1; r <= std::max(1, t.nrep); ++r)
+        for (int k = 1; k <= c.NSETS; ++k)
+          for (int f = 1; f <= c.NLINES; ++f)
+            for (int ml = 1; ml <= c.NLINES; ++ml)
+              for (int cl = 1; cl <= std::max(1, t.nclon); ++cl) {
+                if (f == ml) continue;
+                Ids d;
+                d.ILOC = t.nloc ? l : 0;
+                d.IREP = t.nrep ? r : 0;
+                d.ISET = k;
+                d.IFEM = f;
+                d.IMALE = ml;
+                d.ICLONE = t.nclon ? cl : 0;
+                Slots s;
+                SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+                for (int slot = 0; slot < m.KRXF; ++slot) {
+                  const Column& col = cols[static_cast<std::size_t>(s.ICOL[slot] - 1)];
+                  reached[static_cast<std::size_t>(s.ICOL[slot] - 1)] = 1;
+                  const std::string e = col.effect;
+                  SCOPED_TRACE(e + " column " + std::to_string(s.ICOL[slot]));
+                  EXPECT_TRUE(col.loc == 0 || col.loc == d.ILOC);
+                  EXPECT_TRUE(col.rep == 0 || col.rep == d.IREP);
+                  EXPECT_TRUE(col.set == 0 || col.set == d.ISET);
+                  EXPECT_TRUE(col.clone == 0 || col.clone == d.ICLONE);
+                  if (e == "GCA" || e == "MATR") {
+                    EXPECT_TRUE(col.line_1 == f || col.line_1 == ml);
+                  } else if (e == "SCA" || e == "RECP") {
+                    EXPECT_EQ(col.line_1, std::min(f, ml));
+                    EXPECT_EQ(col.line_2, std::max(f, ml));
+                  } else if (e != "MEAN" && e != "LOC" && e != "REPS" && e != "SETS") {
+                    EXPECT_EQ(col.line_1, f);
+                    EXPECT_EQ(col.line_2, ml);
+                  }
+                }
+              }
+    for (std::size_t j = 0; j < cols.size(); ++j) {
+      const bool self = std::strcmp(cols[j].effect, "SELF") == 0 ||
+                        (cols[j].line_1 != 0 && cols[j].line_1 == cols[j].line_2);
+      EXPECT_EQ(reached[j] != 0, !self) << "column " << j + 1 << " " << cols[j].effect;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace korbal

@@ -1,0 +1,50 @@
+// What every column of korbal's model stands for, and the numbering of the columns that
+// the data pass and every reader of the columns share.
+//
+// The data pass (SLOTS) selects the columns of a data line with pair_index and
+// family_index; columns() lists the meaning of each column with the same functions, so
+// that a program reading korbal's normal equations (gcasca, the CSV tables) never
+// numbers the columns itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "korbal/korbal.h"
+#include "korbal/model.h"
+
+namespace korbal {
+
+// The levels a column stands for; 0 where the effect has no such factor.
+struct Column {
+  const char* effect = "MEAN";  // effect code without trailing blanks
+  std::int32_t loc = 0, rep = 0, set = 0;
+  std::int32_t line_1 = 0, line_2 = 0;  // a parent; a cross (female, male) or pair (low, high)
+  std::int32_t clone = 0;
+};
+
+// Position (1-based, over all sets) of the unordered pair low < high of `set` among the
+// pairs of a set of `p` lines: (1,2), (1,3), ..., (1,p), (2,3), ...
+inline std::int32_t pair_index(std::int32_t p, std::int32_t set, std::int32_t low,
+                               std::int32_t high) {
+  return (set - 1) * (p * (p - 1) / 2) + low * p - p + high - (low * low + low) / 2;
+}
+
+// Position (1-based, over all sets) of the ordered cross fem x male (fem != male) of
+// `set` among the crosses of a set of `p` lines, by female, then male.
+inline std::int32_t family_index(std::int32_t p, std::int32_t set, std::int32_t fem,
+                                 std::int32_t male) {
+  return (set - 1) * p * (p - 1) + (fem - 1) * (p - 1) + (male > fem ? male - 1 : male);
+}
+
+// The meaning of columns 1..SDFL of the model `m` of the normalised control record `c`
+// (which must fit the column limit), in column order.
+std::vector<Column> columns(const Control& c, const Model& m);
+
+// The pivot tolerance of the reduction of the normal equations: SDFL x XPX(1,1) x 1.0E-11,
+// with XPX(1,1) the number of observations before the reduction.
+inline double pivot_tolerance(int SDFL, double xpx11) {
+  return static_cast<double>(SDFL) * xpx11 * 1.0E-11;
+}
+
+}  // namespace korbal
