@@ -28,7 +28,7 @@ using trialdata::kFormat;
 // The model of the data file and the arrays of its sums.
 struct Pass {
   korbal::Control c = trialdata::every_effect(5, 3);
-  const korbal::Model m = korbal::MODEL(c);
+  const korbal::Model m = korbal::allocate_columns(c);
   std::unique_ptr<korbal::Arrays> a = std::make_unique<korbal::Arrays>();
   Pass() {
     c.NLOC = m.NLOC;
@@ -95,7 +95,7 @@ void BM_KorbalDataPass(benchmark::State& state) {
     rec::Io io({}, in, out, f.dir);
     io.open(1, f.data.string(), rec::OpenMode::Input);
     p.clear();
-    const korbal::PassResult r = korbal::ACCUMULATE(io, p.c, p.m, *p.a, fmt, 1);
+    const korbal::PassResult r = korbal::accumulate(io, p.c, p.m, *p.a, fmt, 1);
     if (r.bad_lines != 0 || p.a->NOBS != kLines) state.SkipWithError("unexpected data pass");
     benchmark::DoNotOptimize(p.a->XPX.data());
   }

@@ -17,7 +17,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = fuzzsupport::split(data, size, 2);
   const korbal::Control c = trialdata::every_effect(4, 2);
-  const korbal::Model m = korbal::MODEL(c);
+  const korbal::Model m = korbal::allocate_columns(c);
   static const auto a = std::make_unique<korbal::Arrays>();
   a->NOBS = 0;
   fuzzsupport::clear();

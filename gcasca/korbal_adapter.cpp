@@ -18,7 +18,7 @@ Design design_of(const korbal::Control& c) {
   Design d;
   d.c = c;
   korbal::normalise(d.c);
-  d.m = korbal::MODEL(d.c);
+  d.m = korbal::allocate_columns(d.c);
   return d;
 }
 

@@ -39,7 +39,7 @@ void write_unreduced(rec::Io& io, const Arrays& a, int NV, int SDFL) {
 
 }  // namespace
 
-Results ANALYSE(rec::Io& io, Clock& clock, const Control& c,
+Results compute_results(rec::Io& io, Clock& clock, const Control& c,
                 std::span<const EffectBlock> effects, Arrays& a) {
   using rec::Format;
   static const Format reducing =

@@ -2,7 +2,7 @@
 // squares and the analysis-of-variance tables.
 //
 // The analysis is computed first, as a value (Results), by functions that do no I/O;
-// ANALYSE adds only the console progress lines between the steps. Three writers then
+// compute_results adds only the console progress lines between the steps. Three writers then
 // turn the value into the report, the interchange file and the CSV tables.
 #pragma once
 
@@ -124,7 +124,7 @@ Analysis analysis_of(const Reduced& r, int a, int b, int k);
 // The analysis of the run: reduces the normal equations of `a` in place and computes
 // the expected mean squares and every analysis. Writes only the console progress
 // lines (and, when IPRINT < 0, the unreduced matrices on the report before reducing).
-Results ANALYSE(rec::Io& io, Clock& clock, const Control& c,
+Results compute_results(rec::Io& io, Clock& clock, const Control& c,
                 std::span<const EffectBlock> effects, Arrays& a);
 
 // Writer of the report: the table of expected mean squares and the analysis tables.

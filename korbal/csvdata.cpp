@@ -782,12 +782,12 @@ class CsvLines : public LineSource {
 
 PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a) {
   CsvLines src(*impl_);
-  PassResult r = ACCUMULATE(io, c, m, a, src);
+  PassResult r = korbal::accumulate(io, c, m, a, src);
   r.level_names = impl_->names;
   return r;
 }
 
-PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
                       std::string_view record, int unit) {
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");

@@ -85,7 +85,7 @@ class CsvData {
 
 // The data pass for a CSV data record: opens the data file, prints the progress lines,
 // the key of named levels and the count of lines left out for a missing value.
-PassResult DATPAS_CSV(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
+PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
                       std::string_view record, int unit = 0);
 
 }  // namespace korbal

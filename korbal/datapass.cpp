@@ -2,8 +2,6 @@
 // accumulation of the normal equations.
 #include "korbal/datapass.h"
 
-#include "korbal/csvdata.h"
-
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -32,7 +30,7 @@ bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int
   return true;
 }
 
-void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
+void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s) {
   // All sizes fit 32 bits here: the model has at most 550 columns and the
   // identifiers are within their ranges.
@@ -83,7 +81,7 @@ void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t
                    (d.IREP - 1) * sq + family;
 }
 
-void ACCUMY(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+void accumulate_responses(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
             double* XPY, double* YPY) {
   // Sums of squares and products of the responses, in analysis order.
   int k = 0;
@@ -102,7 +100,7 @@ void ACCUMY(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool c
   }
 }
 
-void ACCUMX(const Slots& s, int nslots, double count, double* XPX) {
+void accumulate_xpx(const Slots& s, int nslots, double count, double* XPX) {
   // Element (i, j), i <= j, of the packed triangle is at 0-based index
   // i - 1 + j(j - 1)/2; slot columns increase with the slot number.
   for (int b = 0; b < nslots; ++b) {
@@ -113,10 +111,10 @@ void ACCUMX(const Slots& s, int nslots, double count, double* XPX) {
   }
 }
 
-void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+void accumulate_line(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
            double* XPX, double* XPY, double* YPY) {
-  ACCUMY(s, nslots, Y, NV, SDFL, cross, XPY, YPY);
-  ACCUMX(s, nslots, 1.0, XPX);
+  accumulate_responses(s, nslots, Y, NV, SDFL, cross, XPY, YPY);
+  accumulate_xpx(s, nslots, 1.0, XPX);
 }
 
 PatternIndex::PatternIndex(const Model& m, std::int32_t NLINES, std::int32_t NSETS,
@@ -253,13 +251,13 @@ class FormattedLines : public LineSource {
 
 }  // namespace
 
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit) {
   FormattedLines src(io, c, datfmt, unit);
-  return ACCUMULATE(io, c, m, a, src);
+  return accumulate(io, c, m, a, src);
 }
 
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src) {
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src) {
   static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
   static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
 
@@ -319,7 +317,7 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
     }
     if (nobs == std::numeric_limits<std::int32_t>::max()) too_many_lines();
     ++nobs;
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
     if (listing) {
       items.clear();
       items.emplace_back(d.IFEM);
@@ -330,18 +328,18 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
       for (int k = 0; k < nslots; ++k) items.emplace_back(s.VX[k]);
       io.write(kReportUnit, kListVals, items);
     }
-    ACCUMY(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
+    accumulate_responses(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
     if (index.size > 0)
       ++counts[static_cast<std::size_t>(index.of(d))];
     else
-      ACCUMX(s, nslots, 1.0, XPX);
+      accumulate_xpx(s, nslots, 1.0, XPX);
     if (per_line) count_lines(r, nlevels, d, 1);
   }
   for (std::int64_t k = 0; k < index.size; ++k) {
     if (counts[static_cast<std::size_t>(k)] == 0) continue;
     const Ids id = index.ids(k);
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, id, s);
-    ACCUMX(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, id, s);
+    accumulate_xpx(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
     if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
   }
   a.NOBS = nobs;
@@ -391,59 +389,6 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
     report_and_console(io, kBadTotal, {shown(r.bad_lines)});
   else if (a.NOBS == 0)
     report_and_console(io, kNoLines, {0});
-}
-
-std::string read_data_record(rec::Io& io) {
-  static const rec::Format kWholeRecord = rec::Format::compile("(A)");
-  // The data record is read whole: a CSV record may be longer than the 80 columns of
-  // a format, which are the record's first 80 columns.
-  std::string record;
-  io.read(kControlUnit, kWholeRecord, {rec::Target::of(record, rec::kMaxRecordLength)}, false);
-  return record;
-}
-
-int open_data(rec::Io& io, const Control& c, int unit) {
-  if (unit != 0) return unit;
-  io.say({});
-  io.say({"Please enter input data set name"});
-  io.open(c.IDATA, "", rec::OpenMode::Input);
-  return c.IDATA;
-}
-
-PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a) {
-  return pass_data(io, clock, c, m, a, read_data_record(io), 0);
-}
-
-PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                     const std::string& record, int unit) {
-  static const rec::Format kReading = rec::Format::compile(
-      "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
-  static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
-  static const rec::Format kHeading = rec::Format::compile(
-      "('1 FEMALE  MALE',/,'   LINE   LINE',/,'    NO.    NO.',6X,'C O L U M N  N U M B E R  "
-      "I N  (X)  ',T67,'V A L U E  I N  C O L U M N  O F   (X) ',/)");
-
-  if (is_csv_record(record)) return DATPAS_CSV(io, clock, c, m, a, record, unit);
-  std::string DATFMT = record.substr(0, 80);
-  rec::Format datfmt;
-  try {
-    datfmt = rec::Format::compile(DATFMT);
-  } catch (const rec::FormatError& e) {
-    std::string shown = DATFMT;
-    while (!shown.empty() && shown.back() == ' ') shown.pop_back();
-    throw rec::RunError("Run-time error: invalid data format " + shown + ": " + e.what() +
-                        " (format position " + std::to_string(e.position + 1) + ")");
-  }
-
-  unit = open_data(io, c, unit);
-  stamp(io, clock, kReading);
-  io.write(rec::kConsole, kShowFormat, {DATFMT});
-  if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
-
-  const PassResult r = ACCUMULATE(io, c, m, a, datfmt, unit);
-
-  finish_pass(io, clock, a, r, r.NREAD);
-  return r;
 }
 
 }  // namespace korbal

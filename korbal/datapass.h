@@ -33,7 +33,7 @@ struct Slots {
 
 // Computes ICOL(1..KRXF) and VX(1..KRXF) of a data line whose identifiers passed
 // check_ids (and which is neither a self nor the terminating line).
-void SLOTS(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
+void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s);
 
 // An identifier outside the range the model expects.
@@ -50,15 +50,15 @@ bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int
 
 // Adds one data line into the accumulators: XPX (packed, 0-based vector of the
 // 1-based layout), XPY (stride SDFL), YPY (analysis order). Y holds NV responses.
-void ACCUM(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+void accumulate_line(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
            double* XPX, double* XPY, double* YPY);
 
-// The two halves of ACCUM: the responses (XPY, YPY) of one line, and `count` lines
+// The two halves of accumulate_line: the responses (XPY, YPY) of one line, and `count` lines
 // with the same slot table into XPX. Every XPX entry is a sum of products of +1 and
 // -1, so adding the lines of one slot table at once gives exactly the same sums.
-void ACCUMY(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+void accumulate_responses(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
             double* XPY, double* YPY);
-void ACCUMX(const Slots& s, int nslots, double count, double* XPX);
+void accumulate_xpx(const Slots& s, int nslots, double count, double* XPX);
 
 // Numbering of the slot tables a model can produce, by the identifiers it uses: the
 // data pass counts the lines of each and adds XPX once per table at the end.
@@ -124,7 +124,7 @@ class LineSource {
 // The accumulation loop over the lines of `src`: skips lines with a missing value and
 // selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
 // lists accumulated lines when IPRINT < 0, and accumulates.
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src);
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src);
 
 // The data pass proper over the data file open on `unit`: reads data lines with the
 // compiled data format until the terminating line or the end of the file, skips
@@ -132,7 +132,7 @@ PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
 // the console), lists accumulated lines when IPRINT < 0, accumulates and counts the
 // lines per cross and per level. After a terminating line it counts the non-blank
 // lines that follow. More accumulated lines than a.NOBS can count is a run-time error.
-PassResult ACCUMULATE(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a,
                       const rec::Format& datfmt, int unit);
 
 // The closing lines of a data pass: lines read (`lines_read`), self lines skipped, lines
@@ -157,6 +157,6 @@ PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m
 
 // The whole data pass of the run: data format, data file, progress lines, and the
 // closing messages (bad lines, no line accumulated, lines after the end).
-PassResult DATPAS(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a);
+PassResult run_data_pass(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a);
 
 }  // namespace korbal

@@ -1,7 +1,7 @@
 // What every column of korbal's model stands for, and the numbering of the columns that
 // the data pass and every reader of the columns share.
 //
-// The data pass (SLOTS) selects the columns of a data line with pair_index and
+// The data pass (select_columns) selects the columns of a data line with pair_index and
 // family_index; columns() lists the meaning of each column with the same functions, so
 // that a program reading korbal's normal equations (gcasca, the CSV tables) never
 // numbers the columns itself.

@@ -83,17 +83,17 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
       print_banner(io);
       describe_problem(io, c, a.TITLE);
       io.write(rec::kConsole, kBegin, {});
-      const std::optional<Model> m = INITIA(io, clock, c, a);
+      const std::optional<Model> m = initialise(io, clock, c, a);
       if (!m) {
         status = 1;
       } else {
         rec::interchange::write_header(io, kInterchangeUnit, c.NV, c.CROSS, m->NE);
-        const PassResult pass = DATPAS(io, clock, c, *m, a);
+        const PassResult pass = run_data_pass(io, clock, c, *m, a);
         if (pass.bad_lines > 0 || a.NOBS == 0) {
           status = 1;
         } else {
           const std::vector<EffectBlock> effects = m->effects();
-          const Results results = ANALYSE(io, clock, c, effects, a);
+          const Results results = compute_results(io, clock, c, effects, a);
           write_report(io, results, a.VNAME);
           rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME),
                                           false);

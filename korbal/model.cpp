@@ -21,7 +21,7 @@ EffectBlock take(const char* label, std::int64_t& K, std::int64_t n) {
 
 }  // namespace
 
-Model MODEL(const Control& c) {
+Model allocate_columns(const Control& c) {
   Model m;
   const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
   const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
@@ -123,7 +123,7 @@ Model MODEL(const Control& c) {
   return m;
 }
 
-void LABELS(const Model& m, std::vector<std::string>& ENAME) {
+void label_columns(const Model& m, std::vector<std::string>& ENAME) {
   std::fill(ENAME.begin(), ENAME.end(), std::string("    "));
   if (!m.fits()) return;  // no label is ever stored beyond the limit
   for (const EffectBlock& b : m.blocks)
@@ -139,7 +139,7 @@ std::vector<EffectBlock> Model::effects() const {
   return e;
 }
 
-std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays& a) {
+std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arrays& a) {
   static const rec::Format kLimit = rec::Format::compile(
       "('0 More effects are initialized then provided for in the  dimension statements, "
       "SDFL =  ',I4,' , and should be <=',I4,' , JOB TERMINATED')");
@@ -153,7 +153,7 @@ std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays&
   static const rec::Format kDone = rec::Format::compile(
       "(' Initialization completed  ',2(I2.2,':'),I2.2,'.',I2.2)");
 
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   if (!m.fits()) {
     const int shown = static_cast<int>(
         std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
@@ -161,7 +161,7 @@ std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays&
     return std::nullopt;
   }
 
-  LABELS(m, a.ENAME);
+  label_columns(m, a.ENAME);
   for (const EffectBlock& b : m.effects()) io.write(kReportUnit, kEffect, {b.label});
   io.write(kReportUnit, kTotal, {m.SDFL});
 

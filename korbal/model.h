@@ -58,15 +58,15 @@ struct Model {
 
 // Column allocation: numbers the columns of the model for the control items `c`.
 // Pure; negative counts must have been rejected before.
-Model MODEL(const Control& c);
+Model allocate_columns(const Control& c);
 
 // Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
-void LABELS(const Model& m, std::vector<std::string>& ENAME);
+void label_columns(const Model& m, std::vector<std::string>& ENAME);
 
 // Effects model and initialization of the run (for a normalised control record):
 // allocation, column-limit check, effect list and total on the report, variable
 // names, clearing of the accumulators and the "Initialization completed" line.
 // Returns no model after the column-limit message (the run goes to its closing).
-std::optional<Model> INITIA(rec::Io& io, Clock& clock, const Control& c, Arrays& a);
+std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arrays& a);
 
 }  // namespace korbal

@@ -38,7 +38,7 @@ TEST(Columns, EveryColumnIsOneLevelAndTheDataPassAgrees) {
     SCOPED_TRACE(testing::Message() << "NLINES " << c.NLINES << " columns " << d.m.SDFL);
     const std::vector<gcasca::ColumnId> ids = gcasca::identify_columns(d);
     std::vector<std::string> ename(korbal::MAXCOL);
-    korbal::LABELS(d.m, ename);
+    korbal::label_columns(d.m, ename);
     std::set<std::tuple<std::string, int, int, int, int, int, int>> seen;
     for (std::size_t i = 0; i < ids.size(); ++i) {
       const gcasca::ColumnId& id = ids[i];
@@ -53,7 +53,7 @@ TEST(Columns, EveryColumnIsOneLevelAndTheDataPassAgrees) {
       const korbal::Ids x = index.ids(k);
       if (x.IFEM == x.IMALE) continue;
       korbal::Slots s;
-      korbal::SLOTS(d.m, c.NLINES, c.NSETS, c.NCLON, x, s);
+      korbal::select_columns(d.m, c.NLINES, c.NSETS, c.NCLON, x, s);
       const int lo = std::min(x.IFEM, x.IMALE), hi = std::max(x.IFEM, x.IMALE);
       for (int slot = 0; slot < d.m.KRXF; ++slot) {
         const gcasca::ColumnId& id = ids[static_cast<std::size_t>(s.ICOL[slot] - 1)];

@@ -65,7 +65,7 @@ Output run_gotoit(Problem p) {
     c.IPRINT = p.iprint;
     const auto effects = testsupport::effects_of(p.ename);
     EXPECT_EQ(effects.back().last, p.sdfl);
-    const korbal::Results res = korbal::ANALYSE(io, clock, c, effects, a);
+    const korbal::Results res = korbal::compute_results(io, clock, c, effects, a);
     korbal::write_report(io, res, a.VNAME);
     rec::interchange::write_problem(io, korbal::kInterchangeUnit,
                                     korbal::interchange_of(res, a.VNAME));

@@ -37,7 +37,7 @@ struct Pass {
 
 // Loads `text` with the data record `record` and accumulates it.
 Pass accumulate(const std::string& record, const std::string& text, Control c = plain()) {
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   testsupport::TempDir tmp;
   std::istringstream in;
   std::ostringstream out;
@@ -168,7 +168,7 @@ TEST(CsvData, DashOnlyForIdentifiersTheModelLacks) {
     ctl.NREP = c.NREP;
     ctl.NCLON = c.NCLON;
     ctl.LAYOUT = Layout::LocRep;
-    const Model m = MODEL(ctl);
+    const Model m = allocate_columns(ctl);
     try {
       CsvData data(ctl, m, c.record);
       EXPECT_STREQ(c.refused, "");

@@ -42,13 +42,13 @@ TEST(Slots, MaternalAndReciprocalSigns) {
   Control c = base(4, 1);
   c.IMATR = 1;
   c.IRECP = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   Slots s;
-  SLOTS(m, c.NLINES, c.NSETS, c.NCLON, cross(3, 1), s);
+  select_columns(m, c.NLINES, c.NSETS, c.NCLON, cross(3, 1), s);
   // MEAN, SETS, GCA lines 1 and 3, SCA pair {1,3} (rank 2), MATR lines 1 and 3, RECP.
   EXPECT_EQ(cols(s, 8), (std::vector<int>{1, 2, 3, 5, 8, 13, 15, 18}));
   EXPECT_EQ(vals(s, 8), (std::vector<float>{1, 1, 1, 1, 1, -1, 1, -1}));
-  SLOTS(m, c.NLINES, c.NSETS, c.NCLON, cross(1, 3), s);
+  select_columns(m, c.NLINES, c.NSETS, c.NCLON, cross(1, 3), s);
   EXPECT_EQ(cols(s, 8), (std::vector<int>{1, 2, 3, 5, 8, 13, 15, 18}));
   EXPECT_EQ(vals(s, 8), (std::vector<float>{1, 1, 1, 1, 1, 1, -1, 1}));
 }
@@ -56,11 +56,11 @@ TEST(Slots, MaternalAndReciprocalSigns) {
 TEST(Slots, PairAndFamilyNumbering) {
   Control c = base(4, 2);
   c.NCLON = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   Slots s;
   const int pairs[6][2] = {{1, 2}, {1, 3}, {1, 4}, {2, 3}, {2, 4}, {3, 4}};
   for (int k = 0; k < 6; ++k) {
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, cross(pairs[k][1], pairs[k][0], 2), s);
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, cross(pairs[k][1], pairs[k][0], 2), s);
     EXPECT_EQ(s.ICOL[m.KSCA - 1], m.SCABAS + 6 + k + 1);
   }
   // Family rank through the CLON slot with one clone per cross.
@@ -69,7 +69,7 @@ TEST(Slots, PairAndFamilyNumbering) {
   for (const auto& [fm, rank] : ranks) {
     Ids d = cross(fm.first, fm.second);
     d.ICLONE = 1;
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
     EXPECT_EQ(s.ICOL[m.KCLN - 1], m.CLNBAS + rank) << fm.first << "x" << fm.second;
   }
 }
@@ -79,14 +79,14 @@ TEST(Slots, ReplicationColumnIgnoresLocationFieldWithoutLocationEffect) {
   Control c = base(3, 1);
   c.NLOC = 1;
   c.NREP = 2;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   Ids d = cross(1, 2);
   d.ILOC = 2;
   d.IREP = 2;
   RangeFault f;
   ASSERT_TRUE(check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f));
   Slots s;
-  SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+  select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
   EXPECT_EQ(s.ICOL[m.KREP - 1], m.REPBAS + 2);
   EXPECT_LE(s.ICOL[m.KREP - 1], m.blocks[2].last);
 }
@@ -96,7 +96,7 @@ TEST(CheckIds, EveryFieldAgainstItsRange) {
   c.NLOC = 3;
   c.NREP = 2;
   c.NCLON = 2;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   Ids good = cross(1, 2, 2);
   good.ILOC = 3;
   good.IREP = 2;
@@ -124,7 +124,7 @@ TEST(CheckIds, EveryFieldAgainstItsRange) {
   }
   // Fields the model does not use are not checked.
   Control plain = base(4, 1);
-  const Model pm = MODEL(plain);
+  const Model pm = allocate_columns(plain);
   Ids d = cross(1, 2);
   d.ILOC = 77;
   d.IREP = -5;
@@ -134,22 +134,22 @@ TEST(CheckIds, EveryFieldAgainstItsRange) {
 
 TEST(Accum, ResponseSumsInAnalysisOrder) {
   Control c = base(3, 1);
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   Slots s;
-  SLOTS(m, c.NLINES, c.NSETS, c.NCLON, cross(1, 2), s);
+  select_columns(m, c.NLINES, c.NSETS, c.NCLON, cross(1, 2), s);
   std::vector<double> xpx(MAXCOL * (MAXCOL + 1) / 2), xpy(MAXCOL * MAXY), ypy(55);
   const float y[3] = {1, 2, 3};
-  ACCUM(s, m.KRXF, y, 3, m.SDFL, true, xpx.data(), xpy.data(), ypy.data());
+  accumulate_line(s, m.KRXF, y, 3, m.SDFL, true, xpx.data(), xpy.data(), ypy.data());
   EXPECT_EQ(std::vector<double>(ypy.begin(), ypy.begin() + 7),
             (std::vector<double>{1, 2, 3, 4, 6, 9, 0}));
   std::fill(ypy.begin(), ypy.end(), 0.0);
-  ACCUM(s, m.KRXF, y, 3, m.SDFL, false, xpx.data(), xpy.data(), ypy.data());
+  accumulate_line(s, m.KRXF, y, 3, m.SDFL, false, xpx.data(), xpy.data(), ypy.data());
   EXPECT_EQ(std::vector<double>(ypy.begin(), ypy.begin() + 4),
             (std::vector<double>{1, 4, 9, 0}));
   // The product of two single-precision values is kept exactly.
   std::fill(ypy.begin(), ypy.end(), 0.0);
   const float z[1] = {16777215.0f};
-  ACCUM(s, m.KRXF, z, 1, m.SDFL, false, xpx.data(), xpy.data(), ypy.data());
+  accumulate_line(s, m.KRXF, z, 1, m.SDFL, false, xpx.data(), xpy.data(), ypy.data());
   EXPECT_EQ(ypy[0], 16777215.0 * 16777215.0);
 }
 
@@ -208,7 +208,7 @@ TEST(Accum, MatchesDenseNormalEquationsForRandomDesigns) {
     c.NCLON = pick(0, 2);
     c.ICXL = pick(0, 1);
     c.IRXF = pick(0, 1);
-    const Model m = MODEL(c);
+    const Model m = allocate_columns(c);
     if (!m.fits()) continue;
     const int n = m.SDFL;
     std::vector<double> xpx(MAXCOL * (MAXCOL + 1) / 2), xpy(MAXCOL * MAXY), ypy(55);
@@ -226,9 +226,9 @@ TEST(Accum, MatchesDenseNormalEquationsForRandomDesigns) {
       RangeFault f;
       ASSERT_TRUE(check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f));
       Slots s;
-      SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+      select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
       for (int k = 1; k < m.KRXF; ++k) ASSERT_LT(s.ICOL[k - 1], s.ICOL[k]);
-      ACCUM(s, m.KRXF, y, c.NV, n, c.CROSS > 0, xpx.data(), xpy.data(), ypy.data());
+      accumulate_line(s, m.KRXF, y, c.NV, n, c.CROSS > 0, xpx.data(), xpy.data(), ypy.data());
       const std::vector<double> x = dense_row(c, m, d);
       for (int i = 1; i <= n; ++i) {
         for (int j = 1; j <= n; ++j) dxx[i * (n + 1) + j] += x[i] * x[j];
@@ -267,7 +267,7 @@ TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
   c.ICXL = 1;
   c.IRXF = 1;
   c.LAYOUT = Layout::LocRep;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   ASSERT_TRUE(m.fits());
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   ASSERT_GT(index.size, 0);
@@ -293,8 +293,8 @@ TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
     lines.push_back(buf);
     for (int v = 0; v < 3; ++v) y[v] = static_cast<float>(raw[v]) / 100.0f;
     Slots s;
-    SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
-    ACCUM(s, m.KRXF, y, 3, m.SDFL, true, expect->XPX.data(), expect->XPY.data(),
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+    accumulate_line(s, m.KRXF, y, 3, m.SDFL, true, expect->XPX.data(), expect->XPY.data(),
           expect->YPY.data());
   }
   auto got = std::make_unique<Arrays>();
@@ -309,7 +309,7 @@ TEST(Accumulate, CountingSlotTablesGivesTheSameSumsAsLineByLine) {
   Control run = c;
   run.NLOC = m.NLOC;
   run.NREP = m.NREP;
-  const PassResult r = ACCUMULATE(io, run, m, *got, rec::Format::compile("(6I3,3F8.2)"), 1);
+  const PassResult r = accumulate(io, run, m, *got, rec::Format::compile("(6I3,3F8.2)"), 1);
   EXPECT_EQ(r.NREAD, 3001);
   EXPECT_EQ(r.bad_lines, 0);
   EXPECT_EQ(got->NOBS, 3000);

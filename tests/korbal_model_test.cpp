@@ -22,7 +22,7 @@ Control four_lines(int iself) {
 // Labels of columns 1..SDFL, one 4-character code per column, concatenated.
 std::string labels(const Model& m) {
   std::vector<std::string> ename(MAXCOL, "xxxx");
-  LABELS(m, ename);
+  label_columns(m, ename);
   std::string s;
   for (int i = 0; i < m.SDFL; ++i) s += ename[i];
   for (int i = m.SDFL; i < MAXCOL; ++i) EXPECT_EQ(ename[i], "    ") << "column " << i + 1;
@@ -36,7 +36,7 @@ std::string repeat(const std::string& code, int n) {
 }
 
 TEST(Model, FourLinesWithoutSelfs) {
-  const Model m = MODEL(four_lines(-1));
+  const Model m = allocate_columns(four_lines(-1));
   EXPECT_EQ(m.SDFL, 12);
   EXPECT_EQ(m.NE, 4);
   EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6));
@@ -52,7 +52,7 @@ TEST(Model, FourLinesWithoutSelfs) {
 }
 
 TEST(Model, SelfColumnsInsideScaOrAsTheirOwnEffect) {
-  const Model inside = MODEL(four_lines(0));
+  const Model inside = allocate_columns(four_lines(0));
   EXPECT_EQ(inside.SDFL, 16);
   EXPECT_EQ(inside.NE, 4);
   EXPECT_EQ(labels(inside), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 10));
@@ -60,7 +60,7 @@ TEST(Model, SelfColumnsInsideScaOrAsTheirOwnEffect) {
   EXPECT_EQ(inside.SCAEND, 16);
   EXPECT_EQ(inside.KRXF, 5);
 
-  const Model own = MODEL(four_lines(1));
+  const Model own = allocate_columns(four_lines(1));
   EXPECT_EQ(own.SDFL, 16);
   EXPECT_EQ(own.NE, 5);
   EXPECT_EQ(labels(own), "MEANSETS" + repeat("GCA ", 4) + repeat("SELF", 4) + repeat("SCA ", 6));
@@ -72,7 +72,7 @@ TEST(Model, MaternalAndReciprocal) {
   Control c = four_lines(-1);
   c.IMATR = 1;
   c.IRECP = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_EQ(m.SDFL, 22);
   EXPECT_EQ(m.NE, 6);
   EXPECT_EQ(labels(m), "MEANSETS" + repeat("GCA ", 4) + repeat("SCA ", 6) + repeat("MATR", 4) +
@@ -88,7 +88,7 @@ TEST(Model, LocationsAndReplicationsLocationMajor) {
   Control c = four_lines(-1);
   c.NLOC = 3;
   c.NREP = 2;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_EQ(labels(m).substr(0, 40), "MEAN" + repeat("LOC ", 3) + repeat("REPS", 6));
   EXPECT_EQ(m.LOCEND, 4);
   EXPECT_EQ(m.REPBAS, 4);
@@ -106,7 +106,7 @@ TEST(Model, CountsOfOneAreNoEffectAndBecomeZero) {
   c.ICXL = 1;
   c.IRXF = 1;
   c.NCLON = 2;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_EQ(m.NLOC, 0);
   EXPECT_EQ(m.NREP, 0);
   EXPECT_FALSE(m.has_loc || m.has_rep || m.has_fxl || m.has_cxl || m.has_rxf);
@@ -124,7 +124,7 @@ TEST(Model, EffectsOutsideTheirPresenceConditionsAreLeftOut) {
   c.NCLON = 1;
   c.ICXL = 1;     // CXL needs two clones per cross
   c.IRXF = 1;     // RXF needs replications
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_FALSE(m.has_recp);
   EXPECT_FALSE(m.has_fxl);
   EXPECT_FALSE(m.has_cxl);
@@ -149,7 +149,7 @@ TEST(Model, EveryEffectFourteenSlots) {
   c.NCLON = 2;
   c.ICXL = 1;
   c.IRXF = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   // p = 3, s = 2: 6 ordered crosses and 3 pairs per set.
   const int sizes[13] = {1, 2, 4, 2, 6, 6, 6, 6, 6, 24, 24, 48, 48};
   const char* codes[13] = {"MEAN", "LOC ", "REPS", "SETS", "GCA ", "SELF", "SCA ",
@@ -191,11 +191,11 @@ TEST(Model, EmptyBlocksShowNowhere) {
   Control c = four_lines(-1);
   c.NLINES = 1;
   c.IRECP = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_EQ(labels(m), "MEANSETSGCA ");
   EXPECT_EQ(m.NE, 3);
   std::vector<std::string> ename(MAXCOL);
-  LABELS(m, ename);
+  label_columns(m, ename);
   EXPECT_EQ(m.effects().size(), 3u);
   for (const EffectBlock& b : m.effects())
     for (std::int64_t col = b.first; col <= b.last; ++col) EXPECT_EQ(ename[col - 1], b.label);
@@ -209,15 +209,15 @@ TEST(Model, ColumnLimit) {
   c.NV = 1;
   c.ISELF = -1;
   c.NLOC = 52;
-  Model m = MODEL(c);
+  Model m = allocate_columns(c);
   EXPECT_TRUE(m.fits());
   EXPECT_EQ(m.SDFL, 550);
   c.NLOC = 53;
-  m = MODEL(c);
+  m = allocate_columns(c);
   EXPECT_FALSE(m.fits());
   EXPECT_EQ(m.SDFL64, 551);
   std::vector<std::string> ename(MAXCOL, "xxxx");
-  LABELS(m, ename);
+  label_columns(m, ename);
   for (const auto& e : ename) ASSERT_EQ(e, "    ");
 }
 
@@ -226,7 +226,7 @@ TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
   c.NLINES = c.NSETS = c.NLOC = c.NREP = c.NCLON = 999;
   c.NV = 1;
   c.IRXF = c.ICXL = c.IFXL = 1;
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   EXPECT_FALSE(m.fits());
   const std::int64_t families = std::int64_t{999} * 999 * 998;
   const std::int64_t rxf = std::int64_t{999} * 999 * families;
@@ -246,7 +246,7 @@ TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
 namespace korbal {
 namespace {
 
-// The meaning that columns() gives each column agrees with the columns SLOTS selects
+// The meaning that columns() gives each column agrees with the columns select_columns selects
 // for every data line a model can read, and every column but the self columns is
 // selected by some line: the data pass and the readers of the columns number alike.
 TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
@@ -273,7 +273,7 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
     c.IFXL = t.fxl;
     c.ICXL = t.cxl;
     c.IRXF = t.rxf;
-    const Model m = MODEL(c);
+    const Model m = allocate_columns(c);
     ASSERT_TRUE(m.fits());
     const std::vector<Column> cols = columns(c, m);
     ASSERT_EQ(cols.size(), static_cast<std::size_t>(m.SDFL));
@@ -293,7 +293,7 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
                 d.IMALE = ml;
                 d.ICLONE = t.nclon ? cl : 0;
                 Slots s;
-                SLOTS(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+                select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
                 for (int slot = 0; slot < m.KRXF; ++slot) {
                   const Column& col = cols[static_cast<std::size_t>(s.ICOL[slot] - 1)];
                   reached[static_cast<std::size_t>(s.ICOL[slot] - 1)] = 1;

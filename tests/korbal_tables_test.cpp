@@ -369,7 +369,7 @@ TEST(DataEnd, TheObservationCountNeverWraps) {
   c.NSETS = 1;
   c.ISELF = -1;
   normalise(c);
-  const Model m = MODEL(c);
+  const Model m = allocate_columns(c);
   TempDir dir;
   write_file(dir / "d.dat", "  1  1  2  0   1.0\n  1  2  1  0   2.0\n");
   std::istringstream in;
@@ -378,7 +378,7 @@ TEST(DataEnd, TheObservationCountNeverWraps) {
   io.open(1, "d.dat", rec::OpenMode::Input);
   auto a = std::make_unique<Arrays>();
   a->NOBS = INT_MAX - 1;  // one more line fits, the next does not
-  EXPECT_THROW(ACCUMULATE(io, c, m, *a, rec::Format::compile("(4I3,F6.1)"), 1), rec::RunError);
+  EXPECT_THROW(accumulate(io, c, m, *a, rec::Format::compile("(4I3,F6.1)"), 1), rec::RunError);
 }
 
 TEST(Options, CsvFolderIsTakenOutOfTheArguments) {
