@@ -68,6 +68,33 @@ TEST(PValue, LargeDegreesOfFreedomConvergeToTheExactTail) {
   EXPECT_NEAR(small.tests[0].pval, f_tail_even(2.0, 4, small.tests[0].df2), 1e-6);
 }
 
+// The tables carry the tail computed in 64 bits, small ones included; the report keeps
+// its rule (the mean of two single-precision tails, good to its four decimals).
+TEST(PValue, TablesCarryTheTailComputedInSixtyFourBits) {
+  const struct {
+    double f;
+    int nu1;
+    double nu2;
+  } cases[] = {{6.85, 8, 27.0}, {40.0, 8, 27.0}, {17.3, 12, 25.23}, {0.8, 2, 466.0},
+               {1.2, 20, 3.5},  {9.7, 6, 1'000.0}, {250.0, 10, 60.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.f) + " " + std::to_string(c.nu1) + " " + std::to_string(c.nu2));
+    // One effect with its own coefficient 1 against the error, the error's DF chosen so
+    // that Satterthwaite's DF2 is nu2 itself.
+    Analysis an({{1, 1}, {0, 1}}, {c.f, 1.0}, {c.nu1, static_cast<int>(c.nu2)});
+    const double nu2 = an.tests[0].df2;
+    ASSERT_TRUE(an.tests[0].pval_defined);
+    const double exact = f_tail_even(c.f, c.nu1, nu2);
+    EXPECT_LT(std::fabs(an.tests[0].pval64 - exact), 1e-9 * exact) << exact;
+    EXPECT_LT(std::fabs(an.tests[0].pval - exact), 0.5e-4);
+  }
+  // A tiny tail, where single precision is off by a large factor.
+  Analysis tiny({{1, 1}, {0, 1}}, {400.0, 1.0}, {8, 27});
+  const double exact = f_tail_even(400.0, 8, tiny.tests[0].df2);
+  ASSERT_LT(exact, 1e-20);
+  EXPECT_LT(std::fabs(tiny.tests[0].pval64 - exact), 1e-9 * exact) << exact;
+}
+
 TEST(PValue, DoublePrecisionIncompleteBetaMatchesClosedForms) {
   // I_x(a, 1) = x^a, I_x(1, b) = 1 - (1-x)^b, I_x(1/2, 1/2) = (2/pi) asin(sqrt x).
   for (double x : {1e-6, 0.1, 0.5, 0.9, 0.999999}) {
