@@ -235,6 +235,26 @@ TEST(Genetics, NegativeAndMissingComponents) {
   EXPECT_TRUE(c.params[3].defined);
 }
 
+// A heritability outside [0, 1] is flagged; the other parameters never are.
+TEST(Genetics, HeritabilitiesOutsideZeroToOneAreFlagged) {
+  const struct {
+    double msg, mss, mse, f;
+    bool narrow, broad;  // flagged
+  } cases[] = {
+      {90.0, 20.0, 6.0, 0.0, true, true},    // h2_narrow 1.15, h2_broad 2.07
+      {90.0, 20.0, 6.0, 1.0, false, false},  // .57 and .80
+      {10.0, 20.0, 6.0, 1.0, true, false},   // GCA negative: h2_narrow -.24, h2_broad .43
+      {2.0, 2.0, -30.0, 0.0, false, false},  // not defined
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.msg) + " F = " + std::to_string(c.f));
+    const Genetics g = genetics_of(Analysis(kDiallel, {500.0, c.msg, c.mss, c.mse}, kDf), c.f);
+    for (int k : {0, 1, 2, 5}) EXPECT_FALSE(g.params[k].outside) << k;
+    EXPECT_EQ(g.params[3].outside, c.narrow) << g.params[3].estimate;
+    EXPECT_EQ(g.params[4].outside, c.broad) << g.params[4].estimate;
+  }
+}
+
 TEST(Genetics, PhenotypicWeightsAreTheSquaredCoefficientsOfOneLine) {
   const std::pair<const char*, int> cases[] = {
       {"MEAN", 0}, {"LOC ", 0}, {"REPS", 0}, {"SETS", 0}, {"SELF", 0}, {"GCA ", 2}, {"MATR", 2},
