@@ -3,13 +3,17 @@
 // goes, and into the CSV tables at the end of the run.
 #include <array>
 #include <cstdint>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "meridox/arrays.h"
+#include "meridox/error_file.h"
 #include "meridox/meridox.h"
 #include "meridox/problem.h"
 #include "meridox/results.h"
@@ -130,7 +134,30 @@ bool is_end_of_file(const rec::RunError& e) {
   throw rec::RunError(detail);
 }
 
-int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) {
+// A row of the error file that no analysis of the run used names traits the interchange
+// file does not have (or misspells them): a run-time error, as it would be at the start.
+void refuse_unused_rows(const rec::Io& io, const ErrorFile& file, const std::set<int>& used) {
+  for (const ExternalError& e : file.rows) {
+    if (used.count(e.record)) continue;
+    throw rec::RunError("Run-time error: READ of the error file '" + file.name +
+                        "' (option --error), record " + std::to_string(e.record) +
+                        ": fields 1 and 2: no analysis of " + e.trait_1 + " and " + e.trait_2 +
+                        " in '" + io.file_name(kIn) + "'");
+  }
+}
+
+// Refuses tables that would replace the error file; the run then writes nothing.
+void refuse_error_file_as_table(const ErrorFile& file, const std::filesystem::path& dir) {
+  for (const char* name : {"components.csv", "correlations.csv", "problems.csv", "genetics.csv"}) {
+    struct stat st {};
+    if (::stat((dir / name).c_str(), &st) == 0 && st.st_dev == file.dev && st.st_ino == file.ino) {
+      throw rec::RunError("Run-time error: the table '" + (dir / name).string() +
+                          "' is the error file '" + file.name + "'; it is left as it is");
+    }
+  }
+}
+
+int run_problems(rec::Io& io, SolveSettings settings, CsvTables* tables) {
   static const rec::Format kPrompt1 = rec::Format::compile(
       "(' ',' Calculation of variance components and their standard deviation',/,/,"
       "' Please enter input control file, e.g., MERIDOX_IN.dat',/)");
@@ -142,12 +169,14 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
   io.write(rec::kConsole, kPrompt1, kNoItems);
   io.open(kIn, "", rec::OpenMode::Input);
   io.require_line_ends(kIn);  // a file cut short while korbal wrote it is refused
+  settings.interchange_name = io.file_name(kIn);
   io.write(rec::kConsole, kPrompt2, kNoItems);
   io.open(kOut, "", rec::OpenMode::Output);
   write_banner(io);
 
   auto pb = std::make_unique<Problem>();
   bool abandoned = false;
+  std::set<int> used;  // records of the error file that replaced an error
   for (int number = 1;; ++number) {
     // Ends the run at a problem that cannot be used.
     auto stop = [&](const Stop& s) {
@@ -201,10 +230,13 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
     if (bad) return stop(*bad);
     finish_matrix(*pb);
     const ProblemResult res = solve(*pb, number, settings);
+    for (const AnalysisResult& an : res.analyses)
+      if (an.external) used.insert(an.external->record);
     print_problem(io, kOut, res);
     if (tables) tables->add(res);
     if (res.status != ProblemStatus::Ok) abandoned = true;
   }
+  if (settings.error_file) refuse_unused_rows(io, *settings.error_file, used);
   io.write(kOut, kDone, kNoItems);
   return abandoned ? 1 : 0;
 }
@@ -218,12 +250,17 @@ int run(rec::Io& io, const Options& options) {
   bool tables_tried = false;
   try {
     if (!options.error.empty()) throw rec::RunError("Run-time error: " + options.error);
+    // The error file is an input: read whole before any output exists.
+    std::optional<ErrorFile> error_file;
+    if (options.error_file) error_file = read_error_file(io.dir(), *options.error_file);
     if (options.csv_dir) {
       csv_dir = io.dir() / *options.csv_dir;
+      if (error_file) refuse_error_file_as_table(*error_file, *csv_dir);
       rec::csv::prepare_dir(*csv_dir);
       tables.emplace(options.inbreeding.has_value());
     }
-    const int status = run_problems(io, {options.inbreeding}, tables ? &*tables : nullptr);
+    SolveSettings settings{options.inbreeding, error_file ? &*error_file : nullptr, ""};
+    const int status = run_problems(io, settings, tables ? &*tables : nullptr);
     tables_tried = true;
     if (tables) tables->write(io, *csv_dir);
     io.stop();

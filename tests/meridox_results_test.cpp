@@ -283,6 +283,7 @@ TEST(Options, ParsedOutOfTheArguments) {
       {{"in", "--inbreeding"}, {}, "", -1, true},
       {{"--csv"}, {}, "", -1, true},
       {{"--csv="}, {}, "", -1, true},
+      {{"in", "--error"}, {}, "", -1, true},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
@@ -293,6 +294,13 @@ TEST(Options, ParsedOutOfTheArguments) {
     EXPECT_EQ(args, c.files);
     EXPECT_EQ(o.csv_dir ? o.csv_dir->string() : "", c.csv);
     EXPECT_EQ(o.inbreeding ? *o.inbreeding : -1.0, c.inbreeding);
+    EXPECT_FALSE(o.error_file);
+  }
+  for (std::vector<std::string> args : {std::vector<std::string>{"in", "--error=e.csv", "out"},
+                                        std::vector<std::string>{"--error", "e.csv", "in", "out"}}) {
+    const Options o = parse_options(args);
+    EXPECT_EQ(o.error_file.value_or(""), "e.csv");
+    EXPECT_EQ(args, (std::vector<std::string>{"in", "out"}));
   }
 }
 
