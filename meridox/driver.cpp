@@ -3,13 +3,17 @@
 // goes, and into the CSV tables at the end of the run.
 #include <array>
 #include <cstdint>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "meridox/arrays.h"
+#include "meridox/error_file.h"
 #include "meridox/meridox.h"
 #include "meridox/problem.h"
 #include "meridox/results.h"
@@ -131,7 +135,30 @@ bool is_end_of_file(const rec::RunError& e) {
   throw rec::RunError(detail);
 }
 
-int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) {
+// A row of the error file that no analysis of the run used names traits the interchange
+// file does not have (or misspells them): a run-time error, as it would be at the start.
+void refuse_unused_rows(const rec::Io& io, const ErrorFile& file, const std::set<int>& used) {
+  for (const ExternalError& e : file.rows) {
+    if (used.count(e.record)) continue;
+    throw rec::RunError("Run-time error: READ of the error file '" + file.name +
+                        "' (option --error), record " + std::to_string(e.record) +
+                        ": fields 1 and 2: no analysis of " + e.trait_1 + " and " + e.trait_2 +
+                        " in '" + io.file_name(kIn) + "'");
+  }
+}
+
+// Refuses tables that would replace the error file; the run then writes nothing.
+void refuse_error_file_as_table(const ErrorFile& file, const std::filesystem::path& dir) {
+  for (const char* name : {"components.csv", "correlations.csv", "problems.csv", "genetics.csv"}) {
+    struct stat st {};
+    if (::stat((dir / name).c_str(), &st) == 0 && st.st_dev == file.dev && st.st_ino == file.ino) {
+      throw rec::RunError("Run-time error: the table '" + (dir / name).string() +
+                          "' is the error file '" + file.name + "'; it is left as it is");
+    }
+  }
+}
+
+int run_problems(rec::Io& io, SolveSettings settings, CsvTables* tables) {
   static const rec::Format kPrompt1 = rec::Format::compile(
       "(' ',' Calculation of variance components and their standard deviation',/,/,"
       "' Please enter input control file, e.g., MERIDOX_IN.dat',/)");
@@ -143,12 +170,14 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
   io.write(rec::kConsole, kPrompt1, kNoItems);
   io.open(kIn, "", rec::OpenMode::Input);
   io.require_line_ends(kIn);  // a file cut short while korbal wrote it is refused
+  settings.interchange_name = io.file_name(kIn);
   io.write(rec::kConsole, kPrompt2, kNoItems);
   io.open(kOut, "", rec::OpenMode::Output);
   write_banner(io);
 
   auto pb = std::make_unique<Problem>();
   bool abandoned = false;
+  std::set<int> used;  // records of the error file that replaced an error
   for (int number = 1;; ++number) {
     // Ends the run at a problem that cannot be used.
     auto stop = [&](const Stop& s) {
@@ -202,10 +231,13 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
     if (bad) return stop(*bad);
     finish_matrix(*pb);
     const ProblemResult res = solve(*pb, number, settings);
+    for (const AnalysisResult& an : res.analyses)
+      if (an.external) used.insert(an.external->record);
     print_problem(io, kOut, res);
     if (tables) tables->add(res);
     if (res.status != ProblemStatus::Ok) abandoned = true;
   }
+  if (settings.error_file) refuse_unused_rows(io, *settings.error_file, used);
   io.write(kOut, kDone, kNoItems);
   return abandoned ? 1 : 0;
 }
@@ -215,14 +247,19 @@ int run_problems(rec::Io& io, const SolveSettings& settings, CsvTables* tables) 
 int run(rec::Io& io, const Options& options) {
   return rec::run_to_stop(io, [&] {
     if (!options.error.empty()) throw rec::RunError("Run-time error: " + options.error);
+    // The error file is an input: read whole before any output exists.
+    std::optional<ErrorFile> error_file;
+    if (options.error_file) error_file = read_error_file(io.dir(), *options.error_file);
     std::optional<CsvTables> tables;
     if (options.csv_dir) {
+      if (error_file) refuse_error_file_as_table(*error_file, io.resolve(*options.csv_dir));
       rec::csv::prepare_tables(io, *options.csv_dir,
                                {"components.csv", "correlations.csv", "problems.csv"});
       if (options.inbreeding) rec::csv::prepare_tables(io, *options.csv_dir, {"genetics.csv"});
       tables.emplace(options.inbreeding.has_value());
     }
-    const int status = run_problems(io, {options.inbreeding}, tables ? &*tables : nullptr);
+    SolveSettings settings{options.inbreeding, error_file ? &*error_file : nullptr, ""};
+    const int status = run_problems(io, settings, tables ? &*tables : nullptr);
     if (tables) tables->write(io, *options.csv_dir);
     return status;
   });

@@ -19,8 +19,10 @@ bool bad_beta_arg(float x) { return !std::isnan(x) && !(x >= 0.0f && x <= 1.0f);
 // incomplete beta function. Where either continued fraction does not converge, or where
 // single precision misses the 64-bit tail by half a unit of the printed fourth decimal
 // or more (the log-gamma values of very large degrees of freedom carry few fractional
-// bits in 32 bits), the tail computed in 64 bits is taken instead. Returns false when
-// the value is not defined.
+// bits in 32 bits), the tail computed in 64 bits is taken instead. The 64-bit tail goes
+// to the tables whenever it is a number: the mean of the two single-precision tails is
+// wrong by up to a factor of 2 where the tail is small. Returns false when the value is
+// not defined.
 bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const float a1 = static_cast<float>(nu2 * 0.5);
   const float b1 = static_cast<float>(nu1 * 0.5);
@@ -40,6 +42,7 @@ bool upper_tail(double f, double nu1, double nu2, TestRow& t) {
   const double exact = incomplete_beta(nu2 * 0.5, nu1 * 0.5, x, y);
   t.pval = p / 2.0;
   if (usable(exact) && (!converged || std::fabs(t.pval - exact) >= 0.5E-4)) t.pval = exact;
+  t.pval64 = usable(exact) ? exact : t.pval;
   return true;
 }
 

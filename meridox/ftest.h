@@ -31,7 +31,8 @@ struct TestRow {
   double denom = 0.0;
   double df2 = 0.0;
   double fratio = 0.0;
-  double pval = 0.0;
+  double pval = 0.0;    // the printed P-value (see upper_tail in ftest.cpp)
+  double pval64 = 0.0;  // the P-value computed in 64 bits throughout, for the tables
   bool df2_defined = false;
   bool fratio_defined = false;
   bool pval_defined = false;

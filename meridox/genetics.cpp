@@ -114,6 +114,8 @@ Genetics genetic_parameters(int n, std::span<const std::string> cname, std::span
               parameter("h2_narrow", ratio(a, p), n, cov),
               parameter("h2_broad", ratio(sum(a, d), p), n, cov),
               parameter("baker", ratio(g2, sum(g2, scaled(sca, 1.0, vc))), n, cov)};
+  for (GeneticParameter* h : {&g.params[3], &g.params[4]})
+    h->outside = h->defined && !(h->estimate >= 0.0 && h->estimate <= 1.0);
   return g;
 }
 
@@ -124,30 +126,40 @@ void print_genetics(rec::Io& io, int unit, const std::string& label40, const Gen
   static const rec::Format kColumns = rec::Format::compile(
       "(' ',T46,'PARAMETER',T65,'VALUE',T83,'STANDARD ERROR',/)");
   // The value and standard error fields are F20.8 and F25.8 edited here, so that an
-  // undefined parameter can be left blank; the last column marks a negative component.
-  static const rec::Format kRow = rec::Format::compile("(' ',T46,A9,A19,A25,A2)");
+  // undefined parameter can be left blank; the last field holds the marks.
+  static const rec::Format kRow = rec::Format::compile("(' ',T46,A9,A19,A25,A)");
   static const rec::Format kNote = rec::Format::compile(
       "('0',T46,'* USES A NEGATIVE COMPONENT, KEPT AS ESTIMATED')");
+  // The note on heritabilities outside [0, 1], in its own paragraph or right below the
+  // note on negative components.
+  static const rec::Format kOutsideNote = rec::Format::compile(
+      "('0',T46,'# OUTSIDE 0 TO 1, WHERE NO HERITABILITY CAN LIE; KEPT AS ESTIMATED')");
+  static const rec::Format kOutsideNext = rec::Format::compile(
+      "(' ',T46,'# OUTSIDE 0 TO 1, WHERE NO HERITABILITY CAN LIE; KEPT AS ESTIMATED')");
 
   const std::string_view l(label40);
   io.write(unit, kHeading,
            {l.substr(0, 8), l.substr(8, 8), l.substr(16, 8), l.substr(24, 8), l.substr(32, 8),
             g.inbreeding});
   io.write(unit, kColumns, std::span<const rec::Item>());
-  bool any_negative = false;
+  bool any_negative = false, any_outside = false;
   for (const GeneticParameter& p : g.params) {
     const std::string value = p.defined ? rec::edit_fixed(p.estimate, 19, 8) : std::string(19, ' ');
     const std::string se = p.defined ? rec::edit_fixed(p.se, 25, 8) : std::string(25, ' ');
     any_negative = any_negative || p.negative;
+    any_outside = any_outside || p.outside;
     std::string name(p.name);
     name.resize(9, ' ');
-    if (p.negative) {
-      io.write(unit, kRow, {name, value, se, " *"});
+    const std::string marks = std::string(p.negative ? " *" : "") + (p.outside ? " #" : "");
+    if (!marks.empty()) {
+      io.write(unit, kRow, {name, value, se, marks});
     } else {
       io.write(unit, kRow, {name, value, se});
     }
   }
   if (any_negative) io.write(unit, kNote, std::span<const rec::Item>());
+  if (any_outside)
+    io.write(unit, any_negative ? kOutsideNext : kOutsideNote, std::span<const rec::Item>());
 }
 
 }  // namespace meridox

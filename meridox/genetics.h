@@ -19,6 +19,7 @@ struct GeneticParameter {
   double se = 0.0;
   bool defined = false;   // false: a component it needs is missing, or its denominator is not positive
   bool negative = false;  // its formula uses a negative component
+  bool outside = false;   // a heritability outside [0, 1], which no true one can be
 };
 
 struct Genetics {
@@ -40,7 +41,8 @@ Genetics genetic_parameters(int n, std::span<const std::string> cname, std::span
                             const NatMat& cov, std::span<const std::string> left_out,
                             double inbreeding);
 
-// The GENETIC PARAMETERS table of one trait.
+// The GENETIC PARAMETERS table of one trait. A parameter that uses a negative component
+// is marked "*", a heritability outside [0, 1] "#", each mark with a note below the table.
 void print_genetics(rec::Io& io, int unit, const std::string& label40, const Genetics& g);
 
 }  // namespace meridox

@@ -12,12 +12,14 @@
 
 namespace {
 constexpr std::string_view kUsage =
-    "Usage: meridox [--csv DIR] [--inbreeding F] [INTERCHANGE-FILE [REPORT-FILE]]\n"
+    "Usage: meridox [--csv DIR] [--inbreeding F] [--error FILE] [INTERCHANGE-FILE [REPORT-FILE]]\n"
     "Variance and covariance components, their standard deviations, F tests and\n"
     "genetic correlations from the interchange file written by korbal\n"
     "(MERIDOX_IN.DAT). File names not given are asked for on the console.\n"
     "  --csv DIR   also write the tables as CSV files into the folder DIR\n"
     "  --inbreeding F  also estimate genetic parameters for parents with inbreeding F (0 to 1)\n"
+    "  --error FILE  take the error mean squares and DF from the CSV file FILE\n"
+    "              (trait_1,trait_2,ms,df), e.g. for data without replication\n"
     "  -h, --help  show this text and the version, then exit\n"
     "  --version   show the version, then exit\n"
     "Exit status: 0 done, 1 JOB TERMINATED (see the report), 2 run-time error.\n";

@@ -9,13 +9,14 @@
 namespace meridox {
 
 Options parse_options(std::vector<std::string>& args) {
-  rec::OptionValues v = rec::take_options(args, {"--csv", "--inbreeding"});
+  rec::OptionValues v = rec::take_options(args, {"--csv", "--inbreeding", "--error"});
   Options o;
   if (!v.error.empty()) {
     o.error = v.error;
     return o;
   }
   if (auto it = v.values.find("--csv"); it != v.values.end()) o.csv_dir = it->second;
+  if (auto it = v.values.find("--error"); it != v.values.end()) o.error_file = it->second;
   if (auto it = v.values.find("--inbreeding"); it != v.values.end()) {
     const std::string& value = it->second;
     double f = 0.0;

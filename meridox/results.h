@@ -8,6 +8,7 @@
 
 #include "meridox/arrays.h"
 #include "meridox/components.h"
+#include "meridox/error_file.h"
 #include "meridox/ftest.h"
 #include "meridox/genetics.h"
 #include "meridox/matinv.h"
@@ -25,6 +26,9 @@ struct AnalysisResult {
   CompVec ms{}, vc{}, sd{};
   std::vector<TestRow> tests;    // components 1 .. n-1, when tests are asked for
   std::optional<Genetics> genetics;
+  int error_df = 0;              // the error's degrees of freedom used (ms[n-1] its mean square)
+  std::optional<ExternalError> external;  // the row of the error file that replaced the error
+  std::string error_source;      // with an error file: the file the error came from, for the report
 };
 
 struct ProblemResult {
@@ -42,12 +46,19 @@ struct ProblemResult {
   NatMat inv{};
   std::vector<AnalysisResult> analyses;
   std::vector<PairCorrelation> correlations;
+  bool error_not_estimable = false;  // an analysis kept an error of 0 degrees of freedom
 };
 
 // Settings of the run that shape the results.
 struct SolveSettings {
   std::optional<double> inbreeding;  // genetic parameters when given
+  const ErrorFile* error_file = nullptr;  // --error: errors replacing those of the analyses
+  std::string interchange_name;           // the interchange file, named in the report
 };
+
+// The two trait names of an analysis from its 40-character label ("(12X,2A8)" for a
+// variance analysis, "(2A8,' - BY - ',2A8)" for a pair), without surrounding blanks.
+std::string_view label_trait(std::string_view label40, bool variance, int which);
 
 // The traits (1-based) of analysis k (0-based) among nv variables, with or without cross
 // products.

@@ -51,9 +51,9 @@ void CsvTables::add(const ProblemResult& r) {
       if (r.itest && i < r.n - 1) {
         const TestRow& x = an.tests[i];
         t.num(x.denom).integer(r.idf[i]).num_or_na(x.df2, x.df2_defined);
-        t.num_or_na(x.fratio, x.fratio_defined).num_or_na(x.pval, x.pval_defined);
+        t.num_or_na(x.fratio, x.fratio_defined).num_or_na(x.pval64, x.pval_defined);
       } else {
-        t.na().integer(r.idf[i]).na().na().na();
+        t.na().integer(i == r.n - 1 ? an.error_df : r.idf[i]).na().na().na();
       }
     }
     if (an.genetics) {

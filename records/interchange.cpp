@@ -33,6 +33,11 @@ void write_group(Io& io, int unit, const Format& fmt, std::vector<Item>& items,
   io.write(unit, fmt, std::span<const Item>(items));
 }
 
+// The columns that the last record of a group of n reals takes: ten before the reals
+// (code and degrees of freedom, or the two offsets, or blanks), then twelve per real,
+// eight reals to a record; none for the empty record after a multiple of eight.
+std::size_t last_group_record(std::size_t n) { return n % 8 == 0 ? 0 : 10 + 12 * (n % 8); }
+
 }  // namespace
 
 void write_header(Io& io, int unit, int nv, int cross, int ne) {
@@ -101,6 +106,7 @@ void read_coefficients(Io& io, int unit, std::string& code, std::int32_t& df, st
   t.push_back(Target::of(df));
   for (double& c : coef) t.push_back(Target::of(c));
   io.read(unit, fmt, std::span<const Target>(t), false);
+  io.require_record_length(unit, last_group_record(coef.size()));
 }
 
 void read_label(Io& io, int unit, std::string& label40) {
@@ -119,11 +125,13 @@ void read_mean_squares(Io& io, int unit, std::span<double> ms) {
   t.reserve(ms.size());
   for (double& m : ms) t.push_back(Target::of(m));
   io.read(unit, fmt, std::span<const Target>(t), false);
+  io.require_record_length(unit, last_group_record(ms.size()));
 }
 
 void read_error(Io& io, int unit, std::int32_t& df, double& ms) {
   static const Format fmt = Format::compile("(I8,2X,G12.7)");
   io.read(unit, fmt, {Target::of(df), Target::of(ms)}, false);
+  io.require_record_length(unit, 22);
 }
 
 }  // namespace rec::interchange

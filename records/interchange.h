@@ -60,6 +60,11 @@ void write_error(Io& io, int unit, int df, double ms);
 
 // Reading (meridox). Each returns as the corresponding read statement: a RunError for
 // an end of file or a conversion error; read_header returns false at the end of file.
+// When the last record that a coefficient, mean-square or error read takes is the last
+// of the file (only blank records follow), it must reach the end of the fields read from
+// it, as korbal writes them (every field whole, blanks included): a shorter one is a
+// RunError, the file having been cut there and given a line end again. The label record
+// is read as 40 characters of which korbal writes 28 or 40.
 struct Header {
   std::int32_t nv = 0, cross = 0, ne = 0, itest = 0;
 };

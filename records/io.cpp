@@ -84,7 +84,38 @@ class FileSource : public RecordSource {
     return rest;
   }
 
+  // Whether nothing but blanks and line ends follows the last record handed out, up to
+  // the end of the file. Looks ahead at most one buffer; the records stay unread.
+  bool only_blanks_follow() {
+    std::size_t i = begin_;
+    for (;;) {
+      for (; i < end_; ++i) {
+        const char c = buf_[i];
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
+      }
+      if (eof_) return true;
+      if (!trouble.empty()) return false;
+      if (begin_ > 0) {
+        std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
+        i -= begin_;
+        end_ -= begin_;
+        begin_ = 0;
+      }
+      if (end_ == kBufferSize) return false;
+      const std::size_t got = std::fread(buf_.get() + end_, 1, kBufferSize - end_, fp_);
+      end_ += got;
+      if (got == 0) {
+        if (std::ferror(fp_)) {
+          trouble = "the file cannot be read";
+          return false;
+        }
+        eof_ = true;
+      }
+    }
+  }
+
   long records = 0;      // records handed out so far
+  std::size_t last_length = 0;  // characters of the last record handed out
   std::string trouble;   // why the file ended early, if it did
   bool require_line_end = false;  // a last record without its line end is trouble
 
@@ -97,6 +128,7 @@ class FileSource : public RecordSource {
     }
     record = std::string_view(p, len);
     ++records;
+    last_length = len;
     return true;
   }
 
@@ -452,6 +484,17 @@ void Io::add_table(const std::filesystem::path& path, std::string_view content) 
 void Io::require_line_ends(int unit) {
   auto it = units_.find(unit);
   if (it != units_.end() && it->second->source) it->second->source->require_line_end = true;
+}
+
+void Io::require_record_length(int unit, std::size_t columns) {
+  auto it = units_.find(unit);
+  if (it == units_.end() || !it->second->source) return;
+  FileSource& src = *it->second->source;
+  if (src.records == 0 || src.last_length >= columns || !src.only_blanks_follow()) return;
+  flush();
+  throw RunError(where("READ", unit, it->second->name) + ", record " + std::to_string(src.records) +
+                 ": the record holds " + std::to_string(src.last_length) + " of the " +
+                 std::to_string(columns) + " columns its fields take; the file is cut short");
 }
 
 // Opens the file of output unit `u` (its path is set): a temporary file next to it when

@@ -158,6 +158,12 @@ class Io {
   // run-time error: the file was cut short while it was written.
   void require_line_ends(int unit);
 
+  // Throws a RunError when the last record read from the input file on `unit` is shorter
+  // than `columns`, the extent of the fields its read statement took from it, and only
+  // blank records follow it: the file was cut inside that record and given a line end
+  // again, and the blank padding would read the cut field as another number.
+  void require_record_length(int unit, std::size_t columns);
+
   // Throws a RunError when `path` is a file that the run reads: an input unit still open,
   // or an input named on the command line (same device and inode, links followed). A
   // table written beside the reports must never replace an input; the run then replaces

@@ -372,7 +372,7 @@ TEST(Usage, BothProgramsPrintUsageAndVersion) {
   EXPECT_TRUE(help.ends_with("\"The data file\".\n")) << help;
   ASSERT_EQ(run_in(tmp.path(), meridox_exe() + " --help"), 0);
   help = read_file(tmp / "console.txt");
-  EXPECT_EQ(help.rfind("Usage: meridox [--csv DIR] [--inbreeding F] [INTERCHANGE-FILE [REPORT-FILE]]\n", 0), 0u) << help;
+  EXPECT_EQ(help.rfind("Usage: meridox [--csv DIR] [--inbreeding F] [--error FILE] [INTERCHANGE-FILE [REPORT-FILE]]\n", 0), 0u) << help;
   EXPECT_NE(help.find("\nmeridox 1.0.0\n"), std::string::npos) << help;
   EXPECT_TRUE(help.ends_with("\"meridox report\".\n")) << help;
   // Neither run touched the directory beyond the console capture.

@@ -4,6 +4,7 @@
 // data file to meridox's tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -197,14 +198,9 @@ TEST(MeridoxTables, TablesAgreeWithThePrintedReport) {
 
 // Griffing's maize half diallel of 9 parents without selfs, one plot per cross: korbal's
 // layout without locations and replications, one set, no self columns, three traits.
-TEST(MeridoxTables, TrialWithoutReplicationTestsGcaAgainstSca) {
-  // The published data sets lie beside the source tree, in shared/data of a folder above it.
-  fs::path file;
-  for (fs::path dir = SOURCE_DIR; file.empty() && dir.has_relative_path(); dir = dir.parent_path())
-    if (fs::exists(dir / "shared/data/griffing56.csv")) file = dir / "shared/data/griffing56.csv";
-  if (file.empty()) GTEST_SKIP() << "shared/data/griffing56.csv not found above " << SOURCE_DIR;
-  TempDir tmp;
-  const auto csv = rec::csv::parse(read_file(file));
+// Writes the control and data files into `tmp` and runs korbal there.
+void unreplicated_trial(const TempDir& tmp) {
+  const auto csv = rec::csv::parse(read_file(source_path("tests/data/griffing56.csv")));
   ASSERT_EQ(csv.size(), 37u);
   ASSERT_EQ(csv[0], (std::vector<std::string>{"Par1", "Par2", "Yield", "Cob", "Shelled"}));
   std::ofstream data(tmp / "g.dat");
@@ -224,6 +220,12 @@ TEST(MeridoxTables, TrialWithoutReplicationTestsGcaAgainstSca) {
                           "YIELD               COB                 SHELLED\n"
                           "(4I3,3F8.2)\n");
   ASSERT_EQ(run_in(tmp.path(), kKorbal + " g.ctl g.out g.dat"), 0) << read_file(tmp / "console.txt");
+}
+
+TEST(MeridoxTables, TrialWithoutReplicationTestsGcaAgainstSca) {
+  TempDir tmp;
+  unreplicated_trial(tmp);
+  if (HasFatalFailure()) return;
   ASSERT_EQ(run_in(tmp.path(), kMeridox + " --csv csv MERIDOX_IN.DAT g.vc"), 0)
       << read_file(tmp / "console.txt");
   // The SCA tests have nothing left to test against; the GCA tests are defined.
@@ -244,6 +246,144 @@ TEST(MeridoxTables, TrialWithoutReplicationTestsGcaAgainstSca) {
     EXPECT_NEAR(p, 6.5e-5, 0.1e-5);
   }
   EXPECT_TRUE(seen);
+}
+
+}  // namespace
+
+namespace {
+
+// --- an external error (--error FILE) ---------------------------------------------------
+
+const std::string kNotEstimable =
+    "0 NOTE: THE ERROR VARIANCE IS NOT ESTIMABLE (0 ERROR DEGREES OF FREEDOM); GIVE ONE WITH "
+    "--error FILE";
+std::string error_line(const std::string& text) { return "0" + std::string(44, ' ') + text; }
+
+std::size_t count_lines(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// The unreplicated trial without and with an error from a file: the analyses it names
+// take its mean square and degrees of freedom, and the report says where each error
+// came from; an analysis left with 0 error degrees of freedom gets the note, once.
+TEST(MeridoxTables, ExternalErrorReplacesTheErrorOfAnUnreplicatedTrial) {
+  TempDir tmp;
+  unreplicated_trial(tmp);
+  if (HasFatalFailure()) return;
+  testsupport::write_file(tmp / "two.csv", "trait_1,trait_2,ms,df\nYIELD,YIELD,150.5,40\n\n COB , COB ,2.25,40\n");
+  testsupport::write_file(tmp / "all.csv",
+                          "trait_1,trait_2,ms,df\nYIELD,YIELD,150.5,40\nCOB,COB,2.25,40\n"
+                          "SHELLED,SHELLED,98,40\n");
+  const struct {
+    const char* option;
+    std::size_t notes;
+    std::vector<std::string> error_lines;
+  } cases[] = {
+      {"", 1, {}},
+      {"--error two.csv ", 1,
+       {"ERROR MEAN SQUARE FROM 'two.csv': MS = .1505E+03, DF = 40",
+        "ERROR MEAN SQUARE FROM 'two.csv': MS = .2250E+01, DF = 40",
+        "ERROR MEAN SQUARE FROM 'MERIDOX_IN.DAT': MS = .0000E+00, DF = 0"}},
+      {"--error=all.csv ", 0,
+       {"ERROR MEAN SQUARE FROM 'all.csv': MS = .1505E+03, DF = 40",
+        "ERROR MEAN SQUARE FROM 'all.csv': MS = .2250E+01, DF = 40",
+        "ERROR MEAN SQUARE FROM 'all.csv': MS = .9800E+02, DF = 40"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    ASSERT_EQ(run_in(tmp.path(), kMeridox + " " + c.option + "--csv csv MERIDOX_IN.DAT g.vc"), 0)
+        << read_file(tmp / "console.txt");
+    const auto lines = lines_of(read_file(tmp / "g.vc"));
+    EXPECT_EQ(count_lines(lines, kNotEstimable), c.notes);
+    std::vector<std::string> sources;
+    for (const std::string& l : lines)
+      if (l.find("ERROR MEAN SQUARE FROM") != std::string::npos) sources.push_back(l);
+    std::vector<std::string> want;
+    for (const std::string& l : c.error_lines) want.push_back(error_line(l));
+    EXPECT_EQ(sources, want);
+    // Yield: the error 150.5 on 40 DF; SCA is what the error leaves of MS(SCA) 339.4389
+    // and is tested against the error: F(27, 40), its tail that of F(40, 27) below 1/F.
+    for (const auto& r : rec::csv::parse(read_file(tmp / "csv/components.csv"))) {
+      if (r.size() != 12 || r[1] != "YIELD") continue;
+      SCOPED_TRACE(r[3]);
+      if (c.error_lines.empty()) {
+        if (r[3] == "ERR") {
+          EXPECT_EQ(r[8], "0");
+        }
+        continue;
+      }
+      if (r[3] == "ERR") {
+        EXPECT_EQ(r[4], "150.5");
+        EXPECT_EQ(r[8], "40");
+      }
+      if (r[3] == "SCA") {
+        EXPECT_NEAR(std::stod(r[4]), 339.4389 - 150.5, 1e-9);
+        EXPECT_NEAR(std::stod(r[9]), 40.0, 1e-4);
+        const double f = std::stod(r[10]), p = std::stod(r[11]);
+        EXPECT_NEAR(f, 339.4389 / 150.5, 1e-9);
+        // DF2 is 40 to single precision, which the 64-bit tail tells apart.
+        EXPECT_NEAR(p, 1.0 - f_tail_even(1.0 / f, 40, 27.0), 1e-6 * p);
+      }
+    }
+  }
+}
+
+// An error file that cannot be used ends the run with exit status 2 and a message that
+// names the file, the record and the field; before any output exists, except for a row
+// whose traits no analysis has, which only the end of the interchange file can tell.
+TEST(MeridoxTables, UnusableErrorFilesEndTheRun) {
+  TempDir tmp;
+  unreplicated_trial(tmp);
+  if (HasFatalFailure()) return;
+  const std::string where = "Run-time error: READ of the error file 'e.csv' (option --error)";
+  const std::string header = "trait_1,trait_2,ms,df\n";
+  const struct {
+    const char* name;
+    const char* file;  // nullptr: no such file
+    std::string message;
+    bool report;  // the report exists after the run
+  } cases[] = {
+      {"missing", nullptr, where + ": file not found", false},
+      {"another header", "trait,trait_2,ms,df\nYIELD,YIELD,1,2\n",
+       where + ": the first row is not the header trait_1,trait_2,ms,df", false},
+      {"not a number", "YIELD,YIELD,1O.5,40\n", where + ", record 2: field 3 (ms): not a number '1O.5'", false},
+      {"negative mean square", "YIELD,YIELD,-3,40\n",
+       where + ", record 2: field 3 (ms): the error mean square of a trait must be positive, not '-3'", false},
+      {"zero df", "COB,COB,2,0\n",
+       where + ", record 2: field 4 (df): the degrees of freedom must be a whole number from 1, not '0'", false},
+      {"negative df", "COB,COB,2,-4\n",
+       where + ", record 2: field 4 (df): the degrees of freedom must be a whole number from 1, not '-4'", false},
+      {"fractional df", "COB,COB,2,4.5\n",
+       where + ", record 2: field 4 (df): the degrees of freedom must be a whole number from 1, not '4.5'", false},
+      {"three fields", "COB,COB,2\n", where + ", record 2: 3 fields where the header has 4", false},
+      {"an empty trait", ",COB,2,4\n", where + ", record 2: field 1 (trait_1) is empty", false},
+      {"twice", "COB,COB,2,4\n\nCOB,COB,3,4\n",
+       where + ", record 4: fields 1 and 2: the analysis of COB and COB has its error in record 2 already",
+       false},
+      {"an unknown trait", "COB,COB,2,4\nYEILD,YEILD,150,40\n",
+       where + ", record 3: fields 1 and 2: no analysis of YEILD and YEILD in 'MERIDOX_IN.DAT'", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove(tmp / "e.csv");
+    fs::remove(tmp / "r.vc");
+    if (c.file) testsupport::write_file(tmp / "e.csv", std::string(c.file).find("trait,") == 0 ? c.file : header + c.file);
+    EXPECT_EQ(run_in(tmp.path(), kMeridox + " --error e.csv MERIDOX_IN.DAT r.vc"), 2);
+    const auto console = lines_of(read_file(tmp / "console.txt"));
+    ASSERT_FALSE(console.empty());
+    EXPECT_EQ(console.back(), c.message);
+    EXPECT_EQ(fs::exists(tmp / "r.vc"), c.report);
+  }
+  // A table of the run that is the error file is refused before anything is written.
+  fs::remove(tmp / "r.vc");
+  fs::create_directory(tmp / "csv");
+  testsupport::write_file(tmp / "csv/problems.csv", header + "COB,COB,2,4\n");
+  EXPECT_EQ(run_in(tmp.path(), kMeridox + " --csv csv --error csv/problems.csv MERIDOX_IN.DAT r.vc"), 2);
+  EXPECT_EQ(lines_of(read_file(tmp / "console.txt")).back(),
+            "Run-time error: the table 'csv/problems.csv' is the error file 'csv/problems.csv'; it "
+            "is left as it is");
+  EXPECT_FALSE(fs::exists(tmp / "r.vc"));
+  EXPECT_EQ(read_file(tmp / "csv/problems.csv"), header + "COB,COB,2,4\n");
 }
 
 }  // namespace

@@ -217,6 +217,43 @@ TEST(GeneticsPrint, MarksNegativeComponentsAndLeavesUndefinedParametersBlank) {
                    "0" + sp(44) + "* USES A NEGATIVE COMPONENT, KEPT AS ESTIMATED"}));
 }
 
+// A heritability outside [0, 1] has " #" after its standard error (after the " *" of a
+// negative component) and its note below the table, right below the note on negative
+// components when there is one.
+TEST(GeneticsPrint, MarksHeritabilitiesOutsideZeroToOne) {
+  const std::string col = " " + sp(44);
+  const std::string outside_note = sp(44) + "# OUTSIDE 0 TO 1, WHERE NO HERITABILITY CAN LIE; KEPT AS ESTIMATED";
+  const struct {
+    bool negative;  // h2_narrow uses a negative component
+    std::string narrow, notes;
+  } cases[] = {
+      {false, ".37500000 #", lines({"0" + outside_note})},
+      {true, ".37500000 * #",
+       lines({"0" + sp(44) + "* USES A NEGATIVE COMPONENT, KEPT AS ESTIMATED", " " + outside_note})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.narrow);
+    Genetics g;
+    const char* names[6] = {"sigma2_A", "sigma2_D", "sigma2_P", "h2_narrow", "h2_broad", "baker"};
+    for (int k = 0; k < 6; ++k) g.params[k] = {names[k], 0.5 * k - 1.0, 0.125 * k, true, false};
+    g.params[3].negative = c.negative;
+    g.params[3].outside = true;  // 0.5 here: the mark follows the flag
+    const std::string label = sp(12) + "YIELD" + sp(23);
+    const Printed p = print([&](rec::Io& io) { print_genetics(io, 6, label, g); });
+    EXPECT_EQ(p.report,
+              lines({" ", "", "0" + sp(55) + "GENETIC PARAMETERS FOR", "0" + sp(46) + label,
+                     "0" + sp(46) + "INBREEDING COEFFICIENT OF THE PARENTS F =  .0000", "", "",
+                     col + "PARAMETER          VALUE             STANDARD ERROR", "",
+                     col + "sigma2_A " + sp(8) + "-1.00000000" + sp(16) + ".00000000",
+                     col + "sigma2_D " + sp(9) + "-.50000000" + sp(16) + ".12500000",
+                     col + "sigma2_P " + sp(9) + " .00000000" + sp(16) + ".25000000",
+                     col + "h2_narrow" + sp(9) + " .50000000" + sp(16) + c.narrow,
+                     col + "h2_broad " + sp(8) + " 1.00000000" + sp(16) + ".50000000",
+                     col + "baker    " + sp(8) + " 1.50000000" + sp(16) + ".62500000"}) +
+                  c.notes);
+  }
+}
+
 // Correlation tables for NV variables with components MEAN and ERR. The variance
 // components are 4; the covariance of (a, b) is 4 x (10a + b) / 100 in MEAN and minus that
 // in ERR, so that the correlations show which pair stands in which column. The error

@@ -406,4 +406,69 @@ TEST(MeridoxRun, RunTimeErrorsEndWithStatusTwo) {
                   "character in real field '************' (columns 11-22)\n"});
 }
 
+// A stored interchange file cut at every position inside its last problem and given a
+// line end again (or two), as an editor does on saving: meridox either refuses it (exit 2) or
+// reads exactly what the whole problems left before the cut give, or the whole file
+// (a cut inside the last line end). It never reads a cut field as another number.
+TEST(MeridoxRun, CutFileGivenALineEndAgainNeverReadsOtherNumbers) {
+  auto stored = [](const std::string& example) {
+    return testsupport::read_file(testsupport::source_path("examples/" + example + "/MERIDOX_IN.DAT"));
+  };
+  const std::string small = stored("small"), named = stored("csv"), realistic = stored("realistic");
+  const struct {
+    const char* name;
+    std::string before;  // whole problems before the last one
+    std::string last;
+  } files[] = {{"small", "", small}, {"realistic", "", realistic}, {"small, then csv", small, named}};
+  // Thousands of runs share one folder, each with files of its own (emptying a file
+  // is far slower than making and removing one).
+  testsupport::TempDir dir;
+  int runs = 0;
+  auto run_meridox = [&](const std::string& input) {
+    const std::string n = std::to_string(runs++), in_name = "in" + n + ".dat", out_name = "r" + n;
+    testsupport::write_file(dir / in_name, input);
+    std::istringstream in;
+    std::ostringstream out;
+    Outcome o;
+    {
+      rec::Io io({in_name, out_name}, in, out, dir.path());
+      o.status = meridox::run(io);
+    }
+    o.report = testsupport::read_file(dir / out_name);
+    o.console = out.str();
+    std::filesystem::remove(dir / in_name);
+    std::filesystem::remove(dir / out_name);
+    return o;
+  };
+  for (const auto& f : files) {
+    const Outcome whole = run_meridox(f.before + f.last);
+    ASSERT_EQ(whole.status, 0) << f.name;
+    const std::string before_report = f.before.empty() ? "" : run_meridox(f.before).report;
+    int refused = 0;
+    for (std::size_t at = 0; at < f.last.size(); ++at) {
+      for (const char* end : {"\r\n", "\n", "\r\n\r\n"}) {
+        const Outcome o = run_meridox(f.before + f.last.substr(0, at) + end);
+        if (o.status == 2) {
+          ++refused;
+          continue;
+        }
+        SCOPED_TRACE(std::string(f.name) + ", cut after " + std::to_string(at) + " characters");
+        EXPECT_EQ(o.status, 0);
+        EXPECT_TRUE(o.report == whole.report || (!before_report.empty() && o.report == before_report));
+      }
+    }
+    // Only cuts inside the last line end, or inside the blanks before the last header's
+    // first digit (which leave only whole problems), are read.
+    EXPECT_GE(refused, 3 * static_cast<int>(f.last.size()) - 3 * 8) << f.name;
+  }
+
+  // The message names the record and how much of it is left.
+  const Outcome o = run_meridox(small.substr(0, small.size() - 9) + "\r\n");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.console.find(".dat', record 11: the record holds 15 of the 22 columns its fields "
+                           "take; the file is cut short"),
+            std::string::npos)
+      << o.console;
+}
+
 }  // namespace

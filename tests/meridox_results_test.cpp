@@ -68,6 +68,33 @@ TEST(PValue, LargeDegreesOfFreedomConvergeToTheExactTail) {
   EXPECT_NEAR(small.tests[0].pval, f_tail_even(2.0, 4, small.tests[0].df2), 1e-6);
 }
 
+// The tables carry the tail computed in 64 bits, small ones included; the report keeps
+// its rule (the mean of two single-precision tails, good to its four decimals).
+TEST(PValue, TablesCarryTheTailComputedInSixtyFourBits) {
+  const struct {
+    double f;
+    int nu1;
+    double nu2;
+  } cases[] = {{6.85, 8, 27.0}, {40.0, 8, 27.0}, {17.3, 12, 25.23}, {0.8, 2, 466.0},
+               {1.2, 20, 3.5},  {9.7, 6, 1'000.0}, {250.0, 10, 60.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.f) + " " + std::to_string(c.nu1) + " " + std::to_string(c.nu2));
+    // One effect with its own coefficient 1 against the error, the error's DF chosen so
+    // that Satterthwaite's DF2 is nu2 itself.
+    Analysis an({{1, 1}, {0, 1}}, {c.f, 1.0}, {c.nu1, static_cast<int>(c.nu2)});
+    const double nu2 = an.tests[0].df2;
+    ASSERT_TRUE(an.tests[0].pval_defined);
+    const double exact = f_tail_even(c.f, c.nu1, nu2);
+    EXPECT_LT(std::fabs(an.tests[0].pval64 - exact), 1e-9 * exact) << exact;
+    EXPECT_LT(std::fabs(an.tests[0].pval - exact), 0.5e-4);
+  }
+  // A tiny tail, where single precision is off by a large factor.
+  Analysis tiny({{1, 1}, {0, 1}}, {400.0, 1.0}, {8, 27});
+  const double exact = f_tail_even(400.0, 8, tiny.tests[0].df2);
+  ASSERT_LT(exact, 1e-20);
+  EXPECT_LT(std::fabs(tiny.tests[0].pval64 - exact), 1e-9 * exact) << exact;
+}
+
 TEST(PValue, DoublePrecisionIncompleteBetaMatchesClosedForms) {
   // I_x(a, 1) = x^a, I_x(1, b) = 1 - (1-x)^b, I_x(1/2, 1/2) = (2/pi) asin(sqrt x).
   for (double x : {1e-6, 0.1, 0.5, 0.9, 0.999999}) {
@@ -208,6 +235,26 @@ TEST(Genetics, NegativeAndMissingComponents) {
   EXPECT_TRUE(c.params[3].defined);
 }
 
+// A heritability outside [0, 1] is flagged; the other parameters never are.
+TEST(Genetics, HeritabilitiesOutsideZeroToOneAreFlagged) {
+  const struct {
+    double msg, mss, mse, f;
+    bool narrow, broad;  // flagged
+  } cases[] = {
+      {90.0, 20.0, 6.0, 0.0, true, true},    // h2_narrow 1.15, h2_broad 2.07
+      {90.0, 20.0, 6.0, 1.0, false, false},  // .57 and .80
+      {10.0, 20.0, 6.0, 1.0, true, false},   // GCA negative: h2_narrow -.24, h2_broad .43
+      {2.0, 2.0, -30.0, 0.0, false, false},  // not defined
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.msg) + " F = " + std::to_string(c.f));
+    const Genetics g = genetics_of(Analysis(kDiallel, {500.0, c.msg, c.mss, c.mse}, kDf), c.f);
+    for (int k : {0, 1, 2, 5}) EXPECT_FALSE(g.params[k].outside) << k;
+    EXPECT_EQ(g.params[3].outside, c.narrow) << g.params[3].estimate;
+    EXPECT_EQ(g.params[4].outside, c.broad) << g.params[4].estimate;
+  }
+}
+
 TEST(Genetics, PhenotypicWeightsAreTheSquaredCoefficientsOfOneLine) {
   const std::pair<const char*, int> cases[] = {
       {"MEAN", 0}, {"LOC ", 0}, {"REPS", 0}, {"SETS", 0}, {"SELF", 0}, {"GCA ", 2}, {"MATR", 2},
@@ -236,6 +283,7 @@ TEST(Options, ParsedOutOfTheArguments) {
       {{"in", "--inbreeding"}, {}, "", -1, true},
       {{"--csv"}, {}, "", -1, true},
       {{"--csv="}, {}, "", -1, true},
+      {{"in", "--error"}, {}, "", -1, true},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
@@ -246,6 +294,13 @@ TEST(Options, ParsedOutOfTheArguments) {
     EXPECT_EQ(args, c.files);
     EXPECT_EQ(o.csv_dir ? o.csv_dir->string() : "", c.csv);
     EXPECT_EQ(o.inbreeding ? *o.inbreeding : -1.0, c.inbreeding);
+    EXPECT_FALSE(o.error_file);
+  }
+  for (std::vector<std::string> args : {std::vector<std::string>{"in", "--error=e.csv", "out"},
+                                        std::vector<std::string>{"--error", "e.csv", "in", "out"}}) {
+    const Options o = parse_options(args);
+    EXPECT_EQ(o.error_file.value_or(""), "e.csv");
+    EXPECT_EQ(args, (std::vector<std::string>{"in", "out"}));
   }
 }
 
