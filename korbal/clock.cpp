@@ -19,14 +19,6 @@ ClockReading SystemClock::now() {
   return reading_of(local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms));
 }
 
-void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths) {
-  const ClockReading r = clock.now();
-  hour = r.hour;
-  minute = r.minute;
-  second = r.second;
-  hundredths = r.hundredths;
-}
-
 void stamp(rec::Io& io, Clock& clock, const rec::Format& fmt) {
   const ClockReading r = clock.now();
   io.write(rec::kConsole, fmt, {r.hour, r.minute, r.second, r.hundredths});
@@ -44,8 +36,6 @@ double seconds_exact(const ClockReading& r) {
 }
 
 }  // namespace
-
-float seconds_of(const ClockReading& r) { return static_cast<float>(seconds_exact(r)); }
 
 float SECNDS(Clock& clock, float x) {
   // x is taken off the sum before the one rounding to single precision.

@@ -30,15 +30,9 @@ class SystemClock : public Clock {
   ClockReading now() override;
 };
 
-// CLKHMS: reads the clock into hour, minute, second and hundredths.
-void CLKHMS(Clock& clock, int& hour, int& minute, int& second, int& hundredths);
-
 // SECNDS: seconds since local midnight (hundredths as the fraction) minus x, in single
 // precision.
 float SECNDS(Clock& clock, float x);
-
-// Seconds value of one reading, as SECNDS forms it.
-float seconds_of(const ClockReading& r);
 
 // A console progress line stamped with the clock: `fmt` takes hour, minute, second
 // and hundredths, as in "(' Reduction completed       ',2(I2.2,':'),I2.2,'.',I2.2)".

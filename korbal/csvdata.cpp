@@ -656,8 +656,7 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
     d.levels.assign(texts.begin(), texts.end());
     for (const std::string& t : d.column->texts.texts()) {
       const auto at = std::lower_bound(d.levels.begin(), d.levels.end(), t) - d.levels.begin();
-      d.level_of.push_back(static_cast<std::int32_t>(
-          std::min<std::int64_t>(at + 1, std::numeric_limits<std::int32_t>::max())));
+      d.level_of.push_back(rec::clamped_int(at + 1));
     }
     s.names[id] = d.levels;
   }
@@ -754,8 +753,7 @@ class CsvLines : public LineSource {
   void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
     static const rec::Format kBadName = rec::Format::compile(
         "('0 DATA LINE',I8,': ',A6,' = ',A,' (LEVEL',I6,') IS OUTSIDE 1 TO',I6)");
-    const std::int32_t line = static_cast<std::int32_t>(
-        std::min<std::int64_t>(scan_.line(), std::numeric_limits<std::int32_t>::max()));
+    const std::int32_t line = rec::clamped_int(scan_.line());
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
       if (std::strcmp(f.field, kIdNames[id]) != 0) continue;

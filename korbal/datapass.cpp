@@ -309,9 +309,7 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
     RangeFault f;
     if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
       if (++r.bad_lines <= kMaxBadLines) {
-        const int line = static_cast<int>(
-            std::min<std::int64_t>(r.NREAD, std::numeric_limits<std::int32_t>::max()));
-        src.report_bad(io, line, f);
+        src.report_bad(io, rec::clamped_int(r.NREAD), f);
       }
       continue;
     }
@@ -367,14 +365,11 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
   static const rec::Format kAfterEnd =
       rec::Format::compile("('0',I8,' DATA LINES AFTER LINE ',A,' WERE NOT READ')");
 
-  auto shown = [](std::int64_t n) {
-    return static_cast<int>(std::min<std::int64_t>(n, std::numeric_limits<std::int32_t>::max()));
-  };
   io.write(rec::kConsole, kCount, {rec::edit_count(lines_read, 5)});
   io.write(rec::kConsole, kSelfs, {rec::edit_count(r.self_lines, 5)});
   if (r.missing_lines > 0) {
     io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
-    io.write(kReportUnit, kMissingReport, {shown(r.missing_lines)});
+    io.write(kReportUnit, kMissingReport, {rec::clamped_int(r.missing_lines)});
   }
   if (r.last_line_cut) {
     io.write(rec::kConsole, kCutConsole, {});
@@ -383,10 +378,10 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
   stamp(io, clock, kComplete);
   if (r.lines_after_end > 0) {
     const std::string end_line = std::to_string(r.end_line);
-    report_and_console(io, kAfterEnd, {shown(r.lines_after_end), end_line});
+    report_and_console(io, kAfterEnd, {rec::clamped_int(r.lines_after_end), end_line});
   }
   if (r.bad_lines > 0)
-    report_and_console(io, kBadTotal, {shown(r.bad_lines)});
+    report_and_console(io, kBadTotal, {rec::clamped_int(r.bad_lines)});
   else if (a.NOBS == 0)
     report_and_console(io, kNoLines, {0});
 }

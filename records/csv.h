@@ -45,7 +45,6 @@ class Table {
   Table& integer(std::int64_t v);
   Table& na();
 
-  std::size_t columns() const { return columns_; }
   std::size_t rows() const { return rows_; }
   // The whole text; every row must have exactly as many fields as the header.
   const std::string& str() const;

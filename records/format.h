@@ -182,4 +182,9 @@ std::string edit_general(double v, int w, int d);          // Gw.d
 // columns as it needs where Iw would fill the field with asterisks.
 std::string edit_count(std::int64_t v, int w);
 
+// A count as a 32-bit item of a record, held at the largest 32-bit value above it.
+inline std::int32_t clamped_int(std::int64_t v) {
+  return static_cast<std::int32_t>(v > INT32_MAX ? std::int64_t{INT32_MAX} : v);
+}
+
 }  // namespace rec

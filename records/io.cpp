@@ -631,7 +631,6 @@ std::string Io::open(int unit, std::string_view name, OpenMode mode) {
   }
 }
 
-bool Io::is_open(int unit) const { return unit == kConsole || units_.count(unit) != 0; }
 
 std::string Io::file_name(int unit) const {
   auto it = units_.find(unit);

@@ -62,7 +62,6 @@ class Io {
   // would overwrite while it is an input, is refused with a RunError.
   // Returns the name used.
   std::string open(int unit, std::string_view name, OpenMode mode);
-  bool is_open(int unit) const;
   std::string file_name(int unit) const;
 
   // One write statement: the records go to the unit's file (or the console).
