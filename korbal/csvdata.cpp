@@ -25,16 +25,6 @@ namespace korbal {
 
 namespace {
 
-constexpr const char* kIdNames[6] = {"ILOC", "IREP", "ISET", "IFEM", "IMALE", "ICLONE"};
-constexpr std::int32_t Ids::*kIdMember[6] = {&Ids::ILOC, &Ids::IREP,  &Ids::ISET,
-                                             &Ids::IFEM, &Ids::IMALE, &Ids::ICLONE};
-
-bool layout_has(Layout LAYOUT, int id) {
-  if (id == kLocation) return LAYOUT == Layout::LocRep || LAYOUT == Layout::Loc;
-  if (id == kReplication) return LAYOUT == Layout::LocRep || LAYOUT == Layout::Rep;
-  return true;
-}
-
 std::string run_error(int unit, std::string_view file) {
   return "Run-time error: READ on unit " + std::to_string(unit) + ", file " +
          rec::echo(file, '\'', std::string_view::npos);
@@ -370,7 +360,7 @@ bool is_csv_record(std::string_view record) {
 std::vector<std::string> layout_items(Layout LAYOUT, int NV) {
   std::vector<std::string> items;
   for (int id = 0; id < 6; ++id)
-    if (layout_has(LAYOUT, id)) items.emplace_back(kIdNames[id]);
+    if (carries(LAYOUT, Factor(id))) items.emplace_back(kIdentifiers[id].code);
   for (int v = 1; v <= NV; ++v) items.push_back(response_label(v - 1));
   return items;
 }
@@ -458,13 +448,13 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
   const std::int32_t fixed[6] = {0, 0, 1, 0, 0, 0};
   std::size_t w = 0;
   for (int id = 0; id < 6; ++id) {
-    if (!layout_has(c.LAYOUT, id)) continue;
+    if (!carries(c.LAYOUT, Factor(id))) continue;
     Impl::Item it;
-    it.label = kIdNames[id];
+    it.label = kIdentifiers[id].code;
     it.ref = words[w++];
     it.id = id;
     if (it.ref == "-" && !may_lack[id])
-      s.refuse(std::string("'-' for ") + kIdNames[id] +
+      s.refuse(std::string("'-' for ") + kIdentifiers[id].code +
                ", which the model needs from every data line");
     s.ids[id].fixed = fixed[id];
     s.items.push_back(it);
@@ -686,7 +676,7 @@ void CsvData::print_key(rec::Io& io) const {
   for (int id = 0; id < 6; ++id) {
     const Impl::Id& d = s.ids[id];
     if (!d.named || id == kMale) continue;
-    std::string which = kIdNames[id], columns = s.header[static_cast<std::size_t>(d.col)];
+    std::string which = kIdentifiers[id].code, columns = s.header[static_cast<std::size_t>(d.col)];
     if (id == kFemale && s.ids[kMale].col >= 0) {
       which += " and IMALE";
       columns += ", " + s.header[static_cast<std::size_t>(s.ids[kMale].col)];
@@ -704,7 +694,7 @@ class CsvLines : public LineSource {
  public:
   CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.sep, s.file, s.unit) {
     scan_.start(s.body, s.body_line);
-    for (int id = 0; id < 6; ++id) d.*kIdMember[id] = s.ids[id].fixed;
+    for (int id = 0; id < 6; ++id) d.*kIdentifiers[id].member = s.ids[id].fixed;
     fields_.reserve(s.header.size());
   }
 
@@ -715,7 +705,7 @@ class CsvLines : public LineSource {
       const CsvData::Impl::Id& in = s_.ids[id];
       if (in.col < 0) continue;
       const std::string_view v = field(in.col);
-      std::int32_t& out = d.*kIdMember[id];
+      std::int32_t& out = d.*kIdentifiers[id].member;
       if (is_missing(v)) {
         missing_ = true;
         out = 0;
@@ -756,7 +746,7 @@ class CsvLines : public LineSource {
     const std::int32_t line = rec::clamped_int(scan_.line());
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
-      if (std::strcmp(f.field, kIdNames[id]) != 0) continue;
+      if (std::strcmp(f.field, kIdentifiers[id].code) != 0) continue;
       if (in.named && f.value >= 1 && static_cast<std::size_t>(f.value) <= in.levels.size()) {
         io.write(kReportUnit, kBadName,
                  {line, f.field, rec::echo(in.levels[static_cast<std::size_t>(f.value - 1)], 0),

@@ -164,18 +164,6 @@ Ids PatternIndex::ids(std::int64_t k) const {
 // ---------------------------------------------------------------------------------
 // The pass
 
-std::array<std::int32_t, 6> level_counts(const Control& c) {
-  const bool loc = c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc;
-  const bool rep = c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep;
-  // A count of 1 is still a level the line carries; a record built without
-  // normalise has only NLOC and NREP.
-  const std::int32_t nloc = c.NLOC_READ > 0 ? c.NLOC_READ : c.NLOC;
-  const std::int32_t nrep = c.NREP_READ > 0 ? c.NREP_READ : c.NREP;
-  auto count = [](bool read, std::int32_t n) { return read && n > 0 ? n : 0; };
-  return {count(loc, nloc),     count(rep, nrep),       count(true, c.NSETS),
-          count(true, c.NLINES), count(true, c.NLINES), count(true, c.NCLON)};
-}
-
 namespace {
 
 // Counts the non-blank lines left on `unit` after the end of the data.
@@ -195,10 +183,10 @@ std::int64_t lines_left(rec::Io& io, int unit) {
   const std::int64_t p = nlevels[kFemale];
   if (!r.cross_lines.empty())
     r.cross_lines[static_cast<std::size_t>(((id.ISET - 1) * p + id.IFEM - 1) * p + id.IMALE - 1)] += n;
-  const std::int32_t level[6] = {id.ILOC, id.IREP, id.ISET, id.IFEM, id.IMALE, id.ICLONE};
-  for (int f = 0; f < 6; ++f)
-    if (level[f] >= 1 && level[f] <= nlevels[f])
-      r.level_lines[f][static_cast<std::size_t>(level[f] - 1)] += n;
+  for (int f = 0; f < 6; ++f) {
+    const std::int32_t level = id.*kIdentifiers[f].member;
+    if (level >= 1 && level <= nlevels[f]) r.level_lines[f][static_cast<std::size_t>(level - 1)] += n;
+  }
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void too_many_lines() {
@@ -223,12 +211,8 @@ class FormattedLines : public LineSource {
   FormattedLines(rec::Io& io, const Control& c, const rec::Format& datfmt, int unit)
       : io_(io), datfmt_(datfmt), unit_(unit) {
     // The item list of the layout, built once: identifiers, then the responses.
-    if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Loc) targets_[n_++] = rec::Target::of(d.ILOC);
-    if (c.LAYOUT == Layout::LocRep || c.LAYOUT == Layout::Rep) targets_[n_++] = rec::Target::of(d.IREP);
-    targets_[n_++] = rec::Target::of(d.ISET);
-    targets_[n_++] = rec::Target::of(d.IFEM);
-    targets_[n_++] = rec::Target::of(d.IMALE);
-    targets_[n_++] = rec::Target::of(d.ICLONE);
+    for (int f = 0; f < 6; ++f)
+      if (carries(c.LAYOUT, Factor(f))) targets_[n_++] = rec::Target::of(d.*kIdentifiers[f].member);
     for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(Y[v]);
   }
   bool next() override {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "korbal/clock.h"
+#include "korbal/design.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
 #include "records/format.h"
@@ -19,11 +20,6 @@
 namespace korbal {
 
 inline constexpr int kMaxBadLines = 20;  // bad data lines reported before the rest go unlisted
-
-// Identifiers of one data line; fields the layout does not carry stay 0.
-struct Ids {
-  std::int32_t ILOC = 0, IREP = 0, ISET = 0, IFEM = 0, IMALE = 0, ICLONE = 0;
-};
 
 // The slot table of one data line: model column and value of X in each slot.
 struct Slots {
@@ -74,11 +70,6 @@ struct PatternIndex {
 };
 inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 
-// The identifiers a data line carries, in the order of level_lines and level_names.
-enum Factor { kLocation, kReplication, kSet, kFemale, kMale, kClone };
-inline constexpr const char* kFactorNames[6] = {"location", "replication", "set",
-                                                "female",   "male",        "clone"};
-
 // Result of the data pass.
 struct PassResult {
   std::int64_t NREAD = 0;      // lines read, the terminating line (or the end) included
@@ -98,9 +89,6 @@ struct PassResult {
   // list); an empty vector means numbered levels.
   std::array<std::vector<std::string>, 6> level_names;
 };
-
-// Number of levels of each identifier the layout reads (0 for one it does not read).
-std::array<std::int32_t, 6> level_counts(const Control& c);
 
 // The data lines of a data file, one at a time, for the accumulation loop.
 class LineSource {

@@ -3,6 +3,23 @@
 
 namespace korbal {
 
+bool carries(Layout layout, Factor f) {
+  if (f == kLocation) return layout == Layout::LocRep || layout == Layout::Loc;
+  if (f == kReplication) return layout == Layout::LocRep || layout == Layout::Rep;
+  return true;
+}
+
+std::array<std::int32_t, 6> level_counts(const Control& c) {
+  // A count of 1 is still a level the line carries; a record built without
+  // normalise has only NLOC and NREP.
+  const std::int32_t nloc = c.NLOC_READ > 0 ? c.NLOC_READ : c.NLOC;
+  const std::int32_t nrep = c.NREP_READ > 0 ? c.NREP_READ : c.NREP;
+  const std::int32_t n[6] = {nloc, nrep, c.NSETS, c.NLINES, c.NLINES, c.NCLON};
+  std::array<std::int32_t, 6> counts{};
+  for (int f = 0; f < 6; ++f) counts[f] = carries(c.LAYOUT, Factor(f)) && n[f] > 0 ? n[f] : 0;
+  return counts;
+}
+
 std::vector<Column> columns(const Control& c, const Model& m) {
   const std::int32_t p = c.NLINES, s = c.NSETS, nloc = m.NLOC, nrep = m.NREP, nclon = c.NCLON;
   const std::int32_t sq = s * p * (p - 1);  // ordered crosses of all sets

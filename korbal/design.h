@@ -7,6 +7,7 @@
 // numbers the columns itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -14,6 +15,32 @@
 #include "korbal/model.h"
 
 namespace korbal {
+
+// Identifiers of one data line; fields the layout does not carry stay 0.
+struct Ids {
+  std::int32_t ILOC = 0, IREP = 0, ISET = 0, IFEM = 0, IMALE = 0, ICLONE = 0;
+};
+
+// The identifiers a data line may carry, in the order of a fixed-column data line and
+// of the CSV record, and the order of every table indexed by identifier.
+enum Factor { kLocation, kReplication, kSet, kFemale, kMale, kClone };
+
+struct Identifier {
+  const char* code;              // the item's name in messages and the CSV record
+  const char* name;              // the factor's name in tables
+  std::int32_t Ids::*member;     // where a data line holds it
+};
+inline constexpr Identifier kIdentifiers[6] = {
+    {"ILOC", "location", &Ids::ILOC},  {"IREP", "replication", &Ids::IREP},
+    {"ISET", "set", &Ids::ISET},       {"IFEM", "female", &Ids::IFEM},
+    {"IMALE", "male", &Ids::IMALE},    {"ICLONE", "clone", &Ids::ICLONE}};
+
+// Whether the data lines of `layout` carry identifier `f`: every layout carries
+// the set, the two parents and the clone; locations and replications by the layout.
+bool carries(Layout layout, Factor f);
+
+// Number of levels of each identifier the layout reads (0 for one it does not read).
+std::array<std::int32_t, 6> level_counts(const Control& c);
 
 // The levels a column stands for; 0 where the effect has no such factor.
 struct Column {

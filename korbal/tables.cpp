@@ -69,7 +69,7 @@ Table levels_table(const PassResult& pass) {
     const std::vector<std::string>& names = pass.level_names[f];
     for (std::size_t k = 0; k < lines.size(); ++k) {
       const std::string number = std::to_string(k + 1);
-      t.row().text(kFactorNames[f]).integer(static_cast<std::int64_t>(k) + 1)
+      t.row().text(kIdentifiers[f].name).integer(static_cast<std::int64_t>(k) + 1)
           .text(k < names.size() ? std::string_view(names[k]) : std::string_view(number))
           .integer(lines[k]);
     }
