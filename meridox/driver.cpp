@@ -123,9 +123,7 @@ std::optional<Stop> read_problem(rec::Io& io, Problem& pb) {
 
 // An end of file where a read statement does not expect one, as the record library
 // words it.
-bool is_end_of_file(const rec::RunError& e) {
-  return std::string_view(e.what()).find(": end of file") != std::string_view::npos;
-}
+bool is_end_of_file(const rec::RunError& e) { return e.cause == rec::RunError::Cause::EndOfFile; }
 
 // The input ends before its first problem is complete: korbal stopped before it had
 // written one, and its report says why.

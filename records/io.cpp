@@ -695,10 +695,12 @@ bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::stri
     // that the statement tests: the file ends inside the records it belongs to.
     if (got > 0)
       throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record) +
-                     ", with " + std::to_string(got) + " of the " + std::to_string(wanted) +
-                     " values of the list read");
+                         ", with " + std::to_string(got) + " of the " + std::to_string(wanted) +
+                         " values of the list read",
+                     RunError::Cause::EndOfFile);
     if (end_tested) return false;
-    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record));
+    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record),
+                   RunError::Cause::EndOfFile);
   }
   throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message + " '" +
                  shown(err.field) + "' (columns " + std::to_string(err.column) + "-" +

@@ -32,7 +32,14 @@ inline constexpr std::size_t kMaxPauseLine = 128;    // characters of a line typ
 // A run-time error that ends the run with exit status 2: a conversion error, an invalid
 // format, an end of file the statement does not test, a file that cannot be opened.
 struct RunError : std::runtime_error {
-  explicit RunError(const std::string& message) : std::runtime_error(message) {}
+  // What ended the run, for a caller that handles one cause in its own way.
+  enum class Cause {
+    Other,
+    EndOfFile,  // a read statement met the end of its file where it needed records
+  };
+  explicit RunError(const std::string& message, Cause why = Cause::Other)
+      : std::runtime_error(message), cause(why) {}
+  Cause cause;
 };
 
 // How a unit is opened.
