@@ -202,8 +202,40 @@ const Names kKorbalOutputs = {"MERIDOX_IN.DAT", "c.ctl", "d.dat", "r.out"};
 
 // The plain problem run through: the reference of the runs that must analyse it alike.
 const Result& plain_run() {
-  static const Result r = expect_run({.name = "the plain problem", .files = korbal_files(control_of(kPlainDims))});
+  static const Result r =
+      expect_run({.name = "the plain problem", .files = korbal_files(control_of(kPlainDims))});
   return r;
+}
+
+// The messages of the console and the report.
+std::string read_error(int unit, const std::string& file, const std::string& what) {
+  return "Run-time error: READ on unit " + std::to_string(unit) + ", file '" + file + "'" + what;
+}
+std::string open_error(int unit, const std::string& file, const std::string& what) {
+  return "Run-time error: OPEN on unit " + std::to_string(unit) + ", file '" + file + "': " + what;
+}
+std::string format_error(const std::string& fmt, const std::string& what) {
+  return "Run-time error: invalid data format " + fmt + ": invalid format: " + what;
+}
+const std::string kNotAReport =
+    "the file exists and is not a report of this program; it is left as it is";
+const std::string kTheData =
+    "the file is the input named by command-line argument 3; it is left as it is";
+std::string negative(const std::string& name, const std::string& value) {
+  return "0The value of " + name + " specified," + value +
+         " ,is negative, which is not allowed ,JOB TERMINATED";
+}
+std::string too_many_effects(const std::string& sdfl) {
+  return "0 More effects are initialized then provided for in the  dimension statements, SDFL =  " +
+         sdfl + " , and should be <= 550 , JOB TERMINATED";
+}
+std::string unit_in_use(const std::string& unit) {
+  return "0The data unit specified, IDATA = " + unit +
+         " ,is already in use for the report or the MERIDOX file ,JOB TERMINATED";
+}
+std::string too_many_variables(const std::string& nv) {
+  return "0The no. of response variables specified," + nv +
+         " ,is greater than the dimension of Y, which is  10 ,JOB TERMINATED";
 }
 
 std::string total_line(int sdfl) {
@@ -215,9 +247,9 @@ std::string total_line(int sdfl) {
 }
 
 // Control records at their limits and beyond: the status, the one report line before
-// the closing page, and the interchange file.
+// the closing page, and the interchange file, to which nothing is written before the
+// effects are numbered.
 TEST(BadControl, LimitsAndBeyond) {
-  const std::string too_many = "0The no. of response variables specified,";
   const struct Row {
     const char* name;
     std::string dims;
@@ -226,44 +258,25 @@ TEST(BadControl, LimitsAndBeyond) {
   } rows[] = {
       {"NV 0 ends at once", "  3  0  0 -1", 0, ""},
       {"blank dimension record", "", 0, ""},
-      {"NV 11", "  3 11  0 -1", 1,
-       too_many + "  11 ,is greater than the dimension of Y, which is  10 ,JOB TERMINATED"},
-      {"NV 999", "  3999  0 -1", 1,
-       too_many + " 999 ,is greater than the dimension of Y, which is  10 ,JOB TERMINATED"},
-      {"NLINES negative", " -3  1  0 -1  0  0  0  0  0  0  0  1", 1,
-       "0The value of NLINES specified,  -3 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"NV negative", "  3 -1", 1,
-       "0The value of NV specified,  -1 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"NSETS negative", "  3  1  0 -1  0  0  0  0  0  0  0 -2", 1,
-       "0The value of NSETS specified,  -2 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"NLOC negative", "  3  1  0 -1  0  0  0 -5  0  0  0  1", 1,
-       "0The value of NLOC specified,  -5 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"NREP negative", "  3  1  0 -1  0  0-99  0  0  0  0  1", 1,
-       "0The value of NREP specified, -99 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"NCLON negative", "  3  1  0 -1  0  0  0  0  0  0  0  1 -1", 1,
-       "0The value of NCLON specified,  -1 ,is negative, which is not allowed ,JOB TERMINATED"},
-      {"SDFL 551", " 32  1  0 -1  0  0 21  0  0  0  0  1", 1,
-       "0 More effects are initialized then provided for in the  dimension statements, SDFL =  "
-       " 551 , and should be <= 550 , JOB TERMINATED"},
-      {"999 everywhere", "999 10999999999999999999  0999999999999999", 1,
-       "0 More effects are initialized then provided for in the  dimension statements, SDFL =  "
-       "**** , and should be <= 550 , JOB TERMINATED"},
-      {"IDATA on the report unit", "  3  1  0 -1  0  0  0  0  0  6  0  1", 1,
-       "0The data unit specified, IDATA =   6 ,is already in use for the report or the MERIDOX "
-       "file ,JOB TERMINATED"},
+      {"NV 11", "  3 11  0 -1", 1, too_many_variables("  11")},
+      {"NV 999", "  3999  0 -1", 1, too_many_variables(" 999")},
+      {"NLINES negative", " -3  1  0 -1  0  0  0  0  0  0  0  1", 1, negative("NLINES", "  -3")},
+      {"NV negative", "  3 -1", 1, negative("NV", "  -1")},
+      {"NSETS negative", "  3  1  0 -1  0  0  0  0  0  0  0 -2", 1, negative("NSETS", "  -2")},
+      {"NLOC negative", "  3  1  0 -1  0  0  0 -5  0  0  0  1", 1, negative("NLOC", "  -5")},
+      {"NREP negative", "  3  1  0 -1  0  0-99  0  0  0  0  1", 1, negative("NREP", " -99")},
+      {"NCLON negative", "  3  1  0 -1  0  0  0  0  0  0  0  1 -1", 1, negative("NCLON", "  -1")},
+      {"SDFL 551", " 32  1  0 -1  0  0 21  0  0  0  0  1", 1, too_many_effects(" 551")},
+      {"999 everywhere", "999 10999999999999999999  0999999999999999", 1, too_many_effects("****")},
+      {"IDATA on the report unit", "  3  1  0 -1  0  0  0  0  0  6  0  1", 1, unit_in_use("  6")},
       {"IDATA on the interchange unit", "  3  1  0 -1  0  0  0  0  0  3  0  1", 1,
-       "0The data unit specified, IDATA =   3 ,is already in use for the report or the MERIDOX "
-       "file ,JOB TERMINATED"},
+       unit_in_use("  3")},
   };
   for (const auto& r : rows)
-    // Nothing reaches the interchange file before the effects are numbered.
-    expect_run({.name = r.name,
-                .files = korbal_files(control_of(r.dims)),
-                .status = r.status,
+    expect_run({.name = r.name, .files = korbal_files(control_of(r.dims)), .status = r.status,
                 .said = {"Stop - Program terminated."},
                 .report_end = r.last_line.empty() ? Lines{} : Lines{r.last_line},
-                .contents = {{"MERIDOX_IN.DAT", ""}},
-                .files_after = kKorbalOutputs});
+                .contents = {{"MERIDOX_IN.DAT", ""}}, .files_after = kKorbalOutputs});
 }
 
 // The largest models that fit: 550 columns, and 10 variables with cross products.
@@ -271,7 +284,8 @@ TEST(BadControl, ExactlyAtTheLimitsRunsThrough) {
   // MEAN + REPS 20 + SETS 1 + GCA 32 + SCA 496 = 550 columns (layout 1)
   expect_run({.name = "SDFL 550",
               .files = korbal_files(control_of(" 32  1  0 -1  0  0 20  0  0  0  0  1", "(5I3,F8.2)"),
-                                    "  1  1  1  2  0   10.00\n  2  1  3  4  0   11.00\n  1  1  0  0  0\n"),
+                                    "  1  1  1  2  0   10.00\n  2  1  3  4  0   11.00\n"
+                                    "  1  1  0  0  0\n"),
               .check = [](const fs::path& dir, const Ran&) {
                 const auto recs = records_of(read_file(dir / "r.out"));
                 EXPECT_NE(std::find(recs.begin(), recs.end(), total_line(550)), recs.end());
@@ -296,90 +310,70 @@ TEST(BadControl, ExactlyAtTheLimitsRunsThrough) {
       }
       data += "\n";
     }
-  expect_run({.name = "NV 10 with cross products",
-              .files = korbal_files(control_of("  3 10  1 -1  0  0  0  0  0  0  0  1", "(4I3,10F5.1)", names), data),
-              .check = [](const fs::path& dir, const Ran&) {
-                const std::string inter = read_file(dir / "MERIDOX_IN.DAT");
-                EXPECT_EQ(inter.substr(0, 18), "  10   1   4   1\r\n");
-                // 55 analyses, each closed by its error record
-                const auto recs = records_of(inter);
-                EXPECT_EQ(std::count_if(recs.begin(), recs.end(),
-                                        [](const std::string& r) { return r.find(" - BY - ") != std::string::npos; }),
-                          45);
-              }});
+  expect_run(
+      {.name = "NV 10 with cross products",
+       .files = korbal_files(
+           control_of("  3 10  1 -1  0  0  0  0  0  0  0  1", "(4I3,10F5.1)", names), data),
+       .check = [](const fs::path& dir, const Ran&) {
+         const std::string inter = read_file(dir / "MERIDOX_IN.DAT");
+         EXPECT_EQ(inter.substr(0, 18), "  10   1   4   1\r\n");
+         // 55 analyses, each closed by its error record
+         const auto recs = records_of(inter);
+         EXPECT_EQ(std::count_if(recs.begin(), recs.end(),
+                                 [](const std::string& r) { return r.find(" - BY - ") != r.npos; }),
+                   45);
+       }});
 }
 
 // Control files that end early or hold text where numbers belong: a run-time error on
 // the console (exit 2), no closing page, and the report as far as it was written.
 TEST(BadControl, ShortOrUnreadableControlFile) {
-  const struct Row {
-    const char* name;
-    std::string control, message;
-  } rows[] = {
-      {"letters in the dimension record", "  3  a  0\n",
-       "Run-time error: READ on unit 5, file 'c.ctl', record 1: invalid character in integer "
-       "field 'a' (columns 4-6)"},
-      {"title missing", "  3  1  0 -1  0  0  0  0  0  0  0  1\n",
-       "Run-time error: READ on unit 5, file 'c.ctl': end of file after record 1"},
-      {"names missing", "  3  1  0 -1  0  0  0  0  0  0  0  1\nTITLE\n",
-       "Run-time error: READ on unit 5, file 'c.ctl': end of file after record 2"},
-      {"data format missing", "  3  1  0 -1  0  0  0  0  0  0  0  1\nTITLE\nYIELD\n",
-       "Run-time error: READ on unit 5, file 'c.ctl': end of file after record 3"},
-  };
-  for (const auto& r : rows)
-    expect_run({.name = r.name, .files = korbal_files(r.control), .status = 2, .last_line = r.message,
+  const std::string dims = "  3  1  0 -1  0  0  0  0  0  0  0  1\n";
+  for (const auto& [name, control, message] : std::vector<std::array<std::string, 3>>{
+           {"letters in the dimension record", "  3  a  0\n",
+            ", record 1: invalid character in integer field 'a' (columns 4-6)"},
+           {"title missing", dims, ": end of file after record 1"},
+           {"names missing", dims + "TITLE\n", ": end of file after record 2"},
+           {"data format missing", dims + "TITLE\nYIELD\n", ": end of file after record 3"}})
+    expect_run({.name = name, .files = korbal_files(control), .status = 2,
+                .last_line = read_error(5, "c.ctl", message),
                 .unsaid = {"Stop - Program terminated."}, .no_closing_page = true});
 }
 
 // Data formats that cannot be used: exit 2 with the message, and no output at all.
 TEST(BadDataFormat, RefusedWithARunTimeError) {
   const std::string nested17 = std::string(17, '(') + "I3" + std::string(17, ')');
-  const std::string wide = "(4I3,F8.2" + std::string(72, ' ') + ",1X)";
-  const struct Row {
-    const char* name;
-    std::string fmt, message;
-  } rows[] = {
-      {"unbalanced", "(4I3,F8.2",
-       "Run-time error: invalid data format (4I3,F8.2: invalid format: missing ')' (format "
-       "position 1)"},
-      {"empty", "",
-       "Run-time error: invalid data format : invalid format: must begin with '(' (format "
-       "position 81)"},
-      {"not a format", "4I3,F8.2",
-       "Run-time error: invalid data format 4I3,F8.2: invalid format: must begin with '(' "
-       "(format position 1)"},
-      {"unknown descriptor", "(4I3,Q8.2)",
-       "Run-time error: invalid data format (4I3,Q8.2): invalid format: unknown edit descriptor "
-       "'Q' (format position 6)"},
-      {"nested 17 deep", nested17,
-       "Run-time error: invalid data format " + nested17 +
-           ": invalid format: parentheses nested deeper than 16 (format position 17)"},
-      {"repeat count 0", "(0I3,F8.2)",
-       "Run-time error: invalid data format (0I3,F8.2): invalid format: repeat count of zero "
-       "(format position 2)"},
-      {"repeat count 999999999", "(999999999I3,F8.2)",
-       "Run-time error: invalid data format (999999999I3,F8.2): invalid format: repeat count "
-       "larger than 32767 (format position 2)"},
-      {"wider than 80 columns: cut at 80", wide,
-       "Run-time error: invalid data format (4I3,F8.2: invalid format: missing ')' (format "
-       "position 1)"},
-      {"no data descriptor", "()",
-       "Run-time error: READ on unit 1, file 'd.dat': items remain but the format has no data "
-       "descriptor to take them (format position 2 of ()" + std::string(78, ' ') + ")"},
-  };
-  for (const auto& r : rows)
-    expect_run({.name = r.name, .files = korbal_files(control_of(kPlainDims, r.fmt)), .status = 2,
-                .last_line = r.message, .files_after = kKorbalInputs});
+  const std::string unbalanced = format_error("(4I3,F8.2", "missing ')' (format position 1)");
+  for (const auto& [name, fmt, message] : std::vector<std::array<std::string, 3>>{
+           {"unbalanced", "(4I3,F8.2", unbalanced},
+           {"empty", "", format_error("", "must begin with '(' (format position 81)")},
+           {"not a format", "4I3,F8.2",
+            format_error("4I3,F8.2", "must begin with '(' (format position 1)")},
+           {"unknown descriptor", "(4I3,Q8.2)",
+            format_error("(4I3,Q8.2)", "unknown edit descriptor 'Q' (format position 6)")},
+           {"nested 17 deep", nested17,
+            format_error(nested17, "parentheses nested deeper than 16 (format position 17)")},
+           {"repeat count 0", "(0I3,F8.2)",
+            format_error("(0I3,F8.2)", "repeat count of zero (format position 2)")},
+           {"repeat count 999999999", "(999999999I3,F8.2)",
+            format_error("(999999999I3,F8.2)", "repeat count larger than 32767 (format position 2)")},
+           {"wider than 80 columns: cut at 80", "(4I3,F8.2" + std::string(72, ' ') + ",1X)",
+            unbalanced},
+           {"no data descriptor", "()",
+            read_error(1, "d.dat",
+                       ": items remain but the format has no data descriptor to take them (format "
+                       "position 2 of ()" + std::string(78, ' ') + ")")}})
+    expect_run({.name = name, .files = korbal_files(control_of(kPlainDims, fmt)), .status = 2,
+                .last_line = message, .files_after = kKorbalInputs});
 }
 
 // Formats at their limits are accepted and read the data.
 TEST(BadDataFormat, AtTheLimitsAccepted) {
   const std::string nested16 = std::string(15, '(') + "4I3,F8.2" + std::string(15, ')');
   ASSERT_EQ(plain_run().status, 0);
-  for (const auto& [name, fmt] : Files{
-           {"nested 16 deep", "(" + nested16 + ")"},
-           {"80 columns", "(4I3," + std::string(66, ' ') + "F8.2)"},
-           {"repeat count 32767 on X after the items", "(4I3,F8.2,32767X)"}})
+  for (const auto& [name, fmt] : Files{{"nested 16 deep", "(" + nested16 + ")"},
+                                       {"80 columns", "(4I3," + std::string(66, ' ') + "F8.2)"},
+                                       {"repeat count 32767 on X after the items", "(4I3,F8.2,32767X)"}})
     expect_run({.name = name, .files = korbal_files(control_of(kPlainDims, fmt)),
                 .contents = {{"MERIDOX_IN.DAT", plain_run().files.at("MERIDOX_IN.DAT")}}});
 }
@@ -388,30 +382,20 @@ TEST(BadDataFormat, AtTheLimitsAccepted) {
 TEST(BadDataLines, ConversionErrors) {
   std::string garbage = "\x7f" "ELF\x02\x01\x01";
   garbage += std::string("\0\0\xff\x10\n\x90\x91\x92\n", 10);
-  const struct Row {
-    const char* name;
-    std::string data, message;
-  } rows[] = {
-      {"letter in a real field", "  1  1  2  0   1O.00\n",
-       "Run-time error: READ on unit 1, file 'd.dat', record 1: invalid character in real field "
-       "'1O.00' (columns 13-20)"},
-      {"letter in an identifier", "  1  1  2  0   10.00\n  1  x  3  0   12.00\n",
-       "Run-time error: READ on unit 1, file 'd.dat', record 2: invalid character in integer "
-       "field 'x' (columns 4-6)"},
-      {"tab in a field", "  1\t 1  2  0   10.00\n",
-       "Run-time error: READ on unit 1, file 'd.dat', record 1: invalid character in integer "
-       "field '\\x09 1' (columns 4-6)"},
-      {"binary garbage", garbage,
-       "Run-time error: READ on unit 1, file 'd.dat', record 1: invalid character in integer "
-       "field '\\x7FEL' (columns 1-3)"},
-      {"a few megabytes on one line", std::string(3 << 20, '1'),
-       "Run-time error: READ on unit 1, file 'd.dat', record 1: record longer than 65536 "
-       "characters"},
-  };
-  for (const auto& r : rows)
-    expect_run({.name = r.name, .files = korbal_files(control_of(kPlainDims), r.data), .status = 2,
-                .last_line = r.message, .unsaid = {"Number of data lines read"},
-                .files_after = kKorbalInputs});
+  const std::string in_record = ", record 1: invalid character in ";
+  for (const auto& [name, data, message] : std::vector<std::array<std::string, 3>>{
+           {"letter in a real field", "  1  1  2  0   1O.00\n",
+            in_record + "real field '1O.00' (columns 13-20)"},
+           {"letter in an identifier", "  1  1  2  0   10.00\n  1  x  3  0   12.00\n",
+            ", record 2: invalid character in integer field 'x' (columns 4-6)"},
+           {"tab in a field", "  1\t 1  2  0   10.00\n",
+            in_record + "integer field '\\x09 1' (columns 4-6)"},
+           {"binary garbage", garbage, in_record + "integer field '\\x7FEL' (columns 1-3)"},
+           {"a few megabytes on one line", std::string(3 << 20, '1'),
+            ", record 1: record longer than 65536 characters"}})
+    expect_run({.name = name, .files = korbal_files(control_of(kPlainDims), data), .status = 2,
+                .last_line = read_error(1, "d.dat", message),
+                .unsaid = {"Number of data lines read"}, .files_after = kKorbalInputs});
 }
 
 // Identifiers outside their ranges: each line reported, then JOB TERMINATED (exit 1);
@@ -430,21 +414,21 @@ TEST(BadDataLines, IdentifiersOutOfRange) {
       "  1  1  1  2  0  1   10.00\n"  // only the male 0
       "  1  1  1  2  2  1   10.00\n"  // a self: skipped, never checked
       "  1  1  1  0  0  0\n";
-  expect_run({.name = "identifiers out of range",
-              .files = korbal_files(control_of("  3  1  0 -1  0  0  2  2  0  0  0  1  2", "(6I3,F8.2)"), data),
-              .status = 1,
-              .said = {"\nNumber of data lines read:    11\n"},
-              .report_end = Lines{
-                  "0 DATA LINE       2:   ILOC =       3 IS OUTSIDE 1 TO     2",
-                  "0 DATA LINE       3:   IREP =       0 IS OUTSIDE 1 TO     2",
-                  "0 DATA LINE       4:   ISET =       2 IS OUTSIDE 1 TO     1",
-                  "0 DATA LINE       5:   IFEM =       4 IS OUTSIDE 1 TO     3",
-                  "0 DATA LINE       6:  IMALE =      -1 IS OUTSIDE 1 TO     3",
-                  "0 DATA LINE       7: ICLONE =       3 IS OUTSIDE 1 TO     2",
-                  "0 DATA LINE       8:   IFEM =       0 IS OUTSIDE 1 TO     3",
-                  "0 DATA LINE       9:  IMALE =       0 IS OUTSIDE 1 TO     3",
-                  "0       8 DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED",
-              }});
+  expect_run(
+      {.name = "identifiers out of range",
+       .files = korbal_files(control_of("  3  1  0 -1  0  0  2  2  0  0  0  1  2", "(6I3,F8.2)"),
+                             data),
+       .status = 1, .said = {"\nNumber of data lines read:    11\n"},
+       .report_end = Lines{
+           "0 DATA LINE       2:   ILOC =       3 IS OUTSIDE 1 TO     2",
+           "0 DATA LINE       3:   IREP =       0 IS OUTSIDE 1 TO     2",
+           "0 DATA LINE       4:   ISET =       2 IS OUTSIDE 1 TO     1",
+           "0 DATA LINE       5:   IFEM =       4 IS OUTSIDE 1 TO     3",
+           "0 DATA LINE       6:  IMALE =      -1 IS OUTSIDE 1 TO     3",
+           "0 DATA LINE       7: ICLONE =       3 IS OUTSIDE 1 TO     2",
+           "0 DATA LINE       8:   IFEM =       0 IS OUTSIDE 1 TO     3",
+           "0 DATA LINE       9:  IMALE =       0 IS OUTSIDE 1 TO     3",
+           "0       8 DATA LINES HAVE IDENTIFIERS OUTSIDE THEIR RANGES ,JOB TERMINATED"}});
 }
 
 // Line ends and short lines: CR LF, LF, a mix of both, a missing last line end, a line
@@ -453,82 +437,72 @@ TEST(BadDataLines, IdentifiersOutOfRange) {
 TEST(BadDataLines, LineEndsAndShortLinesGiveTheSameAnalysis) {
   const Result& ref = plain_run();
   ASSERT_EQ(ref.status, 0);
-  std::string crlf_all, mixed;
+  const std::string body = kPlainData.substr(0, kPlainData.rfind("  1  0  0  0"));
+  std::string crlf_all, mixed, paired;  // paired: for a format of two records
   {
     std::istringstream in(kPlainData);
-    std::string l;
     int n = 0;
-    while (std::getline(in, l)) {
+    for (std::string l; std::getline(in, l);) {
       crlf_all += l + "\r\n";
       mixed += l + (n++ % 2 ? "\r\n" : "\n");
+      if (l.size() > 12) paired += l.substr(0, 12) + "\n" + l.substr(12) + "\n";
     }
   }
-  std::string no_end = kPlainData;
-  no_end.pop_back();
-  const std::string body = kPlainData.substr(0, kPlainData.rfind("  1  0  0  0"));
-  // The two-record format reads the plain data pairwise.
-  std::string paired;
-  {
-    std::istringstream in(body);
-    std::string l;
-    while (std::getline(in, l)) paired += l.substr(0, 12) + "\n" + l.substr(12) + "\n";
-  }
-  const std::map<std::string, std::string> same = {
-      {"MERIDOX_IN.DAT", ref.files.at("MERIDOX_IN.DAT")}, {"r.out", ref.files.at("r.out")}};
-  for (const auto& [name, data] : Files{{"CR LF", crlf_all},
-                                        {"CR LF and LF mixed", mixed},
-                                        {"no line end after the last line", no_end},
-                                        {"no terminating line", body},
-                                        {"self lines", "  1  1  1  0   99.00\n" + body + "  1  3  3  0   77.00\n"}})
-    expect_run({.name = name, .files = korbal_files(control_of(kPlainDims), data), .contents = same});
+  const std::string inter = ref.files.at("MERIDOX_IN.DAT");
+  for (const auto& [name, data] :
+       Files{{"CR LF", crlf_all},
+             {"CR LF and LF mixed", mixed},
+             {"no line end after the last line", kPlainData.substr(0, kPlainData.size() - 1)},
+             {"no terminating line", body},
+             {"self lines", "  1  1  1  0   99.00\n" + body + "  1  3  3  0   77.00\n"}})
+    expect_run({.name = name, .files = korbal_files(control_of(kPlainDims), data),
+                .contents = {{"MERIDOX_IN.DAT", inter}, {"r.out", ref.files.at("r.out")}}});
   expect_run({.name = "a line cut short by the end of the file",
               .files = korbal_files(control_of(kPlainDims, "(4I3,/,F8.2)"), paired + "  1  1  2"),
-              .contents = {{"MERIDOX_IN.DAT", ref.files.at("MERIDOX_IN.DAT")}}});
+              .contents = {{"MERIDOX_IN.DAT", inter}}});
 }
 
 // Missing files, files named twice, and the prompt for a name typed at the console.
 TEST(BadFiles, KorbalMissingAndDoubledFiles) {
   const std::string control = control_of(kPlainDims);
-  const std::string ask5 = "\nFile name missing or blank - please enter file name\nUNIT 5? ";
-  const std::string ask1 = "\nFile name missing or blank - please enter file name\nUNIT 1? ";
+  const std::string ask = "\nFile name missing or blank - please enter file name\nUNIT ";
   const Case cases[] = {
       {.name = "control file missing from the command line",
        .args = Lines{"no.ctl", "r.out", "d.dat"}, .files = {{"d.dat", kPlainData}}, .status = 2,
-       .last_line = "Run-time error: OPEN on unit 5, file 'no.ctl': file not found",
-       .files_after = Names{"d.dat"}},
+       .last_line = open_error(5, "no.ctl", "file not found"), .files_after = Names{"d.dat"}},
       // Every input named is looked for before any output is created.
       {.name = "data file missing from the command line",
        .args = Lines{"c.ctl", "r.out", "no.dat"}, .files = {{"c.ctl", control}}, .status = 2,
        .last_line = "Run-time error: OPEN of command-line argument 3, file 'no.dat': file not found",
        .files_after = Names{"c.ctl"}},
       {.name = "names typed at the prompt: a missing one is asked for again",
-       .args = Lines{}, .files = korbal_files(control), .input = "no.ctl\nc.ctl\nr.out\nno.dat\nd.dat\n",
-       .said = {ask5 + "\nFile 'no.ctl' for unit 5 was not found" + ask5,
-                ask1 + "\nFile 'no.dat' for unit 1 was not found" + ask1},
+       .args = Lines{}, .files = korbal_files(control),
+       .input = "no.ctl\nc.ctl\nr.out\nno.dat\nd.dat\n",
+       .said = {ask + "5? \nFile 'no.ctl' for unit 5 was not found" + ask + "5? ",
+                ask + "1? \nFile 'no.dat' for unit 1 was not found" + ask + "1? "},
        .files_after = kKorbalOutputs},
       {.name = "the console input ends while a name is asked for", .args = Lines{}, .status = 2,
-       .last_line = "Run-time error: OPEN on unit 5: end of console input while asking for a file name",
+       .last_line = "Run-time error: OPEN on unit 5: end of console input while asking for a "
+                    "file name",
        .files_after = Names{}},
   };
   for (const auto& c : cases) expect_run(c);
+  const std::string not_found = "Run-time error: OPEN of command-line argument 3, file '";
   const struct Row {
     const char* name;
     Lines args;
     std::string message;
   } doubled[] = {
       {"report named as the control file", {"c.ctl", "c.ctl", "d.dat"},
-       "Run-time error: OPEN on unit 6, file 'c.ctl': the file is already open on unit 5"},
+       open_error(6, "c.ctl", "the file is already open on unit 5")},
       {"data file named as the report, before either exists", {"c.ctl", "r.out", "r.out"},
-       "Run-time error: OPEN of command-line argument 3, file 'r.out': file not found"},
+       not_found + "r.out': file not found"},
       {"data file named as the interchange file, before either exists",
-       {"c.ctl", "r.out", "MERIDOX_IN.DAT"},
-       "Run-time error: OPEN of command-line argument 3, file 'MERIDOX_IN.DAT': file not found"},
+       {"c.ctl", "r.out", "MERIDOX_IN.DAT"}, not_found + "MERIDOX_IN.DAT': file not found"},
       {"data file named as the report", {"c.ctl", "d.dat", "d.dat"},
-       "Run-time error: OPEN on unit 6, file 'd.dat': the file is the input named by "
-       "command-line argument 3; it is left as it is"},
+       open_error(6, "d.dat", kTheData)},
       {"report named as the interchange file", {"c.ctl", "MERIDOX_IN.DAT", "d.dat"},
-       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is already open on "
-       "unit 6"},
+       open_error(3, "MERIDOX_IN.DAT", "the file is already open on unit 6")},
   };
   // The inputs are never overwritten.
   for (const auto& r : doubled)
@@ -573,8 +547,7 @@ TEST(BadInterchange, CutShortAnywhere) {
   Lines lines;  // the records, each with its line end
   const std::string text = small_interchange();
   for (std::size_t at = 0, end; at < text.size(); at = end) {
-    end = text.find('\n', at);
-    end = end == std::string::npos ? text.size() : end + 1;
+    end = std::min(text.find('\n', at), text.size() - 1) + 1;
     lines.push_back(text.substr(at, end - at));
   }
   ASSERT_EQ(lines.size(), 11u);
@@ -584,8 +557,8 @@ TEST(BadInterchange, CutShortAnywhere) {
     prefix += lines[k];
     cases.push_back({.name = "cut after record " + std::to_string(k + 1), .program = "meridox",
                      .files = {{"in.dat", prefix}}, .status = 2,
-                     .last_line = "Run-time error: READ on unit 5, file 'in.dat': end of file after record " +
-                                  std::to_string(k + 1),
+                     .last_line = read_error(5, "in.dat", ": end of file after record " +
+                                                              std::to_string(k + 1)),
                      .files_after = kMeridoxInput});
     // Half of the next record, without its line end: the cut record is read with
     // blanks for its missing columns, and the file ends before the records that
@@ -596,60 +569,49 @@ TEST(BadInterchange, CutShortAnywhere) {
                        .files = {{"in.dat", prefix + lines[k + 1].substr(0, lines[k + 1].size() / 2)}},
                        .status = 2, .files_after = kMeridoxInput});
   }
-  cases.push_back({.name = "a header cut short", .program = "meridox", .files = {{"in.dat", "   1   0\r\n"}},
-                   .status = 2,
-                   .last_line = "Run-time error: READ on unit 5, file 'in.dat': end of file after record 1, "
-                                "with 2 of the 4 values of the list read"});
+  cases.push_back({.name = "a header cut short", .program = "meridox",
+                   .files = {{"in.dat", "   1   0\r\n"}}, .status = 2,
+                   .last_line = read_error(5, "in.dat", ": end of file after record 1, with 2 of "
+                                                        "the 4 values of the list read")});
   for (const auto& c : cases) expect_run(c);
 }
 
-// Headers and records the arrays cannot hold or that are not numbers.
+// Headers and records the arrays cannot hold or that are not numbers: JOB TERMINATED on
+// the report after its banner (exit 1), or a run-time error and no report (exit 2).
 TEST(BadInterchange, RefusedHeadersAndFields) {
   const std::string banner = meridox_banner();
-  const struct Row {
-    const char* name;
-    std::string input;
-    int status;
-    std::string tail;     // what follows the banner on the report (status 1)
-    std::string console;  // the last console line (status 2)
-  } rows[] = {
-      {"NE 0", "   1   0   0   1\n", 1,
-       "1 THE NUMBER OF EFFECTS IS 0; IT MUST BE AT LEAST 1.   JOB TERMINATED\r\n", ""},
-      {"NE 20", "   1   0  20   1\n", 1,
-       "1 THE NUMBER OF EFFECTS IS 20; THE LIMIT IS 19.   JOB TERMINATED\r\n", ""},
-      {"NV 0", "   0   0   2   1\n", 1,
-       "1 THE NUMBER OF VARIABLES IS 0; IT MUST BE AT LEAST 1.   JOB TERMINATED\r\n", ""},
-      {"66 analyses", "  11   1   2   1\n", 1,
-       "1 THE NUMBER OF ANALYSES IS 66; THE LIMIT IS 55.   JOB TERMINATED\r\n", ""},
-      {"999 everywhere", " 999 999 999 999\n", 1,
-       "1 THE NUMBER OF EFFECTS IS 999; THE LIMIT IS 19.   JOB TERMINATED\r\n", ""},
-      {"a field of asterisks",
-       "   1   0   2   1\nMEAN   1  10.00000    ************\nGCA    3  10.00000    \n", 2, "",
-       "Run-time error: READ on unit 5, file 'in.dat', record 2: invalid character in real "
-       "field '************' (columns 23-34)"},
-      {"letters in the header", "   1   0   X   1\n", 2, "",
-       "Run-time error: READ on unit 5, file 'in.dat', record 1: invalid character in integer "
-       "value 'X' (columns 12-12)"},
-      {"binary garbage", std::string("\x01\x02\xfe\xff\n\x80\n", 7), 2, "",
-       "Run-time error: READ on unit 5, file 'in.dat', record 1: invalid character in integer "
-       "value '\\x01\\x02\\xFE\\xFF' (columns 1-4)"},
-      {"unequal error degrees of freedom",
-       "   2   0   2   1\nMEAN   1  10.00000    40.00000    \nGCA    3  10.00000    \n"
-       "            YIELD           \n          120.0000    5.000000    \n      36  1.000000    \n"
-       "            HEIGHT          \n          120.0000    5.000000    \n      35  1.000000    \n",
-       1,
-       "1 ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD   36 D.F. AND THIS ONE,\r\n"
-       "0                                HEIGHT                      , HAS   35 D.F.;\r\n"
-       "0 JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL\r\n",
-       ""},
-  };
-  // A run-time error leaves no report.
-  for (const auto& r : rows)
-    expect_run({.name = r.name, .program = "meridox", .files = {{"in.dat", r.input}}, .status = r.status,
-                .last_line = r.console,
-                .contents = r.status == 2 ? std::map<std::string, std::string>{}
-                                          : std::map<std::string, std::string>{{"r.vc", banner + r.tail}},
-                .files_after = r.status == 2 ? kMeridoxInput : kMeridoxOutputs});
+  const std::string one_error =
+      "   2   0   2   1\nMEAN   1  10.00000    40.00000    \nGCA    3  10.00000    \n"
+      "            YIELD           \n          120.0000    5.000000    \n      36  1.000000    \n"
+      "            HEIGHT          \n          120.0000    5.000000    \n      35  1.000000    \n";
+  for (const auto& [name, input, tail] : std::vector<std::array<std::string, 3>>{
+           {"NE 0", "   1   0   0   1\n", "1 THE NUMBER OF EFFECTS IS 0; IT MUST BE AT LEAST 1."},
+           {"NE 20", "   1   0  20   1\n", "1 THE NUMBER OF EFFECTS IS 20; THE LIMIT IS 19."},
+           {"NV 0", "   0   0   2   1\n", "1 THE NUMBER OF VARIABLES IS 0; IT MUST BE AT LEAST 1."},
+           {"66 analyses", "  11   1   2   1\n", "1 THE NUMBER OF ANALYSES IS 66; THE LIMIT IS 55."},
+           {"999 everywhere", " 999 999 999 999\n",
+            "1 THE NUMBER OF EFFECTS IS 999; THE LIMIT IS 19."}})
+    expect_run({.name = name, .program = "meridox", .files = {{"in.dat", input}}, .status = 1,
+                .contents = {{"r.vc", banner + tail + "   JOB TERMINATED\r\n"}},
+                .files_after = kMeridoxOutputs});
+  expect_run({.name = "unequal error degrees of freedom", .program = "meridox",
+              .files = {{"in.dat", one_error}}, .status = 1,
+              .contents = {{"r.vc", banner + testsupport::crlf({
+                  "1 ERROR DEGREES OF FREEDOM ARE NOT THE SAME; LAST ANALYSIS HAD   36 D.F. AND "
+                  "THIS ONE,",
+                  "0                                HEIGHT                      , HAS   35 D.F.;",
+                  "0 JOB TERMINATED; CHECK ANALYSES GIVEN BY KORBAL"})}},
+              .files_after = kMeridoxOutputs});
+  const std::string invalid = ": invalid character in integer value '";
+  for (const auto& [name, input, message] : std::vector<std::array<std::string, 3>>{
+           {"a field of asterisks",
+            "   1   0   2   1\nMEAN   1  10.00000    ************\nGCA    3  10.00000    \n",
+            ", record 2: invalid character in real field '************' (columns 23-34)"},
+           {"letters in the header", "   1   0   X   1\n", ", record 1" + invalid + "X' (columns 12-12)"},
+           {"binary garbage", std::string("\x01\x02\xfe\xff\n\x80\n", 7),
+            ", record 1" + invalid + "\\x01\\x02\\xFE\\xFF' (columns 1-4)"}})
+    expect_run({.name = name, .program = "meridox", .files = {{"in.dat", input}}, .status = 2,
+                .last_line = read_error(5, "in.dat", message), .files_after = kMeridoxInput});
 }
 
 // Two problems in one file: the banner once, each problem as it prints alone.
@@ -661,7 +623,8 @@ TEST(BadInterchange, TwoProblemsInOneFile) {
   };
   const std::string a = meridox_report("the small example", small_interchange());
   const std::string b = meridox_report("one effect", kOneEffect);
-  expect_run({.name = "both", .program = "meridox", .files = {{"in.dat", small_interchange() + kOneEffect}},
+  expect_run({.name = "both", .program = "meridox",
+              .files = {{"in.dat", small_interchange() + kOneEffect}},
               .contents = {{"r.vc", banner + body(a) + body(b) + done}}});
 }
 
@@ -670,20 +633,18 @@ TEST(BadFiles, MeridoxMissingAndDoubledFiles) {
   const Case cases[] = {
       {.name = "input missing from the command line", .program = "meridox",
        .args = Lines{"no.dat", "r.vc"}, .status = 2,
-       .last_line = "Run-time error: OPEN on unit 5, file 'no.dat': file not found",
-       .files_after = Names{}},
+       .last_line = open_error(5, "no.dat", "file not found"), .files_after = Names{}},
       {.name = "input typed at the prompt: asked again", .program = "meridox", .args = Lines{},
        .files = {{"in.dat", kOneEffect}}, .input = "no.dat\nin.dat\nr.vc\n",
        .said = {ask + "\nFile 'no.dat' for unit 5 was not found" + ask},
        .files_after = kMeridoxOutputs},
       {.name = "report named as the input", .program = "meridox", .args = Lines{"in.dat", "in.dat"},
        .files = {{"in.dat", kOneEffect}}, .status = 2,
-       .last_line = "Run-time error: OPEN on unit 6, file 'in.dat': the file is already open on unit 5",
+       .last_line = open_error(6, "in.dat", "the file is already open on unit 5"),
        .contents = {{"in.dat", kOneEffect}}, .files_after = kMeridoxInput},
       {.name = "input is a directory", .program = "meridox", .args = Lines{"sub", "r.vc"},
        .prepare = [](const fs::path& dir) { fs::create_directory(dir / "sub"); }, .status = 2,
-       .last_line = "Run-time error: OPEN on unit 5, file 'sub': the name is a directory",
-       .files_after = Names{"sub"}},
+       .last_line = open_error(5, "sub", "the name is a directory"), .files_after = Names{"sub"}},
   };
   for (const auto& c : cases) expect_run(c);
 }
@@ -695,18 +656,16 @@ const std::string kEarlierReport = "1\r\n earlier report\r\n";
 const std::string kEarlierInterchange = "   1   0   9   1\r\n";
 
 // A folder with korbal's inputs, meridox's input and the files of an earlier run.
-const Files kUserFiles = {{"c.ctl", control_of(kPlainDims)},
-                          {"d.dat", kPlainData},
-                          {"in.dat", kOneEffect},
-                          {"r.out", kEarlierReport},
-                          {"r.vc", kEarlierReport},
-                          {"MERIDOX_IN.DAT", kEarlierInterchange},
-                          {"keep/other.txt", "somebody's notes\n"},
-                          {"keep/old.out", kEarlierReport}};
+const Files kUserFiles = {
+    {"c.ctl", control_of(kPlainDims)},       {"d.dat", kPlainData},
+    {"in.dat", kOneEffect},                  {"r.out", kEarlierReport},
+    {"r.vc", kEarlierReport},                {"MERIDOX_IN.DAT", kEarlierInterchange},
+    {"keep/other.txt", "somebody's notes\n"}, {"keep/old.out", kEarlierReport}};
 
 // Names that would destroy an input or a file that is not a report: the run stops with
 // exit 2 and a message naming the file, before anything is created or replaced.
 TEST(SafeFiles, RefusedOutputsReplaceNothing) {
+  const std::string table_is = "Run-time error: the table './";
   const struct Row {
     const char* name;
     const char* program;
@@ -716,50 +675,35 @@ TEST(SafeFiles, RefusedOutputsReplaceNothing) {
     std::string message;
   } rows[] = {
       {"korbal: report and data swapped", "korbal", {"c.ctl", "d.dat", "r.out"}, "", {},
-       "Run-time error: OPEN on unit 6, file 'd.dat': the file exists and is not a report of "
-       "this program; it is left as it is"},
+       open_error(6, "d.dat", kNotAReport)},
       {"korbal: control and report swapped", "korbal", {"d.dat", "c.ctl", "r.out"}, "", {},
-       "Run-time error: OPEN on unit 6, file 'c.ctl': the file exists and is not a report of "
-       "this program; it is left as it is"},
+       open_error(6, "c.ctl", kNotAReport)},
       {"korbal: a typed report name", "korbal", {}, "c.ctl\nd.dat\n", {},
-       "Run-time error: OPEN on unit 6, file 'd.dat': the file exists and is not a report of "
-       "this program; it is left as it is"},
+       open_error(6, "d.dat", kNotAReport)},
       {"korbal: a report named by a link to another file", "korbal", {"c.ctl", "x.out", "d.dat"},
-       "", {{"x.out", "keep/other.txt"}},
-       "Run-time error: OPEN on unit 6, file 'x.out': the file exists and is not a report of "
-       "this program; it is left as it is"},
+       "", {{"x.out", "keep/other.txt"}}, open_error(6, "x.out", kNotAReport)},
       {"korbal: data file named as the interchange file", "korbal",
-       {"c.ctl", "r.out", "MERIDOX_IN.DAT"}, "", {},
-       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
-       "command-line argument 3; it is left as it is"},
+       {"c.ctl", "r.out", "MERIDOX_IN.DAT"}, "", {}, open_error(3, "MERIDOX_IN.DAT", kTheData)},
       {"korbal: MERIDOX_IN.DAT a symbolic link to the data", "korbal", {"c.ctl", "n.out", "d.dat"},
-       "", {{"MERIDOX_IN.DAT", "d.dat"}},
-       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
-       "command-line argument 3; it is left as it is"},
+       "", {{"MERIDOX_IN.DAT", "d.dat"}}, open_error(3, "MERIDOX_IN.DAT", kTheData)},
       {"korbal: MERIDOX_IN.DAT a hard link to the data", "korbal", {"c.ctl", "n.out", "d.dat"},
-       "", {{"MERIDOX_IN.DAT", "=d.dat"}},
-       "Run-time error: OPEN on unit 3, file 'MERIDOX_IN.DAT': the file is the input named by "
-       "command-line argument 3; it is left as it is"},
+       "", {{"MERIDOX_IN.DAT", "=d.dat"}}, open_error(3, "MERIDOX_IN.DAT", kTheData)},
       {"korbal: the report a link to the control file", "korbal", {"c.ctl", "n.out", "d.dat"},
-       "", {{"n.out", "c.ctl"}},
-       "Run-time error: OPEN on unit 6, file 'n.out': the file is already open on unit 5"},
+       "", {{"n.out", "c.ctl"}}, open_error(6, "n.out", "the file is already open on unit 5")},
       {"meridox: report and interchange swapped", "meridox", {"r.vc", "MERIDOX_IN.DAT"}, "", {},
-       "Run-time error: OPEN on unit 6, file 'MERIDOX_IN.DAT': the file exists and is not a "
-       "report of this program; it is left as it is"},
+       open_error(6, "MERIDOX_IN.DAT", kNotAReport)},
       {"meridox: the report a hard link to the input", "meridox", {"in.dat", "n.vc"}, "",
-       {{"n.vc", "=in.dat"}},
-       "Run-time error: OPEN on unit 6, file 'n.vc': the file is already open on unit 5"},
+       {{"n.vc", "=in.dat"}}, open_error(6, "n.vc", "the file is already open on unit 5")},
       {"korbal: a CSV table a link to the data", "korbal", {"--csv", ".", "c.ctl", "n.out", "d.dat"},
        "", {{"anova.csv", "d.dat"}},
-       "Run-time error: the table './anova.csv' is the input file 'd.dat'; it is left as it is"},
-      {"meridox: a CSV table a hard link to the input", "meridox",
-       {"--csv", ".", "in.dat", "n.vc"}, "", {{"components.csv", "=in.dat"}},
-       "Run-time error: the table './components.csv' is the input file 'in.dat'; it is left as "
-       "it is"},
+       table_is + "anova.csv' is the input file 'd.dat'; it is left as it is"},
+      {"meridox: a CSV table a hard link to the input", "meridox", {"--csv", ".", "in.dat", "n.vc"},
+       "", {{"components.csv", "=in.dat"}},
+       table_is + "components.csv' is the input file 'in.dat'; it is left as it is"},
       {"a name taken exactly as given", "korbal", {" c.ctl", "n.out", "d.dat"}, "", {},
-       "Run-time error: OPEN on unit 5, file ' c.ctl': file not found"},
+       open_error(5, " c.ctl", "file not found")},
       {"odd bytes of a name shown escaped", "meridox", {"in\x1b[2J\xff.dat", "n.vc"}, "", {},
-       "Run-time error: OPEN on unit 5, file 'in\\x1B[2J\\xFF.dat': file not found"},
+       open_error(5, "in\\x1B[2J\\xFF.dat", "file not found")},
   };
   for (const auto& r : rows)
     expect_run({.name = r.name, .program = r.program, .args = r.args, .files = kUserFiles,
@@ -794,16 +738,19 @@ TEST(SafeFiles, LinksAreReplacedNeverTheirTargets) {
 TEST(SafeFiles, FailedWritesAreRunTimeErrors) {
   const std::map<std::string, std::string> earlier = {
       {"r.out", kEarlierReport}, {"r.vc", kEarlierReport}, {"MERIDOX_IN.DAT", kEarlierInterchange}};
+  const std::string full = ": the file cannot be written: No space left on device";
   const Case cases[] = {
       {.name = "korbal report on /dev/full", .args = Lines{"c.ctl", "/dev/full", "d.dat"},
        .files = kUserFiles, .status = 2,
        .last_starts = "Run-time error: WRITE on unit 6, file '/dev/full', record ",
-       .last_ends = ": the file cannot be written: No space left on device", .contents = earlier},
-      {.name = "meridox report on /dev/full", .program = "meridox", .args = Lines{"in.dat", "/dev/full"},
-       .files = kUserFiles, .status = 2, .last_starts = "Run-time error: CLOSE on unit 6, file '/dev/full'",
-       .last_ends = ": the file cannot be written: No space left on device", .contents = earlier},
-      {.name = "korbal report past the file-size limit", .files = kUserFiles, .limit = "ulimit -f 1",
-       .status = 2, .last_starts = "Run-time error: WRITE on unit 6, file 'r.out', record ",
+       .last_ends = full, .contents = earlier},
+      {.name = "meridox report on /dev/full", .program = "meridox",
+       .args = Lines{"in.dat", "/dev/full"}, .files = kUserFiles, .status = 2,
+       .last_starts = "Run-time error: CLOSE on unit 6, file '/dev/full'", .last_ends = full,
+       .contents = earlier},
+      {.name = "korbal report past the file-size limit", .files = kUserFiles,
+       .limit = "ulimit -f 1", .status = 2,
+       .last_starts = "Run-time error: WRITE on unit 6, file 'r.out', record ",
        .last_ends = ": the file cannot be written: File too large; the earlier file is left as it was",
        .contents = earlier},
   };
@@ -875,13 +822,13 @@ TEST(SafeFiles, KilledRunLeavesTheEarlierFiles) {
 TEST(SafeFiles, InterruptedInterchangeFileIsRefused) {
   const std::string cut = small_interchange();
   ASSERT_EQ(cut.substr(cut.size() - 2), "\r\n");
-  const std::string refused = "the last record lacks its line end; the file is cut short";
+  const std::string refused = ": the last record lacks its line end; the file is cut short";
   for (const auto& [name, input, record] : std::vector<std::array<std::string, 3>>{
            {"without the last line end", cut.substr(0, cut.size() - 2), "11"},
            {"without the last LF", cut.substr(0, cut.size() - 1), "11"},
            {"a header without its line end", "   1   0   2", "1"}})
     expect_run({.name = name, .program = "meridox", .files = {{"in.dat", input}}, .status = 2,
-                .last_line = "Run-time error: READ on unit 5, file 'in.dat', record " + record + ": " + refused});
+                .last_line = read_error(5, "in.dat", ", record " + record + refused)});
 }
 
 // Lines piped to a program that pauses (the realistic example has negative F ratios)
@@ -891,7 +838,8 @@ TEST(SafeFiles, PausesNeverRunPipedLines) {
   const std::string interchange = read_file(source_path("examples/realistic/MERIDOX_IN.DAT"));
   const std::string expected = read_file(source_path("examples/realistic/realistic.vc"));
   for (const auto& [name, typed] : Files{{"commands", touch + touch + touch},
-                                         {"a line far longer than a pause line", std::string(1 << 20, 'y') + "\n" + touch},
+                                         {"a line far longer than a pause line",
+                                          std::string(1 << 20, 'y') + "\n" + touch},
                                          {"nothing", ""}})
     expect_run({.name = name, .program = "meridox", .args = Lines{"MERIDOX_IN.DAT", "r.vc"},
                 .files = {{"MERIDOX_IN.DAT", interchange}}, .input = typed, .status = 0,

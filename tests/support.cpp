@@ -94,16 +94,17 @@ Ran run_program(const std::filesystem::path& dir, std::string_view exe,
   for (const auto& a : args) command += " " + shell_quoted(a);
   command += " <" + shell_quoted((io / "in.txt").string());
   const std::string out = shell_quoted((io / "out.txt").string());
+  const std::string cd = "cd " + shell_quoted(dir.string()) + " && ";
   Ran r;
   if (limit.empty()) {
-    const std::string line = "cd " + shell_quoted(dir.string()) + " && " + command + " >" + out + " 2>&1";
-    const int raw = std::system(line.c_str());
+    const int raw = std::system((cd + command + " >" + out + " 2>&1").c_str());
     if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
   } else {
-    const std::string line = "cd " + shell_quoted(dir.string()) + " && (" + limit + " && " + command +
-                             " 2>&1; echo $? >" + shell_quoted((io / "rc").string()) + ") | cat >" + out;
-    const std::string rc = std::system(line.c_str()) == 0 ? read_file(io / "rc") : "";
-    if (!rc.empty()) r.status = std::stoi(rc);
+    const std::string rc = shell_quoted((io / "rc").string());
+    const std::string line =
+        cd + "(" + limit + " && " + command + " 2>&1; echo $? >" + rc + ") | cat >" + out;
+    const std::string status = std::system(line.c_str()) == 0 ? read_file(io / "rc") : "";
+    if (!status.empty()) r.status = std::stoi(status);
   }
   r.console = read_file(io / "out.txt");
   return r;
