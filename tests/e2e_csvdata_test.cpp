@@ -40,9 +40,10 @@ void korbal(KorbalRun& r, const std::string& control, const std::string& data_na
             const std::string& data) {
   write_file(r.dir / "c.ctl", control);
   write_file(r.dir / data_name, data);
-  r.status = run_in(r.dir.path(),
-                    "'" + testsupport::program("korbal") + "' c.ctl r.out '" + data_name + "'");
-  r.console = read_file(r.dir / "console.txt");
+  const testsupport::Ran ran =
+      testsupport::run_program(r.dir.path(), "korbal", {"c.ctl", "r.out", data_name});
+  r.status = ran.status;
+  r.console = ran.console;
 }
 
 // The report without the key of named levels (from its heading to the next page).
@@ -57,11 +58,6 @@ std::vector<std::string> without_key(const std::string& report) {
   return out;
 }
 
-std::string last_line(const std::string& console) {
-  auto lines = lines_of(console);
-  while (!lines.empty() && lines.back().empty()) lines.pop_back();
-  return lines.empty() ? "" : lines.back();
-}
 
 std::string control(const std::string& dims, const std::string& names, const std::string& data) {
   return dims + "\nPUBLISHED DATA SET\n" + names + "\n" + data + "\n";
@@ -302,7 +298,7 @@ TEST(CsvDataFiles, BadInputIsRefusedNamingWhatIsWrong) {
     korbal(r, control(kDims, "Y", c.record), "d.csv", c.csv);
     EXPECT_EQ(r.status, c.status);
     if (c.status == 2) {
-      EXPECT_EQ(last_line(r.console), c.message);
+      EXPECT_EQ(testsupport::last_console_line(r.console), c.message);
     } else {
       const auto report = lines_of(r.report());
       ASSERT_GE(report.size(), 5u);
@@ -356,7 +352,7 @@ TEST(CsvDataFiles, FifosAndDevicesAreReadOnceThroughTheirHandle) {
     for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
     fs::copy_file(src / "csv" / "components.csv", tmp / "components.csv");
     EXPECT_EQ(run_in(tmp.path(), c.command), c.status);
-    EXPECT_EQ(last_line(read_file(tmp / "console.txt")), c.last_line);
+    EXPECT_EQ(testsupport::last_console_line(read_file(tmp / "console.txt")), c.last_line);
     for (const auto& [out, stored] : c.same) EXPECT_EQ(read_file(tmp / out), read_file(src / stored)) << out;
   }
 }

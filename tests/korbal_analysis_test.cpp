@@ -9,6 +9,7 @@
 #include "korbal/analysis.h"
 #include "korbal/korbal.h"
 #include "korbal_effects.h"
+#include "korbal_run.h"
 #include "records/interchange.h"
 #include "records/io.h"
 #include "support.h"
@@ -18,15 +19,7 @@ namespace {
 using korbal::packed;
 using testsupport::crlf;
 
-// Clock that steps one hundredth per reading from 10:20:30.00.
-class StepClock : public korbal::Clock {
- public:
-  korbal::ClockReading now() override {
-    const int h = ticks_++;
-    return {10, 20, 30 + h / 100, h % 100};
-  }
-  int ticks_ = 0;
-};
+using korbal_test::StepClock;
 
 std::string sp(int n) { return std::string(n, ' '); }
 

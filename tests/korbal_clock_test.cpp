@@ -8,6 +8,7 @@
 
 #include "korbal/clock.h"
 #include "korbal/korbal.h"
+#include "korbal_run.h"
 #include "records/io.h"
 #include "support.h"
 
@@ -17,20 +18,7 @@ namespace {
 using testsupport::TempDir;
 using testsupport::write_file;
 
-// Gives the scripted readings in order and repeats the last one.
-class ScriptedClock : public Clock {
- public:
-  explicit ScriptedClock(std::vector<ClockReading> r) : readings_(std::move(r)) {}
-  ClockReading now() override {
-    const ClockReading r = readings_[next_];
-    if (next_ + 1 < readings_.size()) ++next_;
-    return r;
-  }
-
- private:
-  std::vector<ClockReading> readings_;
-  std::size_t next_ = 0;
-};
+using korbal_test::ScriptedClock;
 
 TEST(Clock, HundredthsAreTruncatedMilliseconds) {
   const ClockReading r = reading_of(9, 5, 7, 49);

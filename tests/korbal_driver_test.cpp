@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "korbal/korbal.h"
-#include "records/io.h"
+#include "korbal_run.h"
 #include "support.h"
 
 namespace korbal {
@@ -16,44 +15,9 @@ namespace {
 
 using testsupport::crlf;
 using testsupport::dims;
-using testsupport::normalise_stamps;
-using testsupport::read_file;
-using testsupport::TempDir;
-using testsupport::write_file;
 
-// Always 10:00:00.00.
-class FixedClock : public Clock {
- public:
-  ClockReading now() override { return {10, 0, 0, 0}; }
-};
-
-struct Outcome {
-  int status = -1;
-  std::string console;  // stamps normalised
-  std::string report;
-  std::string interchange;
-  bool interchange_exists = false;
-};
-
-Outcome run_korbal(const std::string& control, const std::string& data = "",
-                   bool with_data = true) {
-  TempDir dir;
-  write_file(dir / "run.ctl", control);
-  if (with_data) write_file(dir / "run.dat", data);
-  std::istringstream in;
-  std::ostringstream out;
-  Outcome o;
-  {
-    rec::Io io({"run.ctl", "run.rep", "run.dat"}, in, out, dir.path());
-    FixedClock clock;
-    o.status = run(io, clock);
-  }
-  o.console = normalise_stamps(out.str());
-  o.report = read_file(dir / "run.rep");
-  o.interchange_exists = testsupport::file_exists(dir / "MERIDOX_IN.DAT");
-  o.interchange = read_file(dir / "MERIDOX_IN.DAT");
-  return o;
-}
+using korbal_test::Outcome;
+using korbal_test::run_korbal;
 
 // Joins report records with CR LF.
 std::string records(const std::vector<std::string>& lines) {

@@ -18,6 +18,7 @@
 #include "korbal/datapass.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
+#include "korbal_run.h"
 #include "records/csv.h"
 #include "records/io.h"
 #include "support.h"
@@ -32,10 +33,7 @@ using testsupport::trim;
 using testsupport::write_file;
 using Rows = std::vector<std::vector<std::string>>;
 
-class FixedClock : public Clock {
- public:
-  ClockReading now() override { return {10, 0, 0, 0}; }
-};
+using korbal_test::FixedClock;
 
 struct Outcome {
   int status = -1;
@@ -62,27 +60,13 @@ const std::map<std::string, std::vector<std::string>> kHeaders = {
     {"crosses.csv", {"set", "female", "male", "lines", "female_name", "male_name"}},
     {"levels.csv", {"factor", "level", "name", "lines"}}};
 
-// korbal in-process on a control file and a data file, with --csv into dir/csv.
+// korbal in-process on a control file and a data file, with --csv into dir/csv; the
+// tables parsed strictly.
 Outcome run_korbal(const std::string& control, const std::string& data, bool csv = true) {
-  TempDir dir;
-  write_file(dir / "run.ctl", control);
-  write_file(dir / "run.dat", data);
-  std::vector<std::string> args{"run.ctl", "run.rep", "run.dat"};
-  if (csv) args.insert(args.begin(), {"--csv", (dir / "csv").string()});
-  const Options opt = parse_options(args);
-  std::istringstream in;
-  std::ostringstream out;
-  Outcome r;
-  {
-    rec::Io io(args, in, out, dir.path());
-    FixedClock clock;
-    r.status = run(io, clock, opt);
-  }
-  r.console = testsupport::normalise_stamps(out.str());
-  r.report = read_file(dir / "run.rep");
+  const korbal_test::Outcome o = korbal_test::run_korbal(control, data, csv);
+  Outcome r{o.status, o.console, o.report, {}};
   for (const auto& [name, header] : kHeaders)
-    if (testsupport::file_exists(dir / "csv" / name))
-      r.csv[name] = strict(read_file(dir / "csv" / name), header);
+    if (o.tables.count(name)) r.csv[name] = strict(o.tables.at(name), header);
   return r;
 }
 

@@ -77,6 +77,45 @@ int run_in(const std::filesystem::path& dir, const std::string& command) {
   return WEXITSTATUS(status);
 }
 
+namespace {
+std::string shell_quoted(std::string_view s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+}  // namespace
+
+Ran run_program(const std::filesystem::path& dir, std::string_view exe,
+                const std::vector<std::string>& args, const std::string& input,
+                const std::string& limit) {
+  TempDir io;
+  write_file(io / "in.txt", input);
+  std::string command = shell_quoted(program(exe));
+  for (const auto& a : args) command += " " + shell_quoted(a);
+  command += " <" + shell_quoted((io / "in.txt").string());
+  const std::string out = shell_quoted((io / "out.txt").string());
+  const std::string cd = "cd " + shell_quoted(dir.string()) + " && ";
+  Ran r;
+  if (limit.empty()) {
+    const int raw = std::system((cd + command + " >" + out + " 2>&1").c_str());
+    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  } else {
+    const std::string rc = shell_quoted((io / "rc").string());
+    const std::string line =
+        cd + "(" + limit + " && " + command + " 2>&1; echo $? >" + rc + ") | cat >" + out;
+    const std::string status = std::system(line.c_str()) == 0 ? read_file(io / "rc") : "";
+    if (!status.empty()) r.status = std::stoi(status);
+  }
+  r.console = read_file(io / "out.txt");
+  return r;
+}
+
+std::string last_console_line(std::string_view console) {
+  while (!console.empty() && console.back() == '\n') console.remove_suffix(1);
+  const auto k = console.rfind('\n');
+  return std::string(k == std::string_view::npos ? console : console.substr(k + 1));
+}
+
 std::vector<std::string> lines_of(std::string_view text) {
   std::vector<std::string> lines;
   std::istringstream in{std::string(text)};

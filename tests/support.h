@@ -46,6 +46,25 @@ std::string program(std::string_view name);
 // or the command did not exit normally).
 int run_in(const std::filesystem::path& dir, const std::string& command);
 
+// What a program run as a real executable left: its exit status (-1 when it did not
+// exit normally) and everything it wrote to stdout and stderr.
+struct Ran {
+  int status = -1;
+  std::string console;
+};
+
+// Runs the program `exe` of the build directory with `args` in `dir`, its console input
+// `input`. The console capture lives outside `dir`, so that the directory holds only
+// what the program created. A `limit` (a shell command such as "ulimit -f 1") holds for
+// the program alone, not for the capture of its console.
+Ran run_program(const std::filesystem::path& dir, std::string_view exe,
+                const std::vector<std::string>& args, const std::string& input = "",
+                const std::string& limit = "");
+
+// The last line of a console transcript (the console puts its line breaks before the
+// text, so line ends at the very end are passed over).
+std::string last_console_line(std::string_view console);
+
 // The lines of a text, each without its LF and a CR before it.
 std::vector<std::string> lines_of(std::string_view text);
 
