@@ -1,5 +1,6 @@
 // The data pass of a run: the data record of the control file, the data file, and the
 // pass over it through the line source of its kind (fixed columns or a CSV file).
+#include <stdexcept>
 #include <string>
 
 #include "korbal/control.h"
@@ -64,6 +65,9 @@ PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m
 
 NormalEquations normal_equations(rec::Io& io, Clock& clock, const Control& c, const Model& m,
                                  const std::string& record, int unit) {
+  // Sized to the model, the equations hold no column or response beyond its own.
+  if (!m.fits() || c.NV < 0 || c.NV > MAXY)
+    throw std::invalid_argument("normal_equations: a model beyond the column or response limit");
   NormalEquations e;
   e.SDFL = m.SDFL;
   e.NV = c.NV;
