@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxComponentsBytes = std::size_t{16} << 20;  // 16 MiB
 constexpr std::size_t kMaxComponentsLine = rec::kMaxRecordLength;   // 65536
 
-int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
+int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
   io.say({"gcasca: predicted effects of the parents and crosses of a diallel"});
   io.say({">> Control file (korbal's)"});
   io.open(kControlUnit, "", rec::OpenMode::Input);
@@ -38,8 +38,8 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   }
   write_heading(io, d.title);
   io.say({"Reading the data"});
-  const Pass p = data_pass(io, d);
-  if (p.bad_lines > 0 || p.NOBS == 0) {  // the data pass said why on the report
+  const korbal::NormalEquations p = data_pass(io, clock, d);
+  if (p.pass.bad_lines > 0 || p.NOBS == 0) {  // the data pass said why on the report
     write_closing(io);
     return 1;
   }
@@ -49,7 +49,7 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
   ctx.nobs = p.NOBS;
   ctx.columns = p.SDFL;
   ctx.ids = identify_columns(d);
-  ctx.level_names = p.level_names;
+  ctx.level_names = p.pass.level_names;
   for (int i = 1; i <= p.SDFL; ++i)
     ctx.lines.push_back(static_cast<std::int64_t>(p.XPX[static_cast<std::size_t>(korbal::packed(i, i) - 1)]));
   int nfixed = 0;
@@ -83,12 +83,12 @@ int predict(rec::Io& io, const std::optional<fs::path>& csv_dir) {
 
 }  // namespace
 
-int run(rec::Io& io, const std::optional<fs::path>& csv_dir) {
+int run(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
   return rec::run_to_stop(
       io,
       [&] {
         if (csv_dir) rec::csv::prepare_tables(io, *csv_dir, {"effects.csv"});
-        return predict(io, csv_dir);
+        return predict(io, clock, csv_dir);
       },
       true);
 }

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "korbal/clock.h"
 #include "records/io.h"
 
 namespace gcasca {
@@ -153,9 +154,10 @@ std::string effects_table(const ReportContext& ctx, const std::vector<TraitResul
 // The run
 
 // The whole run; `args` are the file names (CONTROL DATA COMPONENTS REPORT, those not
-// given are asked for on the console), `csv_dir` the folder of effects.csv when asked
-// for. Returns the exit status: 0 normal, 1 input refused or traits not predicted
-// (said on the report), 2 run-time error.
-int run(rec::Io& io, const std::optional<std::filesystem::path>& csv_dir);
+// given are asked for on the console), `clock` stamps the progress lines of the data
+// pass, `csv_dir` is the folder of effects.csv when asked for. Returns the exit
+// status: 0 normal, 1 input refused or traits not predicted (said on the report), 2
+// run-time error.
+int run(rec::Io& io, korbal::Clock& clock, const std::optional<std::filesystem::path>& csv_dir);
 
 }  // namespace gcasca

@@ -2,15 +2,9 @@
 // pivot test of the reduction.
 #include "gcasca/korbal_adapter.h"
 
-#include <algorithm>
-#include <limits>
-#include <memory>
-
 #include "korbal/analysis.h"
 #include "korbal/control.h"
-#include "korbal/datapass.h"
 #include "korbal/design.h"
-#include "records/format.h"
 
 namespace gcasca {
 
@@ -23,9 +17,6 @@ Design design_of(const korbal::Control& c) {
 }
 
 ControlOutcome read_control(rec::Io& io, Design& d) {
-  static const rec::Format kNames = rec::Format::compile("(4(2A8,4X))");
-  static const rec::Format kLimit = rec::Format::compile(
-      "('0 The model has',I11,' columns; at most',I4,' are provided for ,JOB TERMINATED')");
   korbal::Control c;
   if (!korbal::read_dimensions(io, c) || c.NV == 0) return ControlOutcome::Empty;
   std::string title;
@@ -33,17 +24,9 @@ ControlOutcome read_control(rec::Io& io, Design& d) {
   if (!korbal::check_dimensions(io, c)) return ControlOutcome::Refused;
   d = design_of(c);
   d.title = title;
-  if (!d.m.fits()) {
-    const int shown = static_cast<int>(
-        std::min<std::int64_t>(d.m.SDFL64, std::numeric_limits<std::int32_t>::max()));
-    io.write(kReportUnit, kLimit, {shown, korbal::MAXCOL});
+  if (!korbal::check_column_limit(io, d.m, korbal::LimitWording::Reader))
     return ControlOutcome::Refused;
-  }
-  std::vector<std::string> halves(2 * static_cast<std::size_t>(c.NV));
-  std::vector<rec::Target> targets;
-  for (std::string& h : halves) targets.push_back(rec::Target::of(h, 8));
-  io.read(kControlUnit, kNames, targets, false);
-  for (int v = 0; v < c.NV; ++v) d.traits.push_back(halves[2 * v] + halves[2 * v + 1]);
+  d.traits = korbal::read_variable_names(io, c.NV);
   d.datfmt = korbal::read_data_record(io);
   return ControlOutcome::Ok;
 }
@@ -65,22 +48,10 @@ std::vector<ColumnId> identify_columns(const Design& d) {
   return ids;
 }
 
-Pass data_pass(rec::Io& io, const Design& d) {
+korbal::NormalEquations data_pass(rec::Io& io, korbal::Clock& clock, const Design& d) {
   korbal::Control c = d.c;
   c.IPRINT = 0;  // no listing of the data lines on gcasca's report
-  const auto a = std::make_unique<korbal::Arrays>();
-  korbal::SystemClock clock;
-  korbal::PassResult r = korbal::pass_data(io, clock, c, d.m, *a, d.datfmt, kDataUnit);
-  Pass p;
-  p.SDFL = d.m.SDFL;
-  p.NV = c.NV;
-  p.NOBS = a->NOBS;
-  p.bad_lines = r.bad_lines;
-  p.level_names = std::move(r.level_names);
-  p.XPX.assign(a->XPX.begin(), a->XPX.begin() + static_cast<std::ptrdiff_t>(p.SDFL) *
-                                                    (p.SDFL + 1) / 2);
-  p.XPY.assign(a->XPY.begin(), a->XPY.begin() + static_cast<std::ptrdiff_t>(p.SDFL) * p.NV);
-  return p;
+  return korbal::normal_equations(io, clock, c, d.m, d.datfmt, kDataUnit);
 }
 
 std::vector<char> accepted_fixed(const std::vector<double>& XPX, int SDFL, int nfixed) {

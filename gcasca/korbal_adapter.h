@@ -2,12 +2,12 @@
 // its data pass. Everything gcasca takes from korbal goes through this file.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "gcasca/gcasca.h"
+#include "korbal/clock.h"
+#include "korbal/datapass.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
 #include "records/io.h"
@@ -40,21 +40,10 @@ ControlOutcome read_control(rec::Io& io, Design& d);
 // What every column of the model stands for, in column order.
 std::vector<ColumnId> identify_columns(const Design& d);
 
-// The normal equations of the model after the data pass.
-struct Pass {
-  int SDFL = 0, NV = 0;
-  std::vector<double> XPX;  // packed, SDFL(SDFL+1)/2 values
-  std::vector<double> XPY;  // stride SDFL
-  std::int32_t NOBS = 0;
-  std::int64_t bad_lines = 0;
-  // Names of the levels (location, replication, set, female, male, clone); empty lists
-  // until the data files carry them.
-  std::array<std::vector<std::string>, 6> level_names;
-};
-
 // korbal's data pass over the data file open on kDataUnit, with the data format of the
-// control file. Bad data lines are reported on the report as korbal reports them.
-Pass data_pass(rec::Io& io, const Design& d);
+// control file and the clock of the run: the normal equations sized to the model. Bad
+// data lines are reported on the report as korbal reports them.
+korbal::NormalEquations data_pass(rec::Io& io, korbal::Clock& clock, const Design& d);
 
 // The fixed columns 1..nfixed that korbal's reduction accepts (pivot above
 // TOL = SDFL * XPX(1,1) * 1.0E-11, natural column order).

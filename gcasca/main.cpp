@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gcasca/gcasca.h"
+#include "korbal/clock.h"
 #include "records/io.h"
 #include "records/options.h"
 #include "records/program.h"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
       options.error.empty(), [&] {
         if (!options.error.empty())
           throw rec::RunError("Run-time error: " + options.error);
-        return gcasca::run(io, csv_dir);
+        korbal::SystemClock clock;
+        return gcasca::run(io, clock, csv_dir);
       });
 }

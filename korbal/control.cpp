@@ -44,6 +44,20 @@ void read_title(rec::Io& io, std::string& TITLE) {
   for (const std::string& s : piece) TITLE += s;
 }
 
+std::vector<std::string> read_variable_names(rec::Io& io, int NV) {
+  static const rec::Format kNames = rec::Format::compile("(4(2A8,4X))");
+  std::vector<std::string> halves(2 * static_cast<std::size_t>(NV));
+  std::vector<rec::Target> targets;
+  targets.reserve(halves.size());
+  for (std::string& h : halves) targets.push_back(rec::Target::of(h, 8));
+  io.read(kControlUnit, kNames, targets, false);
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(NV));
+  for (std::size_t v = 0; v < static_cast<std::size_t>(NV); ++v)
+    names.push_back(halves[2 * v] + halves[2 * v + 1]);
+  return names;
+}
+
 bool check_dimensions(rec::Io& io, const Control& c) {
   static const rec::Format kTooMany = rec::Format::compile(
       "('0The no. of response variables specified,',I4,' ,is greater than the dimension of Y, "

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "korbal/korbal.h"
 #include "records/io.h"
@@ -14,6 +15,10 @@ bool read_dimensions(rec::Io& io, Control& c);
 
 // Reads the title record "(20A4)" (no end-of-file branch).
 void read_title(rec::Io& io, std::string& TITLE);
+
+// Reads the variable names "(4(2A8,4X))" from the control file: four names a record,
+// each of two 8-character halves. Returns the NV names of 16 characters.
+std::vector<std::string> read_variable_names(rec::Io& io, int NV);
 
 // Checks the dimension record before anything is printed: too many variables,
 // negative counts, a data unit that is already in use. Writes the one

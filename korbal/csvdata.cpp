@@ -768,15 +768,15 @@ class CsvLines : public LineSource {
 
 }  // namespace
 
-PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a) {
+PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a) {
   CsvLines src(*impl_);
   PassResult r = korbal::accumulate(io, c, m, a, src);
   r.level_names = impl_->names;
   return r;
 }
 
-PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                      std::string_view record, int unit) {
+PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                         Accumulators a, std::string_view record, int unit) {
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kShowRecord = rec::Format::compile("(' Input data format: ',A)");
@@ -796,7 +796,7 @@ PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Mode
   PassResult r = data.accumulate(io, c, m, a);
   r.last_line_cut = data.last_line_cut();
 
-  finish_pass(io, clock, a, r, r.NREAD - 1);  // the data records, header not counted
+  finish_pass(io, clock, *a.NOBS, r, r.NREAD - 1);  // the data records, header not counted
   return r;
 }
 

@@ -73,7 +73,7 @@ class CsvData {
   // The accumulation of every data record; the level names go into the result.
   // A response that is not a number throws rec::RunError naming record, column and
   // text.
-  PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a);
+  PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a);
 
   struct Impl;  // the loaded file; opaque outside csvdata.cpp
 
@@ -85,7 +85,7 @@ class CsvData {
 
 // The data pass for a CSV data record: opens the data file, prints the progress lines,
 // the key of named levels and the count of lines left out for a missing value.
-PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                      std::string_view record, int unit = 0);
+PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                         Accumulators a, std::string_view record, int unit = 0);
 
 }  // namespace korbal

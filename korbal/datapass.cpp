@@ -235,13 +235,14 @@ class FormattedLines : public LineSource {
 
 }  // namespace
 
-PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
                       const rec::Format& datfmt, int unit) {
   FormattedLines src(io, c, datfmt, unit);
   return accumulate(io, c, m, a, src);
 }
 
-PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src) {
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
+                      LineSource& src) {
   static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
   static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
 
@@ -249,10 +250,10 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
   const bool cross = c.CROSS > 0;
   const bool listing = c.IPRINT < 0;
   const int nslots = m.KRXF;
-  double* XPX = a.XPX.data();
-  double* XPY = a.XPY.data();
-  double* YPY = a.YPY.data();
-  std::int32_t nobs = a.NOBS;
+  double* XPX = a.XPX;
+  double* XPY = a.XPY;
+  double* YPY = a.YPY;
+  std::int32_t nobs = *a.NOBS;
   std::vector<rec::Item> items;
   if (listing) items.reserve(16);
   // Lines per slot table, added into XPX once at the end of the pass.
@@ -324,11 +325,11 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, 
     accumulate_xpx(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
     if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
   }
-  a.NOBS = nobs;
+  *a.NOBS = nobs;
   return r;
 }
 
-void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
+void finish_pass(rec::Io& io, Clock& clock, std::int32_t NOBS, const PassResult& r,
                  std::int64_t lines_read) {
   static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',A)");
   static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',A)");
@@ -366,7 +367,7 @@ void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r
   }
   if (r.bad_lines > 0)
     report_and_console(io, kBadTotal, {rec::clamped_int(r.bad_lines)});
-  else if (a.NOBS == 0)
+  else if (NOBS == 0)
     report_and_console(io, kNoLines, {0});
 }
 

@@ -21,6 +21,21 @@ namespace korbal {
 
 inline constexpr int kMaxBadLines = 20;  // bad data lines reported before the rest go unlisted
 
+// Where a data pass adds up the normal equations: packed X'X (SDFL(SDFL+1)/2 values),
+// X'Y (stride SDFL), Y'Y (analysis order) and the count of observations. The run's
+// fixed Arrays or arrays sized to the model (normal_equations); the pass writes only
+// the part the model uses.
+struct Accumulators {
+  double* XPX = nullptr;
+  double* XPY = nullptr;
+  double* YPY = nullptr;
+  std::int32_t* NOBS = nullptr;
+  Accumulators(double* xpx, double* xpy, double* ypy, std::int32_t* nobs)
+      : XPX(xpx), XPY(xpy), YPY(ypy), NOBS(nobs) {}
+  // The run's fixed arrays (implicit: korbal's run hands its Arrays to the pass).
+  Accumulators(Arrays& a) : XPX(a.XPX.data()), XPY(a.XPY.data()), YPY(a.YPY.data()), NOBS(&a.NOBS) {}
+};
+
 // The slot table of one data line: model column and value of X in each slot.
 struct Slots {
   std::array<std::int32_t, 16> ICOL{};
@@ -112,22 +127,23 @@ class LineSource {
 // The accumulation loop over the lines of `src`: skips lines with a missing value and
 // selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report),
 // lists accumulated lines when IPRINT < 0, and accumulates.
-PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a, LineSource& src);
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
+                      LineSource& src);
 
 // The data pass proper over the data file open on `unit`: reads data lines with the
 // compiled data format until the terminating line or the end of the file, skips
 // selfs, checks identifiers (reporting up to kMaxBadLines bad lines on the report and
 // the console), lists accumulated lines when IPRINT < 0, accumulates and counts the
 // lines per cross and per level. After a terminating line it counts the non-blank
-// lines that follow. More accumulated lines than a.NOBS can count is a run-time error.
-PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Arrays& a,
+// lines that follow. More accumulated lines than NOBS can count is a run-time error.
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
                       const rec::Format& datfmt, int unit);
 
 // The closing lines of a data pass: lines read (`lines_read`), self lines skipped, lines
 // with a missing value, a last line without its line end, and on the report and the
 // console the lines after the end, the bad lines' total or a pass that accumulated
-// nothing.
-void finish_pass(rec::Io& io, Clock& clock, const Arrays& a, const PassResult& r,
+// nothing (NOBS 0).
+void finish_pass(rec::Io& io, Clock& clock, std::int32_t NOBS, const PassResult& r,
                  std::int64_t lines_read);
 
 // The data record of the control file (its fourth kind), read whole: a format, or the
@@ -140,8 +156,24 @@ int open_data(rec::Io& io, const Control& c, int unit);
 
 // The data pass over the data file for the data record `record`, on `unit` when the
 // caller opened the file (0: as open_data), with its progress and closing lines.
-PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                     const std::string& record, int unit);
+PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                     Accumulators a, const std::string& record, int unit);
+
+// The normal equations of a model, sized to it, and what the data pass found.
+struct NormalEquations {
+  int SDFL = 0, NV = 0;
+  std::vector<double> XPX;  // packed, SDFL(SDFL+1)/2 values
+  std::vector<double> XPY;  // stride SDFL, SDFL x NV values
+  std::vector<double> YPY;  // analysis order, NV(NV+1)/2 values (NV used without CROSS)
+  std::int32_t NOBS = 0;
+  PassResult pass;
+};
+
+// The data pass of pass_data into normal equations sized to the model `m` (which must
+// fit the column limit) of the normalised control record `c`: for a program that reads
+// korbal's equations without korbal's fixed arrays.
+NormalEquations normal_equations(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                                 const std::string& record, int unit);
 
 // The whole data pass of the run: data format, data file, progress lines, and the
 // closing messages (bad lines, no line accumulated, lines after the end).

@@ -139,14 +139,29 @@ std::vector<EffectBlock> Model::effects() const {
   return e;
 }
 
-std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arrays& a) {
-  static const rec::Format kLimit = rec::Format::compile(
+bool check_column_limit(rec::Io& io, const Model& m, LimitWording w) {
+  // Two wordings: korbal's report and console keep korbal's own line (SDFL in I4);
+  // gcasca's report says it in plain words, with a field (I11) wide enough for any
+  // count of columns.
+  static const rec::Format kRunLimit = rec::Format::compile(
       "('0 More effects are initialized then provided for in the  dimension statements, "
       "SDFL =  ',I4,' , and should be <=',I4,' , JOB TERMINATED')");
+  static const rec::Format kReaderLimit = rec::Format::compile(
+      "('0 The model has',I11,' columns; at most',I4,' are provided for ,JOB TERMINATED')");
+  if (m.fits()) return true;
+  const int shown = static_cast<int>(
+      std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
+  if (w == LimitWording::Run)
+    report_and_console(io, kRunLimit, {shown, MAXCOL});
+  else
+    io.write(kReportUnit, kReaderLimit, {shown, MAXCOL});
+  return false;
+}
+
+std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arrays& a) {
   static const rec::Format kEffect = rec::Format::compile("(' ',T72,A4)");
   static const rec::Format kTotal =
       rec::Format::compile("('0',T42,' Total number of effects =',T70,I6)");
-  static const rec::Format kNames = rec::Format::compile("(4(2A8,4X))");
   static const rec::Format kVariables =
       rec::Format::compile("('0',T42,' Variables analyzed are : ',(T69,2A8))");
   static const rec::Format kStars = rec::Format::compile("('0',T20,23A4)");
@@ -154,29 +169,21 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
       "(' Initialization completed  ',2(I2.2,':'),I2.2,'.',I2.2)");
 
   const Model m = allocate_columns(c);
-  if (!m.fits()) {
-    const int shown = static_cast<int>(
-        std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
-    report_and_console(io, kLimit, {shown, MAXCOL});
-    return std::nullopt;
-  }
+  if (!check_column_limit(io, m, LimitWording::Run)) return std::nullopt;
 
   label_columns(m, a.ENAME);
   for (const EffectBlock& b : m.effects()) io.write(kReportUnit, kEffect, {b.label});
   io.write(kReportUnit, kTotal, {m.SDFL});
 
-  // Variable names: two 8-character halves each, four names a record.
-  std::vector<std::string> halves(2 * static_cast<std::size_t>(c.NV));
-  std::vector<rec::Target> targets;
-  targets.reserve(halves.size());
-  for (std::string& h : halves) targets.push_back(rec::Target::of(h, 8));
-  io.read(kControlUnit, kNames, targets, false);
+  // Variable names, printed as their two 8-character halves.
+  const std::vector<std::string> names = read_variable_names(io, c.NV);
   std::vector<rec::Item> items;
-  items.reserve(halves.size());
+  items.reserve(2 * names.size());
   for (int v = 0; v < c.NV; ++v) {
-    a.VNAME[v] = halves[2 * v] + halves[2 * v + 1];
-    items.emplace_back(halves[2 * v]);
-    items.emplace_back(halves[2 * v + 1]);
+    a.VNAME[v] = names[static_cast<std::size_t>(v)];
+    const std::string_view name = a.VNAME[v];
+    items.emplace_back(name.substr(0, 8));
+    items.emplace_back(name.substr(8, 8));
   }
   io.write(kReportUnit, kVariables, items);
   std::vector<rec::Item> stars(23, rec::Item(" * *"));

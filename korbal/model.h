@@ -63,6 +63,16 @@ Model allocate_columns(const Control& c);
 // Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
 void label_columns(const Model& m, std::vector<std::string>& ENAME);
 
+// Who refuses a model beyond the column limit, and so in which words.
+enum class LimitWording {
+  Run,     // korbal's run: its own message, on the report and the console
+  Reader,  // a program reading korbal's equations (gcasca): the plain count, on its report
+};
+
+// Checks the model `m` against the column limit MAXCOL. Returns true when it fits;
+// otherwise writes the "JOB TERMINATED" line in the words of `w` and returns false.
+bool check_column_limit(rec::Io& io, const Model& m, LimitWording w);
+
 // Effects model and initialization of the run (for a normalised control record):
 // allocation, column-limit check, effect list and total on the report, variable
 // names, clearing of the accumulators and the "Initialization completed" line.

@@ -1,5 +1,6 @@
 // The data pass of a run: the data record of the control file, the data file, and the
 // pass over it through the line source of its kind (fixed columns or a CSV file).
+#include <stdexcept>
 #include <string>
 
 #include "korbal/control.h"
@@ -30,8 +31,8 @@ PassResult run_data_pass(rec::Io& io, Clock& clock, const Control& c, const Mode
   return pass_data(io, clock, c, m, a, read_data_record(io), 0);
 }
 
-PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m, Arrays& a,
-                     const std::string& record, int unit) {
+PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                     Accumulators a, const std::string& record, int unit) {
   static const rec::Format kReading = rec::Format::compile(
       "(' Reading problem dataset   ',2(I2.2,':'),I2.2,'.',I2.2)");
   static const rec::Format kShowFormat = rec::Format::compile("(' Input data format: ',A80)");
@@ -58,8 +59,25 @@ PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m
 
   const PassResult r = accumulate(io, c, m, a, datfmt, unit);
 
-  finish_pass(io, clock, a, r, r.NREAD);
+  finish_pass(io, clock, *a.NOBS, r, r.NREAD);
   return r;
+}
+
+NormalEquations normal_equations(rec::Io& io, Clock& clock, const Control& c, const Model& m,
+                                 const std::string& record, int unit) {
+  // Sized to the model, the equations hold no column or response beyond its own.
+  if (!m.fits() || c.NV < 0 || c.NV > MAXY)
+    throw std::invalid_argument("normal_equations: a model beyond the column or response limit");
+  NormalEquations e;
+  e.SDFL = m.SDFL;
+  e.NV = c.NV;
+  const auto n = static_cast<std::size_t>(m.SDFL), nv = static_cast<std::size_t>(c.NV);
+  e.XPX.assign(n * (n + 1) / 2, 0.0);
+  e.XPY.assign(n * nv, 0.0);
+  e.YPY.assign(nv * (nv + 1) / 2, 0.0);
+  e.pass = pass_data(io, clock, c, m, {e.XPX.data(), e.XPY.data(), e.YPY.data(), &e.NOBS},
+                     record, unit);
+  return e;
 }
 
 }  // namespace korbal

@@ -1,6 +1,7 @@
 // The columns of the model, the report, effects.csv and the outcome of whole runs.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -218,6 +219,24 @@ TEST(EffectsTable, NamesAndLinesOfEveryLevel) {
   EXPECT_EQ(effects, (std::set<std::string>{"GCA", "SCA", "MATR", "RECP", "FXL", "RXF"}));
 }
 
+// The progress lines of the data pass are stamped with the clock the run is given.
+TEST(Runs, ConsoleStampsComeFromTheGivenClock) {
+  const std::string comps = std::string(gcasca_test::kComponentsHeader) +
+                            gcasca_test::component_rows("YIELD", {{"ERR", "1"}}) +
+                            gcasca_test::component_rows("HEIGHT", {{"ERR", "1"}});
+  const gcasca_test::Outcome o =
+      gcasca_test::run_gcasca(kControl, small_data(), comps, {13, 24, 35, 46});
+  ASSERT_EQ(o.status, 0) << o.console;
+  const std::regex stamp("[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\\.[0-9][0-9]");
+  std::vector<std::string> stamps;
+  for (auto it = std::sregex_iterator(o.console.begin(), o.console.end(), stamp);
+       it != std::sregex_iterator(); ++it)
+    stamps.push_back(it->str());
+  EXPECT_EQ(stamps, std::vector<std::string>(2, "13:24:35.46")) << o.console;
+  EXPECT_NE(o.console.find("Reading problem dataset   13:24:35.46"), std::string::npos);
+  EXPECT_NE(o.console.find("Matrices are complete     13:24:35.46"), std::string::npos);
+}
+
 TEST(Runs, RefusedInputEndsWithItsStatus) {
   const std::string comps = std::string(gcasca_test::kComponentsHeader) +
                             gcasca_test::component_rows("YIELD", {{"ERR", "1"}}) +
@@ -238,6 +257,9 @@ TEST(Runs, RefusedInputEndsWithItsStatus) {
       {"too many variables",
        "  3 11  0 -1  0  1  2  1  0  1  0  1  0  0  0\nT\nY\n(6I3,F8.2)\n", small_data(),
        comps, 1, "JOB TERMINATED"},
+      {"too many columns", " 40  2  0 -1  0  1  2  1  0  1  0  1  0  0  0\nT\nY\n(6I3,F8.2)\n",
+       small_data(), comps, 1,
+       "0 The model has       1604 columns; at most 550 are provided for ,JOB TERMINATED\r\n"},
       {"not a components table", kControl, small_data(), "a,b\n1,2\n", 2,
        "not a table of variance components"},
   };

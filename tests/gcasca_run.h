@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gcasca/gcasca.h"
+#include "korbal/clock.h"
 #include "records/csv.h"
 #include "records/io.h"
 #include "support.h"
@@ -21,10 +22,22 @@ struct Outcome {
   std::string console, report, effects;
 };
 
+// A clock that always reads `time`: the stamps of a run are known.
+class FixedClock : public korbal::Clock {
+ public:
+  explicit FixedClock(korbal::ClockReading time) : time_(time) {}
+  korbal::ClockReading now() override { return time_; }
+
+ private:
+  korbal::ClockReading time_;
+};
+
 // Writes the control, data and components files and runs gcasca on them with
-// `--csv csv`; collects the console, the report and effects.csv (empty when missing).
+// `--csv csv` and a clock fixed at `time`; collects the console, the report and
+// effects.csv (empty when missing).
 inline Outcome run_gcasca(const std::string& control, const std::string& data,
-                          const std::string& components) {
+                          const std::string& components,
+                          korbal::ClockReading time = {10, 0, 0, 0}) {
   testsupport::TempDir dir;
   testsupport::write_file(dir / "problem.ctl", control);
   testsupport::write_file(dir / "problem.dat", data);
@@ -35,7 +48,8 @@ inline Outcome run_gcasca(const std::string& control, const std::string& data,
   {
     rec::Io io({"problem.ctl", "problem.dat", "components.csv", "problem.gca"}, in, out,
                dir.path());
-    o.status = gcasca::run(io, std::filesystem::path("csv"));
+    FixedClock clock(time);
+    o.status = gcasca::run(io, clock, std::filesystem::path("csv"));
   }
   o.console = out.str();
   o.report = testsupport::read_file(dir / "problem.gca");
