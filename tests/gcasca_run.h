@@ -13,6 +13,7 @@
 #include "korbal/clock.h"
 #include "records/csv.h"
 #include "records/io.h"
+#include "korbal_run.h"
 #include "support.h"
 
 namespace gcasca_test {
@@ -22,15 +23,7 @@ struct Outcome {
   std::string console, report, effects;
 };
 
-// A clock that always reads `time`: the stamps of a run are known.
-class FixedClock : public korbal::Clock {
- public:
-  explicit FixedClock(korbal::ClockReading time) : time_(time) {}
-  korbal::ClockReading now() override { return time_; }
-
- private:
-  korbal::ClockReading time_;
-};
+using korbal_test::FixedClock;
 
 // Writes the control, data and components files and runs gcasca on them with
 // `--csv csv` and a clock fixed at `time`; collects the console, the report and

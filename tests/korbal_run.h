@@ -17,10 +17,14 @@
 
 namespace korbal_test {
 
-// Always 10:00:00.00.
+// A clock that always reads `time` (10:00:00.00 unless given): the stamps of a run are known.
 class FixedClock : public korbal::Clock {
  public:
-  korbal::ClockReading now() override { return {10, 0, 0, 0}; }
+  explicit FixedClock(korbal::ClockReading time = {10, 0, 0, 0}) : time_(time) {}
+  korbal::ClockReading now() override { return time_; }
+
+ private:
+  korbal::ClockReading time_;
 };
 
 // One hundredth more per reading, from 10:20:30.00.
