@@ -55,7 +55,8 @@ void BM_GcascaWholeRun(benchmark::State& state) {
     std::istringstream in;
     std::ostringstream out;
     rec::Io io({"big.ctl", "big.dat", "components.csv", "big.gca"}, in, out, f.dir);
-    if (gcasca::run(io, std::filesystem::path("csv")) != 0) state.SkipWithError("gcasca run failed");
+    korbal::SystemClock clock;
+    if (gcasca::run(io, clock, std::filesystem::path("csv")) != 0) state.SkipWithError("gcasca run failed");
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }
