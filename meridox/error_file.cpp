@@ -68,18 +68,7 @@ std::string read_whole(const std::filesystem::path& path, const std::string& whe
 // Text as the console may show it: control characters and bytes outside ASCII become
 // \xNN, and a long field is cut to its first `limit` characters.
 std::string shown(std::string_view text, std::size_t limit = 40) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string s;
-  for (unsigned char ch : text.substr(0, limit)) {
-    if (ch >= 0x20 && ch < 0x7F) {
-      s += static_cast<char>(ch);
-    } else {
-      s += "\\x";
-      s += kHex[ch >> 4];
-      s += kHex[ch & 0xF];
-    }
-  }
-  return s;
+  return rec::echo(text.substr(0, limit), 0, std::string_view::npos);
 }
 
 bool same_analysis(const ExternalError& e, std::string_view a, std::string_view b) {

@@ -59,21 +59,7 @@ class FileSource : public RecordSource {
         trouble = "record longer than " + std::to_string(kMaxRecordLength) + " characters";
         return false;
       }
-      // Move the unfinished line to the front and fill the rest of the buffer.
-      if (begin_ > 0) {
-        std::memmove(buf_.get(), start, avail);
-        begin_ = 0;
-        end_ = avail;
-      }
-      std::size_t got = std::fread(buf_.get() + end_, 1, kBufferSize - end_, fp_);
-      end_ += got;
-      if (got == 0) {
-        if (std::ferror(fp_)) {
-          trouble = "the file cannot be read";
-          return false;
-        }
-        eof_ = true;
-      }
+      refill();
     }
   }
 
@@ -94,23 +80,8 @@ class FileSource : public RecordSource {
         if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
       }
       if (eof_) return true;
-      if (!trouble.empty()) return false;
-      if (begin_ > 0) {
-        std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
-        i -= begin_;
-        end_ -= begin_;
-        begin_ = 0;
-      }
-      if (end_ == kBufferSize) return false;
-      const std::size_t got = std::fread(buf_.get() + end_, 1, kBufferSize - end_, fp_);
-      end_ += got;
-      if (got == 0) {
-        if (std::ferror(fp_)) {
-          trouble = "the file cannot be read";
-          return false;
-        }
-        eof_ = true;
-      }
+      if (!trouble.empty() || (begin_ == 0 && end_ == kBufferSize)) return false;
+      i -= refill();
     }
   }
 
@@ -120,6 +91,27 @@ class FileSource : public RecordSource {
   bool require_line_end = false;  // a last record without its line end is trouble
 
  private:
+  // Moves the unread part of the buffer to its front and reads more of the file after
+  // it; returns how far the unread part moved. The end of the file sets eof_, a failed
+  // read `trouble`. The buffer must have room (the unread part is shorter than it).
+  std::size_t refill() {
+    const std::size_t moved = begin_;
+    if (begin_ > 0) {
+      std::memmove(buf_.get(), buf_.get() + begin_, end_ - begin_);
+      end_ -= begin_;
+      begin_ = 0;
+    }
+    const std::size_t got = std::fread(buf_.get() + end_, 1, kBufferSize - end_, fp_);
+    end_ += got;
+    if (got == 0) {
+      if (std::ferror(fp_))
+        trouble = "the file cannot be read";
+      else
+        eof_ = true;
+    }
+    return moved;
+  }
+
   bool deliver(const char* p, std::size_t len, std::string_view& record) {
     if (len > 0 && p[len - 1] == '\r') --len;
     if (len > static_cast<std::size_t>(kMaxRecordLength)) {
