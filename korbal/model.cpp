@@ -3,7 +3,6 @@
 #include "korbal/model.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "korbal/control.h"
 #include "records/format.h"
@@ -149,8 +148,7 @@ bool check_column_limit(rec::Io& io, const Model& m, LimitWording w) {
   static const rec::Format kReaderLimit = rec::Format::compile(
       "('0 The model has',I11,' columns; at most',I4,' are provided for ,JOB TERMINATED')");
   if (m.fits()) return true;
-  const int shown = static_cast<int>(
-      std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
+  const int shown = rec::clamped_int(m.SDFL64);
   if (w == LimitWording::Run)
     report_and_console(io, kRunLimit, {shown, MAXCOL});
   else
@@ -171,7 +169,6 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
   const Model m = allocate_columns(c);
   if (!check_column_limit(io, m, LimitWording::Run)) return std::nullopt;
 
-  label_columns(m, a.ENAME);
   for (const EffectBlock& b : m.effects()) io.write(kReportUnit, kEffect, {b.label});
   io.write(kReportUnit, kTotal, {m.SDFL});
 
