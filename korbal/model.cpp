@@ -183,8 +183,7 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
     items.emplace_back(name.substr(8, 8));
   }
   io.write(kReportUnit, kVariables, items);
-  std::vector<rec::Item> stars(23, rec::Item(" * *"));
-  io.write(kReportUnit, kStars, stars);
+  io.write(kReportUnit, kStars, star_items());
 
   a.NOBS = 0;
   std::fill_n(a.XPY.begin(), static_cast<std::size_t>(m.SDFL) * c.NV, 0.0);
