@@ -18,17 +18,10 @@ EffectBlock take(const char* label, std::int64_t& K, std::int64_t n) {
   return b;
 }
 
-}  // namespace
-
-Model allocate_columns(const Control& c) {
-  Model m;
-  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
-  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
-  const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
-  std::int64_t K = 1;
+// The design blocks: MEAN, locations, replications (within locations when there are
+// several) and sets; the slots of replications and sets.
+void design_blocks(Model& m, const Control& c, std::int64_t& K) {
   m.blocks[0] = EffectBlock{"MEAN", 1, 1};
-  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
-
   m.KREP = 1;
   m.has_loc = c.NLOC >= 2;
   if (m.has_loc) {
@@ -47,12 +40,18 @@ Model allocate_columns(const Control& c) {
     m.KREP += 1;
   }
   m.NREP = c.NREP == 1 ? 0 : c.NREP;
-  const std::int64_t nrep = m.NREP;
 
   m.SETBAS = K;
-  m.blocks[3] = take("SETS", K, s);
+  m.blocks[3] = take("SETS", K, c.NSETS);
   m.KSET = m.KREP + 1;
+}
 
+// The genetic blocks of the parents and crosses of every set: GCA, selfs, SCA (with the
+// self columns at its head when selfs are no effect of their own), maternal and
+// reciprocal effects.
+void genetic_blocks(Model& m, const Control& c, std::int64_t& K) {
+  const std::int64_t p = c.NLINES, s = c.NSETS;
+  const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
   m.KGCA = m.KSET + 1;
   m.GCABAS = K;
   m.blocks[4] = take("GCA ", K, p * s);
@@ -81,7 +80,14 @@ Model allocate_columns(const Control& c) {
     m.blocks[8] = take("RECP", K, pairs);
     m.KREC += 1;
   }
+}
 
+// The blocks of the families (ordered crosses of all sets): family by location, clones,
+// clones by location and replications by family.
+void family_blocks(Model& m, const Control& c, std::int64_t& K) {
+  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
+  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
+  const std::int64_t nloc = m.NLOC, nrep = m.NREP;
   m.KFXL = m.KREC;
   m.has_fxl = c.IFXL > 0 && nloc >= 2;
   if (m.has_fxl) {
@@ -113,6 +119,17 @@ Model allocate_columns(const Control& c) {
     m.blocks[12] = take("RXF ", K, nloc * nrep * families);
     m.KRXF += 1;
   }
+}
+
+}  // namespace
+
+Model allocate_columns(const Control& c) {
+  Model m;
+  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
+  std::int64_t K = 1;
+  design_blocks(m, c, K);
+  genetic_blocks(m, c, K);
+  family_blocks(m, c, K);
 
   m.SDFL64 = K;
   m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
