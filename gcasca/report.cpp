@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "gcasca/gcasca.h"
+#include "korbal/control.h"
 #include "records/csv.h"
 #include "records/format.h"
 
@@ -126,15 +127,8 @@ void write_heading(rec::Io& io, const std::string& title) {
       "/,' ',T30,'Means, locations, replications and sets are fixed; the rest is random.',"
       "/,'0',T20,23A4,/)");
   static const Format kTitle = Format::compile("(' ',T42,' Title:   ',20A4,/)");
-  std::vector<rec::Item> stars(23, rec::Item(" * *"));
-  io.write(kReportUnit, kBanner, stars);
-  std::string piece[20];
-  std::vector<rec::Item> items;
-  for (int k = 0; k < 20; ++k) {
-    piece[k] = title.substr(std::min<std::size_t>(title.size(), 4 * static_cast<std::size_t>(k)), 4);
-    items.emplace_back(piece[k]);
-  }
-  io.write(kReportUnit, kTitle, items);
+  io.write(kReportUnit, kBanner, korbal::star_items());
+  io.write(kReportUnit, kTitle, korbal::title_items(title));
 }
 
 void write_problem(rec::Io& io, const ReportContext& ctx, int ntraits) {

@@ -2,6 +2,7 @@
 // problem description.
 #include "korbal/control.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "records/format.h"
@@ -92,6 +93,19 @@ bool check_dimensions(rec::Io& io, const Control& c) {
   return true;
 }
 
+std::vector<rec::Item> title_items(std::string_view title) {
+  std::vector<rec::Item> items;
+  items.reserve(20);
+  for (std::size_t k = 0; k < 20; ++k)
+    items.emplace_back(title.substr(std::min(title.size(), 4 * k), 4));
+  return items;
+}
+
+std::span<const rec::Item> star_items() {
+  static const std::vector<rec::Item> stars(23, rec::Item(" * *"));
+  return stars;
+}
+
 void print_banner(rec::Io& io) {
   static const rec::Format kBanner = rec::Format::compile(
       "('1',/,/,' ',T21,'* * * *  G E N E R A L  L E A S T  S Q U A R E S  D I A L L E L  "
@@ -111,8 +125,7 @@ void print_banner(rec::Io& io) {
       "/,' ',T30,'cross products for every pair of variables on request.',"
       "/,' ',T30,'Mean squares and coefficients are written to MERIDOX_IN.DAT.',"
       "/,'0',T20,23A4,/)");
-  std::vector<rec::Item> stars(23, rec::Item(" * *"));
-  io.write(kReportUnit, kBanner, stars);
+  io.write(kReportUnit, kBanner, star_items());
 }
 
 const char* cross_answer(int CROSS) { return CROSS >= 1 ? " YES" : "  NO"; }
@@ -142,13 +155,7 @@ void describe_problem(rec::Io& io, const Control& c, const std::string& TITLE) {
       "' ',T42,' Effects accounted for are : ')");
 
   const char* answer = cross_answer(c.CROSS);
-  std::string piece[20];
-  std::vector<rec::Item> items;
-  for (int k = 0; k < 20; ++k) {
-    piece[k] = TITLE.substr(static_cast<std::size_t>(4 * k), 4);
-    items.emplace_back(piece[k]);
-  }
-  io.write(kReportUnit, kTitle, items);
+  io.write(kReportUnit, kTitle, title_items(TITLE));
   if (c.NLOC_READ >= 1) io.write(kReportUnit, kLocations, {c.NLOC_READ});
   if (c.NREP_READ >= 1) io.write(kReportUnit, kReplications, {c.NREP_READ});
   io.write(kReportUnit, kCounts, {c.NLINES, c.NSETS, c.NCLON, c.NV, answer});

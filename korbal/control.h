@@ -2,7 +2,9 @@
 // problem description.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "korbal/korbal.h"
@@ -38,6 +40,13 @@ const char* cross_answer(int CROSS);
 // Design layout of the data lines for the counts as read (before a count of 1
 // becomes 0): a location field when NLOC >= 1, a replication field when NREP >= 1.
 Layout layout_of(int NLOC, int NREP);
+
+// The title of a report as the 20 items of "20A4": four characters each, views into
+// `title` (which outlives the write); pieces beyond a shorter title are short or empty.
+std::vector<rec::Item> title_items(std::string_view title);
+
+// The row of stars of the banners and the effect list: the 23 items " * *" of "23A4".
+std::span<const rec::Item> star_items();
 
 // A message line on the report and the console alike (the "JOB TERMINATED" lines and
 // the lines about bad data).

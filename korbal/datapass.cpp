@@ -241,11 +241,80 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   return accumulate(io, c, m, a, src);
 }
 
-PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
-                      LineSource& src) {
+namespace {
+
+// Sizes the lines per cross and per level of `r` once. Returns whether each line is to
+// be counted as it is accumulated: when every identifier with levels is one the slot
+// tables are counted by, the counts come from the slot-table counts after the pass.
+bool size_line_counts(PassResult& r, const Control& c, const Model& m, const PatternIndex& index,
+                      const std::array<std::int32_t, 6>& nlevels) {
+  const std::int64_t p = c.NLINES;
+  const std::int64_t ncross = std::int64_t{c.NSETS} * p * p;
+  if (m.fits() && ncross > 0 && ncross <= kMaxPatterns)
+    r.cross_lines.assign(static_cast<std::size_t>(ncross), 0);
+  for (int f = 0; f < 6; ++f) r.level_lines[f].assign(static_cast<std::size_t>(nlevels[f]), 0);
+  return index.size == 0 || (nlevels[kLocation] > 0 && !m.has_loc) ||
+         (nlevels[kReplication] > 0 && !m.has_rep) || (nlevels[kClone] > 0 && !m.has_clon);
+}
+
+// Whether the line just read from `src` (the r.NREAD-th) enters the equations: a line
+// with a missing value and a self are counted and skipped; a line with an identifier
+// out of range is counted, reported (the first kMaxBadLines of them) and skipped.
+[[gnu::always_inline]] inline bool admitted(rec::Io& io, const Control& c, const Model& m,
+                                            LineSource& src, PassResult& r) {
+  const Ids& d = src.d;
+  if (src.missing()) {
+    ++r.missing_lines;
+    return false;
+  }
+  if (d.IFEM == d.IMALE) {
+    ++r.self_lines;
+    return false;
+  }
+  RangeFault f;
+  if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
+    if (++r.bad_lines <= kMaxBadLines) src.report_bad(io, rec::clamped_int(r.NREAD), f);
+    return false;
+  }
+  return true;
+}
+
+// The listing of an accumulated line (IPRINT < 0): its parents and slot columns, then
+// over them the values of X. `items` is reserved by the caller.
+[[gnu::noinline]] void list_line(rec::Io& io, const Ids& d, const Slots& s, int nslots,
+                                 std::vector<rec::Item>& items) {
   static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
   static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
+  items.clear();
+  items.emplace_back(d.IFEM);
+  items.emplace_back(d.IMALE);
+  for (int k = 0; k < nslots; ++k) items.emplace_back(static_cast<int>(s.ICOL[k]));
+  io.write(kReportUnit, kListCols, items);
+  items.clear();
+  for (int k = 0; k < nslots; ++k) items.emplace_back(s.VX[k]);
+  io.write(kReportUnit, kListVals, items);
+}
 
+// The per-pattern end of the pass: every slot table that lines were counted for adds
+// its count of lines into XPX at once (and into the lines per cross and per level when
+// these were not counted per line).
+void add_counted_patterns(const Control& c, const Model& m, const PatternIndex& index,
+                          const std::vector<std::int32_t>& counts, bool per_line,
+                          const std::array<std::int32_t, 6>& nlevels, Slots& s, double* XPX,
+                          PassResult& r) {
+  for (std::int64_t k = 0; k < index.size; ++k) {
+    if (counts[static_cast<std::size_t>(k)] == 0) continue;
+    const Ids id = index.ids(k);
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, id, s);
+    accumulate_xpx(s, m.KRXF, counts[static_cast<std::size_t>(k)], XPX);
+    if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
+  }
+}
+
+}  // namespace
+
+PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
+                      LineSource& src) {
   PassResult r;
   const bool cross = c.CROSS > 0;
   const bool listing = c.IPRINT < 0;
@@ -259,19 +328,8 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   // Lines per slot table, added into XPX once at the end of the pass.
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
-
-  // Lines per cross and per level, sized once. When every identifier with levels is
-  // one the slot tables are counted by, they come from those counts after the pass;
-  // otherwise each line is counted as it is accumulated.
-  const std::int64_t p = c.NLINES;
-  const std::int64_t ncross = std::int64_t{c.NSETS} * p * p;
-  if (m.fits() && ncross > 0 && ncross <= kMaxPatterns)
-    r.cross_lines.assign(static_cast<std::size_t>(ncross), 0);
   const std::array<std::int32_t, 6> nlevels = level_counts(c);
-  for (int f = 0; f < 6; ++f) r.level_lines[f].assign(static_cast<std::size_t>(nlevels[f]), 0);
-  const bool per_line = index.size == 0 || (nlevels[kLocation] > 0 && !m.has_loc) ||
-                        (nlevels[kReplication] > 0 && !m.has_rep) ||
-                        (nlevels[kClone] > 0 && !m.has_clon);
+  const bool per_line = size_line_counts(r, c, m, index, nlevels);
 
   const Ids& d = src.d;
   const float* Y = src.Y;
@@ -283,34 +341,13 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
       if (r.lines_after_end > 0) r.end_line = r.NREAD;
       break;
     }
-    if (src.missing()) {
-      ++r.missing_lines;
-      continue;
-    }
-    if (d.IFEM == d.IMALE) {
-      ++r.self_lines;
-      continue;
-    }
-    RangeFault f;
-    if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
-      if (++r.bad_lines <= kMaxBadLines) {
-        src.report_bad(io, rec::clamped_int(r.NREAD), f);
-      }
-      continue;
-    }
+    if (!admitted(io, c, m, src, r)) continue;
     if (nobs == std::numeric_limits<std::int32_t>::max()) too_many_lines();
     ++nobs;
     select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
-    if (listing) {
-      items.clear();
-      items.emplace_back(d.IFEM);
-      items.emplace_back(d.IMALE);
-      for (int k = 0; k < nslots; ++k) items.emplace_back(static_cast<int>(s.ICOL[k]));
-      io.write(kReportUnit, kListCols, items);
-      items.clear();
-      for (int k = 0; k < nslots; ++k) items.emplace_back(s.VX[k]);
-      io.write(kReportUnit, kListVals, items);
-    }
+    if (listing) list_line(io, d, s, nslots, items);
+    // The responses now; XPX by the line's slot table at the end, or now when the
+    // tables are too many to count.
     accumulate_responses(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
     if (index.size > 0)
       ++counts[static_cast<std::size_t>(index.of(d))];
@@ -318,13 +355,7 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
       accumulate_xpx(s, nslots, 1.0, XPX);
     if (per_line) count_lines(r, nlevels, d, 1);
   }
-  for (std::int64_t k = 0; k < index.size; ++k) {
-    if (counts[static_cast<std::size_t>(k)] == 0) continue;
-    const Ids id = index.ids(k);
-    select_columns(m, c.NLINES, c.NSETS, c.NCLON, id, s);
-    accumulate_xpx(s, nslots, counts[static_cast<std::size_t>(k)], XPX);
-    if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
-  }
+  add_counted_patterns(c, m, index, counts, per_line, nlevels, s, XPX, r);
   *a.NOBS = nobs;
   return r;
 }

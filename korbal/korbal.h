@@ -67,7 +67,6 @@ struct Arrays {
   std::vector<double> XPX = std::vector<double>(MAXCOL * (MAXCOL + 1) / 2);  // packed X'X
   std::vector<double> XPY = std::vector<double>(MAXCOL * MAXY);              // X'Y, stride SDFL
   std::vector<double> YPY = std::vector<double>(MAXY * (MAXY + 1) / 2);      // Y'Y, analysis order
-  std::vector<std::string> ENAME = std::vector<std::string>(MAXCOL, "    ");  // column labels
   std::vector<std::string> VNAME = std::vector<std::string>(MAXY, std::string(16, ' '));
   std::string TITLE = std::string(80, ' ');
   std::int32_t NOBS = 0;

@@ -3,7 +3,6 @@
 #include "korbal/model.h"
 
 #include <algorithm>
-#include <limits>
 
 #include "korbal/control.h"
 #include "records/format.h"
@@ -19,17 +18,10 @@ EffectBlock take(const char* label, std::int64_t& K, std::int64_t n) {
   return b;
 }
 
-}  // namespace
-
-Model allocate_columns(const Control& c) {
-  Model m;
-  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
-  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
-  const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
-  std::int64_t K = 1;
+// The design blocks: MEAN, locations, replications (within locations when there are
+// several) and sets; the slots of replications and sets.
+void design_blocks(Model& m, const Control& c, std::int64_t& K) {
   m.blocks[0] = EffectBlock{"MEAN", 1, 1};
-  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
-
   m.KREP = 1;
   m.has_loc = c.NLOC >= 2;
   if (m.has_loc) {
@@ -48,12 +40,18 @@ Model allocate_columns(const Control& c) {
     m.KREP += 1;
   }
   m.NREP = c.NREP == 1 ? 0 : c.NREP;
-  const std::int64_t nrep = m.NREP;
 
   m.SETBAS = K;
-  m.blocks[3] = take("SETS", K, s);
+  m.blocks[3] = take("SETS", K, c.NSETS);
   m.KSET = m.KREP + 1;
+}
 
+// The genetic blocks of the parents and crosses of every set: GCA, selfs, SCA (with the
+// self columns at its head when selfs are no effect of their own), maternal and
+// reciprocal effects.
+void genetic_blocks(Model& m, const Control& c, std::int64_t& K) {
+  const std::int64_t p = c.NLINES, s = c.NSETS;
+  const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
   m.KGCA = m.KSET + 1;
   m.GCABAS = K;
   m.blocks[4] = take("GCA ", K, p * s);
@@ -82,7 +80,14 @@ Model allocate_columns(const Control& c) {
     m.blocks[8] = take("RECP", K, pairs);
     m.KREC += 1;
   }
+}
 
+// The blocks of the families (ordered crosses of all sets): family by location, clones,
+// clones by location and replications by family.
+void family_blocks(Model& m, const Control& c, std::int64_t& K) {
+  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
+  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
+  const std::int64_t nloc = m.NLOC, nrep = m.NREP;
   m.KFXL = m.KREC;
   m.has_fxl = c.IFXL > 0 && nloc >= 2;
   if (m.has_fxl) {
@@ -114,6 +119,17 @@ Model allocate_columns(const Control& c) {
     m.blocks[12] = take("RXF ", K, nloc * nrep * families);
     m.KRXF += 1;
   }
+}
+
+}  // namespace
+
+Model allocate_columns(const Control& c) {
+  Model m;
+  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
+  std::int64_t K = 1;
+  design_blocks(m, c, K);
+  genetic_blocks(m, c, K);
+  family_blocks(m, c, K);
 
   m.SDFL64 = K;
   m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
@@ -149,8 +165,7 @@ bool check_column_limit(rec::Io& io, const Model& m, LimitWording w) {
   static const rec::Format kReaderLimit = rec::Format::compile(
       "('0 The model has',I11,' columns; at most',I4,' are provided for ,JOB TERMINATED')");
   if (m.fits()) return true;
-  const int shown = static_cast<int>(
-      std::min<std::int64_t>(m.SDFL64, std::numeric_limits<std::int32_t>::max()));
+  const int shown = rec::clamped_int(m.SDFL64);
   if (w == LimitWording::Run)
     report_and_console(io, kRunLimit, {shown, MAXCOL});
   else
@@ -171,7 +186,6 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
   const Model m = allocate_columns(c);
   if (!check_column_limit(io, m, LimitWording::Run)) return std::nullopt;
 
-  label_columns(m, a.ENAME);
   for (const EffectBlock& b : m.effects()) io.write(kReportUnit, kEffect, {b.label});
   io.write(kReportUnit, kTotal, {m.SDFL});
 
@@ -186,8 +200,7 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
     items.emplace_back(name.substr(8, 8));
   }
   io.write(kReportUnit, kVariables, items);
-  std::vector<rec::Item> stars(23, rec::Item(" * *"));
-  io.write(kReportUnit, kStars, stars);
+  io.write(kReportUnit, kStars, star_items());
 
   a.NOBS = 0;
   std::fill_n(a.XPY.begin(), static_cast<std::size_t>(m.SDFL) * c.NV, 0.0);

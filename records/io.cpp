@@ -519,110 +519,134 @@ std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
   return u.pending.file();
 }
 
-std::string Io::open(int unit, std::string_view name, OpenMode mode) {
-  auto fail = [&](const std::string& file, const std::string& what) -> void {
-    flush();
-    throw RunError(where("OPEN", unit, file) + ": " + what);
-  };
-  if (unit == kConsole) fail("", "the console cannot be opened");
-  // Reopening a unit closes what it had.
-  if (auto it = units_.find(unit); it != units_.end()) {
-    const std::string trouble = close_unit(*it->second);
-    if (it->second->pending.pending()) retired_.push_back(std::move(it->second));
-    units_.erase(it);
-    if (!trouble.empty()) {
-      flush();
-      throw RunError(trouble);
-    }
-  }
+void Io::fail_open(int unit, const std::string& file, const std::string& what) {
+  flush();
+  throw RunError(where("OPEN", unit, file) + ": " + what);
+}
 
-  enum class From { Fixed, CommandLine, Console } from = From::Fixed;
-  std::string chosen(trim(std::string(name)));
-  const bool ask = blank(name);
-  std::size_t arg = args_.size();
-  if (ask && next_arg_ < args_.size()) {
-    arg = next_arg_++;
-    chosen = args_[arg];  // exactly as given
-    from = From::CommandLine;
-    if (blank(chosen)) fail("", "the file name given on the command line is blank");
+void Io::close_for_reopen(int unit) {
+  auto it = units_.find(unit);
+  if (it == units_.end()) return;
+  const std::string trouble = close_unit(*it->second);
+  if (it->second->pending.pending()) retired_.push_back(std::move(it->second));
+  units_.erase(it);
+  if (!trouble.empty()) {
+    flush();
+    throw RunError(trouble);
   }
-  const bool prompt = ask && from != From::CommandLine;
-  for (;;) {
-    if (prompt) {
-      from = From::Console;
-      chosen.clear();
-      while (chosen.empty()) {
-        out_ << "\nFile name missing or blank - please enter file name\nUNIT " << unit << "? ";
-        out_.flush();
-        std::string line;
-        bool cut = false;
-        if (!console_line(in_, line, kMaxNameLength, &cut))
-          fail("", "end of console input while asking for a file name");
-        if (cut) {
-          out_ << "\nThe name is longer than " << kMaxNameLength << " characters";
-          continue;
-        }
-        chosen = trim(line);
-      }
+}
+
+std::string Io::ask_name(int unit) {
+  std::string chosen;
+  while (chosen.empty()) {
+    out_ << "\nFile name missing or blank - please enter file name\nUNIT " << unit << "? ";
+    out_.flush();
+    std::string line;
+    bool cut = false;
+    if (!console_line(in_, line, kMaxNameLength, &cut))
+      fail_open(unit, "", "end of console input while asking for a file name");
+    if (cut) {
+      out_ << "\nThe name is longer than " << kMaxNameLength << " characters";
+      continue;
     }
+    chosen = trim(line);
+  }
+  return chosen;
+}
+
+void Io::refuse_open_clash(int unit, const std::filesystem::path& p, const std::string& chosen) {
+  for (const auto& [n, u] : units_)
+    if (same_file(u->path, p)) {
+      discard_outputs_ = true;  // one of the two is an output: it replaces nothing
+      fail_open(unit, chosen, "the file is already open on unit " + std::to_string(n));
+    }
+  refuse_same_output(p, chosen, unit);
+}
+
+std::FILE* Io::open_file(Unit& u, std::size_t arg, bool typed) {
+  const int unit = u.number;
+  const std::string& chosen = u.name;
+  const std::filesystem::path& p = u.path;
+  if (auto h = held_.find(arg); u.mode == OpenMode::Input && h != held_.end()) {
+    std::FILE* fp = h->second->fp;  // opened before any output
+    h->second->fp = nullptr;
+    held_.erase(h);
+    return fp;
+  }
+  if (arg < args_.size()) held_.erase(arg);
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(p, ec);
+  if (u.mode == OpenMode::Input && !exists) {
+    out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " was not found";
+    out_.flush();
+    if (typed) return nullptr;
+    fail_open(unit, chosen, "file not found");
+  }
+  if (exists && std::filesystem::is_directory(p, ec)) {
+    if (typed) {
+      out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " is a directory";
+      return nullptr;
+    }
+    fail_open(unit, chosen, "the name is a directory");
+  }
+  std::FILE* fp = u.mode == OpenMode::Input ? std::fopen(p.c_str(), "rb") : open_output(u, unit, chosen);
+  if (fp == nullptr) {
+    if (typed) {
+      out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " cannot be opened";
+      return nullptr;
+    }
+    fail_open(unit, chosen, std::string("the file cannot be opened: ") + std::strerror(errno));
+  }
+  return fp;
+}
+
+void Io::attach(std::unique_ptr<Unit> u, std::FILE* fp) {
+  u->fp = fp;
+  if (u->mode == OpenMode::Input) {
+    u->source = std::make_unique<FileSource>(fp);
+  } else {
+    std::setvbuf(fp, nullptr, _IOFBF, 1u << 16);
+    u->sink = std::make_unique<FileSink>(fp);
+  }
+  const int unit = u->number;
+  units_[unit] = std::move(u);
+}
+
+std::string Io::open(int unit, std::string_view name, OpenMode mode) {
+  if (unit == kConsole) fail_open(unit, "", "the console cannot be opened");
+  close_for_reopen(unit);  // reopening a unit closes what it had
+
+  // The name: as given, else the next command-line argument (exactly as given), else
+  // typed on the console, asked again while a typed name cannot be opened.
+  std::string chosen(trim(std::string(name)));
+  std::size_t arg = args_.size();
+  bool typed = false;
+  if (blank(name)) {
+    if (next_arg_ < args_.size()) {
+      arg = next_arg_++;
+      chosen = args_[arg];
+      if (blank(chosen)) fail_open(unit, "", "the file name given on the command line is blank");
+    } else {
+      typed = true;
+    }
+  }
+  for (;;) {
+    if (typed) chosen = ask_name(unit);
     std::filesystem::path p(chosen);
     if (p.is_relative() && !dir_.empty()) p = dir_ / p;
-
-    for (const auto& [n, u] : units_)
-      if (same_file(u->path, p)) {
-        discard_outputs_ = true;  // one of the two is an output: it replaces nothing
-        fail(chosen, "the file is already open on unit " + std::to_string(n));
-      }
-    refuse_same_output(p, chosen, unit);
+    refuse_open_clash(unit, p, chosen);
 
     auto u = std::make_unique<Unit>();
     u->number = unit;
     u->name = chosen;
     u->path = p;
     u->mode = mode;
-    std::FILE* fp = nullptr;
-    if (auto h = held_.find(arg); mode == OpenMode::Input && h != held_.end()) {
-      fp = h->second->fp;  // opened before any output
-      h->second->fp = nullptr;
-      held_.erase(h);
-    } else {
-      if (arg < args_.size()) held_.erase(arg);
-      std::error_code ec;
-      const bool exists = std::filesystem::exists(p, ec);
-      if (mode == OpenMode::Input && !exists) {
-        out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " was not found";
-        out_.flush();
-        if (from == From::Console) continue;
-        fail(chosen, "file not found");
-      }
-      if (exists && std::filesystem::is_directory(p, ec)) {
-        if (from == From::Console) {
-          out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " is a directory";
-          continue;
-        }
-        fail(chosen, "the name is a directory");
-      }
-      fp = mode == OpenMode::Input ? std::fopen(p.c_str(), "rb") : open_output(*u, unit, chosen);
-      if (fp == nullptr) {
-        if (from == From::Console) {
-          out_ << "\nFile '" << shown(chosen) << "' for unit " << unit << " cannot be opened";
-          continue;
-        }
-        fail(chosen, std::string("the file cannot be opened: ") + std::strerror(errno));
-      }
-    }
-    u->fp = fp;
-    if (mode == OpenMode::Input) {
-      u->source = std::make_unique<FileSource>(fp);
-    } else {
-      std::setvbuf(fp, nullptr, _IOFBF, 1u << 16);
-      u->sink = std::make_unique<FileSink>(fp);
-    }
-    units_[unit] = std::move(u);
+    std::FILE* fp = open_file(*u, arg, typed);
+    if (fp == nullptr) continue;  // a typed name that cannot be opened: ask again
+    attach(std::move(u), fp);
     return chosen;
   }
 }
-
 
 std::string Io::file_name(int unit) const {
   auto it = units_.find(unit);

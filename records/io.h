@@ -197,6 +197,17 @@ class Io {
   void console_record(std::string_view record);
   std::string close_unit(Unit& u);
   std::FILE* open_output(Unit& u, int unit, const std::string& chosen);
+  // The parts of open(): the RunError of a refused open (after a flush); closing what a
+  // reopened unit had; the name typed on the console; the refusal of a file that is open
+  // on another unit or that an output would overwrite; the file opened for `u` (its
+  // number, name, path and mode set), null when a typed name is refused and is to be
+  // asked again; the unit's record source or sink, and the unit entered as open.
+  [[noreturn]] void fail_open(int unit, const std::string& file, const std::string& what);
+  void close_for_reopen(int unit);
+  std::string ask_name(int unit);
+  void refuse_open_clash(int unit, const std::filesystem::path& p, const std::string& chosen);
+  std::FILE* open_file(Unit& u, std::size_t arg, bool typed);
+  void attach(std::unique_ptr<Unit> u, std::FILE* fp);
   template <class Transfer>
   bool read_with(int unit, bool end_tested, const Format* fmt, std::size_t wanted, Transfer&& transfer);
 

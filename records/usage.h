@@ -1,4 +1,4 @@
-// The two informational arguments of both programs.
+// The two informational arguments of the three programs.
 //
 // Given as the only command-line argument, "--help" (or "-h") prints the program's usage
 // text, its version line and where to read on; "--version" prints the version line alone; the

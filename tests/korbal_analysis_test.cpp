@@ -49,7 +49,6 @@ Output run_gotoit(Problem p) {
     std::copy(p.xpx.begin(), p.xpx.end(), a.XPX.begin());
     std::copy(p.xpy.begin(), p.xpy.end(), a.XPY.begin());
     std::copy(p.ypy.begin(), p.ypy.end(), a.YPY.begin());
-    std::copy(p.ename.begin(), p.ename.end(), a.ENAME.begin());
     std::copy(p.vname.begin(), p.vname.end(), a.VNAME.begin());
     a.NOBS = p.nobs;
     korbal::Control c;

@@ -1,4 +1,4 @@
-// The --help / --version arguments shared by both programs.
+// The --help / --version arguments shared by the three programs.
 #include <gtest/gtest.h>
 
 #include <sstream>
