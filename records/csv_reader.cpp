@@ -2,7 +2,9 @@
 #include "records/csv_reader.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <system_error>
 
 namespace rec::csv {
 
@@ -137,7 +139,10 @@ bool Reader::next_quoted_exact(std::vector<std::string_view>& fields) {
   return true;
 }
 
-NumberStatus read_number_general(std::string_view v, float& out) {
+namespace {
+
+// Whether `v` is a number as read_number takes it (see there).
+bool number_text(std::string_view v) {
   std::size_t k = 0;
   if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
   bool digit = false, point = false;
@@ -151,18 +156,35 @@ NumberStatus read_number_general(std::string_view v, float& out) {
       break;
     }
   }
-  if (!digit) return NumberStatus::Invalid;
+  if (!digit) return false;
   if (k < v.size()) {
-    if (v[k] != 'e' && v[k] != 'E') return NumberStatus::Invalid;
+    if (v[k] != 'e' && v[k] != 'E') return false;
     ++k;
     if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
-    if (k == v.size()) return NumberStatus::Invalid;
+    if (k == v.size()) return false;
     for (; k < v.size(); ++k)
-      if (v[k] < '0' || v[k] > '9') return NumberStatus::Invalid;
+      if (v[k] < '0' || v[k] > '9') return false;
   }
+  return true;
+}
+
+}  // namespace
+
+NumberStatus read_number_general(std::string_view v, float& out) {
+  if (!number_text(v)) return NumberStatus::Invalid;
   if (rec::detail::read_real_fast(v, 0, 0, out)) return NumberStatus::Ok;
   const rec::detail::FieldStatus st = rec::detail::read_real(rec::detail::Field{v}, 0, 0, out);
   return st == rec::detail::FieldStatus::Ok ? NumberStatus::Ok : NumberStatus::Range;
+}
+
+NumberStatus read_double(std::string_view v, double& out) {
+  if (!number_text(v)) return NumberStatus::Invalid;
+  const char* b = v.data();
+  const char* e = b + v.size();
+  if (*b == '+') ++b;
+  const auto r = std::from_chars(b, e, out);
+  if (r.ec == std::errc::result_out_of_range) return NumberStatus::Range;
+  return r.ec == std::errc() && r.ptr == e ? NumberStatus::Ok : NumberStatus::Invalid;
 }
 
 }  // namespace rec::csv

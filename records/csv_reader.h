@@ -169,7 +169,12 @@ inline bool whole_number(std::string_view v, std::int32_t& out) {
 // precision, correctly rounded, by the same routine as a real field of a formatted
 // record.
 enum class NumberStatus { Ok, Invalid, Range };
-NumberStatus read_number_general(std::string_view v, float& out);
+NumberStatus read_number_general(std::string_view v, float& out);  // read_number's slow path
+
+// A field of the same syntax as read_number as the nearest double. A number whose
+// magnitude is beyond the doubles, or so small that it would read as zero, is Range;
+// a subnormal number is a number.
+NumberStatus read_double(std::string_view v, double& out);
 
 inline NumberStatus read_number(std::string_view v, float& out) {
   // The common number: digits with an optional sign and point, whose digits make an
