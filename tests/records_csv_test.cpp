@@ -112,3 +112,26 @@ TEST(Csv, FieldAsDouble) {
     }
   }
 }
+
+// Fields are taken byte for byte: a quote opens a quoted part only at the start of a
+// field, text after its closing quote belongs to the field, and a lone CR ends a line.
+TEST(Csv, ReaderKeepsFieldsAsWritten) {
+  using Records = std::vector<std::vector<std::string>>;
+  const struct {
+    const char* text;
+    Records records;
+  } cases[] = {
+      {"", {}},
+      {"a,b", {{"a", "b"}}},
+      {"a,\n", {{"a", ""}}},
+      {"\n\n", {{}, {}}},
+      {"a\rb\r\nc", {{"a"}, {"b"}, {"c"}}},
+      {" a , b ", {{" a ", " b "}}},
+      {"\"a\"b,x\"y\"", {{"ab", "x\"y\""}}},
+      {" \"a\"", {{" \"a\""}}},
+      {"\"\",\"a\nb\"\n1", {{"", "a\nb"}, {"1"}}},
+      {"\"a\"\"b\"", {{"a\"b"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rec::csv::parse(c.text), c.records) << c.text;
+  EXPECT_THROW(rec::csv::parse("a,\"b\"\"\n"), std::runtime_error);
+}
