@@ -72,9 +72,16 @@ class Reader {
   // The fields of the next record, without their quotes; false at the end of the text.
   // The views live until the next call. Throws Malformed on a record it cannot split.
   bool next(std::vector<std::string_view>& fields) {
+    return exact_ ? scan<true>(fields) : scan<false>(fields);
+  }
+
+ private:
+  // next() for one dialect, so that the dialect costs nothing per field.
+  template <bool kExact>
+  bool scan(std::vector<std::string_view>& fields) {
     const char* t = text_.data();
     const std::size_t n = text_.size();
-    if (exact_) {
+    if constexpr (kExact) {
       if (pos_ >= n) return false;
     } else {
       for (;;) {  // blank lines
@@ -99,14 +106,14 @@ class Reader {
       if (kind == kPlain) continue;
       if (kind == kQuote) return next_quoted(fields);
       std::string_view f(t + b, q - b);
-      if (!exact_ && !f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+      if (!kExact && !f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
       fields.push_back(f);
       if (kind == kEnd) break;
       b = q + 1;
     }
-    if (exact_ && q == pos_) fields.clear();  // an empty line: a record of no fields
+    if (kExact && q == pos_) fields.clear();  // an empty line: a record of no fields
     if (q < n) {
-      if (exact_ && t[q] == '\r' && q + 1 < n && t[q + 1] == '\n') ++q;
+      if (kExact && t[q] == '\r' && q + 1 < n && t[q + 1] == '\n') ++q;
       pos_ = q + 1;
       ++line_;
     } else {
@@ -115,7 +122,6 @@ class Reader {
     return true;
   }
 
- private:
   static bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }
   static std::string_view trim(std::string_view s) {
     while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
