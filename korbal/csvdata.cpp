@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 
+#include "records/csv_reader.h"
 #include "records/editing.h"
 #include "records/format.h"
 
@@ -53,86 +54,6 @@ inline bool is_missing(std::string_view v) {
     case 2: return v[0] == 'N' && v[1] == 'A';
     default: return false;
   }
-}
-
-// A whole number that fits 32 bits: an optional sign and digits.
-bool whole_number(std::string_view v, std::int32_t& out) {
-  std::size_t k = 0;
-  const bool negative = !v.empty() && v[0] == '-';
-  if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
-  if (k == v.size() || v.size() - k > 10) return false;
-  std::int64_t acc = 0;
-  for (; k < v.size(); ++k) {
-    const unsigned digit = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
-    if (digit > 9u) return false;
-    acc = acc * 10 + digit;
-  }
-  if (negative) acc = -acc;
-  if (acc < std::numeric_limits<std::int32_t>::min() ||
-      acc > std::numeric_limits<std::int32_t>::max())
-    return false;
-  out = static_cast<std::int32_t>(acc);
-  return true;
-}
-
-// A number as people write it: an optional sign, digits with at most one point, and an
-// optional exponent (e or E, optional sign, digits). Converted into single precision,
-// correctly rounded, by the same routine as a real field of a formatted record.
-enum class NumberStatus { Ok, Invalid, Range };
-NumberStatus read_number(std::string_view v, float& out) {
-  // The common number: digits with an optional sign and point, whose digits make an
-  // integer a float holds exactly, divided by an exact power of ten: one correctly
-  // rounded operation, as in the fixed-column path.
-  {
-    std::size_t k = 0;
-    const bool negative = !v.empty() && v[0] == '-';
-    if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
-    std::uint32_t m = 0;
-    int digits = 0, frac = 0;
-    bool point = false;
-    for (; k < v.size() && digits < 8; ++k) {
-      const unsigned d = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
-      if (d <= 9u) {
-        m = m * 10 + d;
-        ++digits;
-        frac += point;
-      } else if (v[k] == '.' && !point) {
-        point = true;
-      } else {
-        break;
-      }
-    }
-    if (k == v.size() && digits > 0 && m <= (1u << 24) && frac <= 10) {
-      const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
-      out = negative ? -x : x;
-      return NumberStatus::Ok;
-    }
-  }
-  std::size_t k = 0;
-  if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
-  bool digit = false, point = false;
-  for (; k < v.size(); ++k) {
-    const char ch = v[k];
-    if (ch >= '0' && ch <= '9') {
-      digit = true;
-    } else if (ch == '.' && !point) {
-      point = true;
-    } else {
-      break;
-    }
-  }
-  if (!digit) return NumberStatus::Invalid;
-  if (k < v.size()) {
-    if (v[k] != 'e' && v[k] != 'E') return NumberStatus::Invalid;
-    ++k;
-    if (k < v.size() && (v[k] == '+' || v[k] == '-')) ++k;
-    if (k == v.size()) return NumberStatus::Invalid;
-    for (; k < v.size(); ++k)
-      if (v[k] < '0' || v[k] > '9') return NumberStatus::Invalid;
-  }
-  if (rec::detail::read_real_fast(v, 0, 0, out)) return NumberStatus::Ok;
-  const rec::detail::FieldStatus st = rec::detail::read_real(rec::detail::Field{v}, 0, 0, out);
-  return st == rec::detail::FieldStatus::Ok ? NumberStatus::Ok : NumberStatus::Range;
 }
 
 // Hash for string sets and maps looked up with string views.
@@ -180,172 +101,43 @@ class TextIndex {
 };
 
 // The records of a CSV text after its header row (RFC 4180, with blanks around fields
-// allowed). Blank lines are skipped.
+// allowed), read by the shared reader; a record it cannot split ends the run with a
+// message naming file and line.
 class Scanner {
  public:
   Scanner(std::string_view text, char sep, std::string_view file, int unit)
-      : text_(text), sep_(sep), file_(file), unit_(unit) {
-    kind_[static_cast<unsigned char>(sep)] = kSep;
-    kind_[static_cast<unsigned char>('\n')] = kEnd;
-    kind_[static_cast<unsigned char>('"')] = kQuote;
-  }
+      : reader_(text, sep), file_(file), unit_(unit) {}
 
-  void start(std::size_t pos, std::int64_t line) {
-    pos_ = pos;
-    line_ = line;
-  }
-  std::size_t position() const { return pos_; }
-  std::int64_t next_line() const { return line_; }
+  void start(std::size_t pos, std::int64_t line) { reader_.start(pos, line); }
+  std::size_t position() const { return reader_.position(); }
+  std::int64_t next_line() const { return reader_.next_line(); }
   // Line of the file where the record last read begins.
-  std::int64_t line() const { return record_line_; }
+  std::int64_t line() const { return reader_.line(); }
 
   [[noreturn]] void fail(const std::string& what) const {
-    throw rec::RunError(run_error(unit_, file_) + ", line " + std::to_string(record_line_) + ": " +
+    throw rec::RunError(run_error(unit_, file_) + ", line " + std::to_string(line()) + ": " +
                         what);
   }
 
   // The fields of the next record, without quotes and surrounding blanks; false at the
   // end of the text. The views live until the next call.
   bool next(std::vector<std::string_view>& fields) {
-    const char* t = text_.data();
-    const std::size_t n = text_.size();
-    // Blank lines.
-    for (;;) {
-      std::size_t p = pos_;
-      while (p < n && (t[p] == ' ' || t[p] == '\r' || (t[p] == '\t' && sep_ != '\t'))) ++p;
-      if (p == n) {
-        pos_ = n;
-        return false;
-      }
-      if (t[p] != '\n') break;
-      pos_ = p + 1;
-      ++line_;
+    try {
+      return reader_.next(fields);
+    } catch (const rec::csv::Malformed& e) {
+      fail(e.what());
     }
-    record_line_ = line_;
-    // The common record: one line without quotes, split at the separators.
-    {
-      fields.clear();
-      std::size_t b = pos_, q = pos_;
-      bool quoted = false;
-      for (;; ++q) {
-        const unsigned char kind =
-            q < n ? kind_[static_cast<unsigned char>(t[q])] : static_cast<unsigned char>(kEnd);
-        if (kind == kPlain) continue;
-        if (kind == kQuote) {
-          quoted = true;
-          break;
-        }
-        std::string_view f(t + b, q - b);
-        if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
-        fields.push_back(f);
-        if (kind == kEnd) break;
-        b = q + 1;
-      }
-      if (!quoted) {
-        pos_ = q < n ? q + 1 : n;
-        if (q < n) ++line_;
-        return true;
-      }
-    }
-    pieces_.clear();
-    scratch_.clear();
-    std::size_t p = pos_;
-    for (;;) {  // one field
-      std::size_t b = p, e;
-      bool in_scratch = false;
-      while (p < n && (t[p] == ' ' || (t[p] == '\t' && sep_ != '\t'))) ++p;
-      if (p < n && t[p] == '"') {
-        ++p;
-        const std::size_t open = p;
-        b = p;
-        for (;;) {
-          const void* q = std::memchr(t + p, '"', n - p);
-          if (q == nullptr) fail("a quoted field is not closed");
-          const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(q) - t);
-          line_ += std::count(t + p, t + at, '\n');
-          if (at + 1 < n && t[at + 1] == '"') {  // a doubled quote stands for one quote
-            if (!in_scratch) {
-              in_scratch = true;
-              b = scratch_.size();
-              scratch_.append(t + open, at + 1 - open);
-            } else {
-              scratch_.append(t + p, at + 1 - p);
-            }
-            p = at + 2;
-            continue;
-          }
-          if (in_scratch) {
-            scratch_.append(t + p, at - p);
-            e = scratch_.size();
-          } else {
-            e = at;
-          }
-          p = at + 1;
-          break;
-        }
-        while (p < n && is_blank(t[p]) && t[p] != sep_) ++p;
-        if (p < n && t[p] != sep_ && t[p] != '\n') fail("text after the closing quote of a field");
-      } else {
-        b = p;
-        while (p < n && t[p] != sep_ && t[p] != '\n') ++p;
-        e = p;
-      }
-      pieces_.push_back({b, e, in_scratch});
-      if (p < n && t[p] == sep_) {
-        ++p;
-        continue;
-      }
-      if (p < n) {  // the line end
-        ++p;
-        ++line_;
-      }
-      break;
-    }
-    pos_ = p;
-    fields.clear();
-    for (const Piece& pc : pieces_) {
-      const char* base = pc.in_scratch ? scratch_.data() : t;
-      fields.push_back(trim(std::string_view(base + pc.b, pc.e - pc.b)));
-    }
-    return true;
   }
 
  private:
-  struct Piece {
-    std::size_t b, e;
-    bool in_scratch;
-  };
-  // What each byte is to the splitting of a record without quotes.
-  enum : unsigned char { kPlain, kSep, kEnd, kQuote };
-  std::array<unsigned char, 256> kind_{};
-
-  std::string_view text_;
-  char sep_;
+  rec::csv::Reader reader_;
   std::string_view file_;
   int unit_;
-  std::size_t pos_ = 0;
-  std::int64_t line_ = 1, record_line_ = 1;
-  std::vector<Piece> pieces_;
-  std::string scratch_;
 };
 
-// The separator: a comma, or a semicolon or tab when the header row holds no comma
-// (outside quotes).
-char find_separator(std::string_view text) {
-  bool quoted = false, comma = false, semicolon = false, tab = false;
-  for (char ch : text) {
-    if (ch == '"') quoted = !quoted;
-    if (quoted) continue;
-    if (ch == '\n') break;
-    comma |= ch == ',';
-    semicolon |= ch == ';';
-    tab |= ch == '\t';
-  }
-  if (comma) return ',';
-  if (semicolon) return ';';
-  if (tab) return '\t';
-  return ',';
-}
+using rec::csv::NumberStatus;
+using rec::csv::read_number;
+using rec::csv::whole_number;
 
 }  // namespace
 
@@ -497,8 +289,8 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   s.unit = unit;
   std::string_view t = s.text;
   std::size_t start = 0;
-  if (t.substr(0, 3) == "\xEF\xBB\xBF") start = 3;  // UTF-8 byte order mark
-  s.sep = find_separator(t.substr(start));
+  start = rec::csv::bom_length(t);
+  s.sep = rec::csv::find_separator(t.substr(start));
   Scanner scan(t, s.sep, s.file, s.unit);
   scan.start(start, 1);
   std::vector<std::string_view> fields;

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "records/csv.h"
+#include "records/csv_reader.h"
 #include "records/io.h"
 
 namespace meridox {
@@ -114,9 +115,7 @@ ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& n
         throw rec::RunError(at + ": field " + std::to_string(c + 1) + " (" + kHeader[c] + ") is empty");
     }
     const std::string_view ms = blanks_trimmed(rec[2]);
-    const char* end = ms.data() + ms.size();
-    const auto m = std::from_chars(ms.data(), end, e.ms);
-    if (m.ec != std::errc() || m.ptr != end || !std::isfinite(e.ms)) {
+    if (rec::csv::read_double(ms, e.ms) != rec::csv::NumberStatus::Ok || !std::isfinite(e.ms)) {
       throw rec::RunError(at + ": field 3 (ms): not a number '" + shown(ms) + "'");
     }
     if (e.trait_1 == e.trait_2 && !(e.ms > 0.0)) {

@@ -1,4 +1,5 @@
-// CSV tables: field quoting, shortest round-trip numbers, atomic files, and a reader.
+// CSV tables: field quoting, shortest round-trip numbers, atomic files, and parsing whole
+// texts through the shared reader.
 #include "records/csv.h"
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "records/csv_reader.h"
 #include "records/io.h"
 
 namespace rec::csv {
@@ -120,61 +122,14 @@ void prepare_tables(Io& io, const std::filesystem::path& dir,
 }
 
 std::vector<std::vector<std::string>> parse(std::string_view text, char sep) {
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  Reader reader(text, sep, Dialect::Exact);
+  reader.start(bom_length(text), 1);
   std::vector<std::vector<std::string>> records;
-  std::vector<std::string> rec;
-  std::string cur;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  bool any = false;  // the current record has begun
-  while (i < n) {
-    const char ch = text[i];
-    if (ch == '"' && cur.empty()) {
-      ++i;
-      for (;;) {
-        if (i >= n) throw std::runtime_error("CSV: a quoted field is never closed");
-        if (text[i] == '"') {
-          if (i + 1 < n && text[i + 1] == '"') {
-            cur += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        cur += text[i++];
-      }
-      any = true;
-      continue;
-    }
-    if (ch == sep) {
-      rec.push_back(std::move(cur));
-      cur.clear();
-      any = true;
-      ++i;
-      continue;
-    }
-    if (ch == '\r' || ch == '\n') {
-      if (ch == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-      ++i;
-      if (any || !cur.empty()) {
-        rec.push_back(std::move(cur));
-        records.push_back(std::move(rec));
-      } else {
-        records.emplace_back();  // a blank line
-      }
-      rec.clear();
-      cur.clear();
-      any = false;
-      continue;
-    }
-    cur += ch;
-    any = true;
-    ++i;
-  }
-  if (any || !cur.empty()) {
-    rec.push_back(std::move(cur));
-    records.push_back(std::move(rec));
+  std::vector<std::string_view> fields;
+  try {
+    while (reader.next(fields)) records.emplace_back(fields.begin(), fields.end());
+  } catch (const Malformed&) {
+    throw std::runtime_error("CSV: a quoted field is never closed");
   }
   return records;
 }

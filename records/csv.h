@@ -69,8 +69,9 @@ void prepare_tables(Io& io, const std::filesystem::path& dir,
                     std::initializer_list<std::string_view> names);
 
 // Parses CSV text (RFC 4180: quoted fields may hold separators, quotes and line ends;
-// CR LF or LF) into records of fields. A UTF-8 byte order mark at the start is skipped.
-// Throws std::runtime_error on a quote that is never closed.
+// CR LF or LF) into records of fields, taken byte for byte (csv::Reader, Dialect::Exact).
+// A UTF-8 byte order mark at the start is skipped. Throws std::runtime_error on a quote
+// that is never closed.
 std::vector<std::vector<std::string>> parse(std::string_view text, char sep = ',');
 
 }  // namespace rec::csv

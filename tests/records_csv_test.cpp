@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "records/csv.h"
+#include "records/csv_reader.h"
 #include "records/io.h"
 
 namespace {
@@ -84,3 +85,53 @@ TEST(Csv, AtomicWriteReplacesLinkNotTarget) {
 }
 
 }  // namespace
+
+TEST(Csv, FieldAsDouble) {
+  using rec::csv::NumberStatus;
+  const struct {
+    const char* text;
+    NumberStatus status;
+    double value;  // when Ok
+  } cases[] = {
+      {"150.5", NumberStatus::Ok, 150.5},     {"+2", NumberStatus::Ok, 2.0},
+      {"-.5e-3", NumberStatus::Ok, -0.0005},  {"5.", NumberStatus::Ok, 5.0},
+      {"1E+05", NumberStatus::Ok, 1e5},       {"4e-320", NumberStatus::Ok, 4e-320},
+      {"0.1", NumberStatus::Ok, 0.1},         {"1e400", NumberStatus::Range, 0},
+      {"1e-400", NumberStatus::Range, 0},     {"", NumberStatus::Invalid, 0},
+      {".", NumberStatus::Invalid, 0},        {"1e", NumberStatus::Invalid, 0},
+      {" 1", NumberStatus::Invalid, 0},       {"1 ", NumberStatus::Invalid, 0},
+      {"0x10", NumberStatus::Invalid, 0},     {"inf", NumberStatus::Invalid, 0},
+      {"nan", NumberStatus::Invalid, 0},      {"+-1", NumberStatus::Invalid, 0},
+      {"1.2.3", NumberStatus::Invalid, 0},
+  };
+  for (const auto& c : cases) {
+    double v = -7.0;
+    EXPECT_EQ(rec::csv::read_double(c.text, v), c.status) << c.text;
+    if (c.status == NumberStatus::Ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
+// Fields are taken byte for byte: a quote opens a quoted part only at the start of a
+// field, text after its closing quote belongs to the field, and a lone CR ends a line.
+TEST(Csv, ReaderKeepsFieldsAsWritten) {
+  using Records = std::vector<std::vector<std::string>>;
+  const struct {
+    const char* text;
+    Records records;
+  } cases[] = {
+      {"", {}},
+      {"a,b", {{"a", "b"}}},
+      {"a,\n", {{"a", ""}}},
+      {"\n\n", {{}, {}}},
+      {"a\rb\r\nc", {{"a"}, {"b"}, {"c"}}},
+      {" a , b ", {{" a ", " b "}}},
+      {"\"a\"b,x\"y\"", {{"ab", "x\"y\""}}},
+      {" \"a\"", {{" \"a\""}}},
+      {"\"\",\"a\nb\"\n1", {{"", "a\nb"}, {"1"}}},
+      {"\"a\"\"b\"", {{"a\"b"}}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rec::csv::parse(c.text), c.records) << c.text;
+  EXPECT_THROW(rec::csv::parse("a,\"b\"\"\n"), std::runtime_error);
+}

@@ -1,0 +1,215 @@
+// Reading CSV text: the separator, the byte order mark, records of fields (RFC 4180:
+// quoted fields may hold separators, quotes and line ends), and fields as numbers.
+//
+// A Reader hands out one record at a time as views into the text (or into one reused
+// buffer for fields that are not a run of the text), so that a pass over millions of
+// records allocates nothing per record. The common record, one line without quotes, is
+// split by a table of byte kinds; records with quotes take the general path.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "records/editing.h"
+
+namespace rec::csv {
+
+// Length of the UTF-8 byte order mark at the start of `text` (3), or 0.
+inline std::size_t bom_length(std::string_view text) {
+  return text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
+// The separator of a text whose first row is its header: a comma, or a semicolon or tab
+// when the header row holds no comma (outside quotes); a comma when it holds none.
+char find_separator(std::string_view text);
+
+// A record the reader cannot split: what() names the fault ("a quoted field is not
+// closed", "text after the closing quote of a field"); `line` is the line of the text
+// where the record begins.
+class Malformed : public std::runtime_error {
+ public:
+  Malformed(const char* what, std::int64_t line) : std::runtime_error(what), line(line) {}
+  std::int64_t line;
+};
+
+// How fields are taken from the text.
+enum class Dialect {
+  // Blanks (space, tab unless it is the separator, CR) around a field and around its
+  // quotes are dropped; a line of blanks is skipped; text after a closing quote is a
+  // fault; lines end at LF (a CR before it is a trailing blank).
+  Trimmed,
+  // Fields are taken byte for byte; a line without any byte is a record of no fields;
+  // a quote opens a quoted part only at the start of a field, and text after its
+  // closing quote belongs to the field; lines end at CR LF, LF or CR.
+  Exact,
+};
+
+class Reader {
+ public:
+  Reader(std::string_view text, char sep, Dialect dialect = Dialect::Trimmed)
+      : text_(text), sep_(sep), exact_(dialect == Dialect::Exact) {
+    kind_[static_cast<unsigned char>(sep)] = kSep;
+    kind_[static_cast<unsigned char>('\n')] = kEnd;
+    if (exact_) kind_[static_cast<unsigned char>('\r')] = kEnd;
+    kind_[static_cast<unsigned char>('"')] = kQuote;
+  }
+
+  // Reading continues at offset `pos`, which is on line `line` of the text.
+  void start(std::size_t pos, std::int64_t line) {
+    pos_ = pos;
+    line_ = line;
+  }
+  std::size_t position() const { return pos_; }
+  std::int64_t next_line() const { return line_; }
+  // Line of the text where the record last read begins.
+  std::int64_t line() const { return record_line_; }
+
+  // The fields of the next record, without their quotes; false at the end of the text.
+  // The views live until the next call. Throws Malformed on a record it cannot split.
+  bool next(std::vector<std::string_view>& fields) {
+    return exact_ ? scan<true>(fields) : scan<false>(fields);
+  }
+
+ private:
+  // next() for one dialect, so that the dialect costs nothing per field.
+  template <bool kExact>
+  bool scan(std::vector<std::string_view>& fields) {
+    const char* t = text_.data();
+    const std::size_t n = text_.size();
+    if constexpr (kExact) {
+      if (pos_ >= n) return false;
+    } else {
+      for (;;) {  // blank lines
+        std::size_t p = pos_;
+        while (p < n && (t[p] == ' ' || t[p] == '\r' || (t[p] == '\t' && sep_ != '\t'))) ++p;
+        if (p == n) {
+          pos_ = n;
+          return false;
+        }
+        if (t[p] != '\n') break;
+        pos_ = p + 1;
+        ++line_;
+      }
+    }
+    record_line_ = line_;
+    // The common record: one line without quotes, split at the separators.
+    fields.clear();
+    std::size_t b = pos_, q = pos_;
+    for (;; ++q) {
+      const unsigned char kind =
+          q < n ? kind_[static_cast<unsigned char>(t[q])] : static_cast<unsigned char>(kEnd);
+      if (kind == kPlain) continue;
+      if (kind == kQuote) return next_quoted(fields);
+      std::string_view f(t + b, q - b);
+      if (!kExact && !f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+      fields.push_back(f);
+      if (kind == kEnd) break;
+      b = q + 1;
+    }
+    if (kExact && q == pos_) fields.clear();  // an empty line: a record of no fields
+    if (q < n) {
+      if (kExact && t[q] == '\r' && q + 1 < n && t[q + 1] == '\n') ++q;
+      pos_ = q + 1;
+      ++line_;
+    } else {
+      pos_ = n;
+    }
+    return true;
+  }
+
+  static bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }
+  static std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+  }
+  // The record at pos_, which holds a quote.
+  bool next_quoted(std::vector<std::string_view>& fields);
+  bool next_quoted_exact(std::vector<std::string_view>& fields);
+  [[noreturn]] void fail(const char* what) const { throw Malformed(what, record_line_); }
+
+  struct Piece {
+    std::size_t b, e;
+    bool in_scratch;
+  };
+  // What each byte is to the splitting of a record without quotes.
+  enum : unsigned char { kPlain, kSep, kEnd, kQuote };
+  std::array<unsigned char, 256> kind_{};
+
+  std::string_view text_;
+  char sep_;
+  bool exact_;
+  std::size_t pos_ = 0;
+  std::int64_t line_ = 1, record_line_ = 1;
+  std::vector<Piece> pieces_;
+  std::string scratch_;
+};
+
+// A field as a whole number that fits 32 bits: an optional sign and at most ten digits.
+inline bool whole_number(std::string_view v, std::int32_t& out) {
+  std::size_t k = 0;
+  const bool negative = !v.empty() && v[0] == '-';
+  if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+  if (k == v.size() || v.size() - k > 10) return false;
+  std::int64_t acc = 0;
+  for (; k < v.size(); ++k) {
+    const unsigned digit = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+    if (digit > 9u) return false;
+    acc = acc * 10 + digit;
+  }
+  if (negative) acc = -acc;
+  if (acc < std::numeric_limits<std::int32_t>::min() ||
+      acc > std::numeric_limits<std::int32_t>::max())
+    return false;
+  out = static_cast<std::int32_t>(acc);
+  return true;
+}
+
+// A field as a number as people write it: an optional sign, digits with at most one
+// point, and an optional exponent (e or E, optional sign, digits). Converted into single
+// precision, correctly rounded, by the same routine as a real field of a formatted
+// record.
+enum class NumberStatus { Ok, Invalid, Range };
+NumberStatus read_number_general(std::string_view v, float& out);  // read_number's slow path
+
+// A field of the same syntax as read_number as the nearest double. A number whose
+// magnitude is beyond the doubles, or so small that it would read as zero, is Range;
+// a subnormal number is a number.
+NumberStatus read_double(std::string_view v, double& out);
+
+inline NumberStatus read_number(std::string_view v, float& out) {
+  // The common number: digits with an optional sign and point, whose digits make an
+  // integer a float holds exactly, divided by an exact power of ten: one correctly
+  // rounded operation, as in the fixed-column path.
+  std::size_t k = 0;
+  const bool negative = !v.empty() && v[0] == '-';
+  if (!v.empty() && (v[0] == '-' || v[0] == '+')) k = 1;
+  std::uint32_t m = 0;
+  int digits = 0, frac = 0;
+  bool point = false;
+  for (; k < v.size() && digits < 8; ++k) {
+    const unsigned d = static_cast<unsigned char>(v[k]) - static_cast<unsigned>('0');
+    if (d <= 9u) {
+      m = m * 10 + d;
+      ++digits;
+      frac += point;
+    } else if (v[k] == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (k == v.size() && digits > 0 && m <= (1u << 24) && frac <= 10) {
+    const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+    out = negative ? -x : x;
+    return NumberStatus::Ok;
+  }
+  return read_number_general(v, out);
+}
+
+}  // namespace rec::csv
