@@ -201,6 +201,170 @@ struct CsvData::Impl {
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError("Run-time error: invalid CSV data record: " + what);
   }
+  // The header row: the column names, and where the records after it begin.
+  void read_header(Scanner& scan, std::vector<std::string_view>& fields) {
+    Impl& s = *this;
+    if (!scan.next(fields))
+      throw rec::RunError(run_error(s.unit, s.file) + ": the file has no header row");
+    // A first line of numbers only is data: without a header the columns have no names,
+    // and the first plot would be lost as the header.
+    bool all_numbers = true;
+    for (const std::string_view f : fields) {
+      float x;
+      all_numbers = all_numbers && read_number(f, x) != NumberStatus::Invalid;
+    }
+    if (all_numbers)
+      scan.fail("every field is a number, as in a data line: a header line naming the columns "
+                "is required");
+    s.header.assign(fields.begin(), fields.end());
+    s.body = scan.position();
+    s.body_line = scan.next_line();
+  }
+
+  // The column of every item of the data record, by position or by name.
+  void resolve_columns() {
+    Impl& s = *this;
+    const int ncols = static_cast<int>(s.header.size());
+    const std::string shown_file = rec::echo(s.file, '\'', std::string_view::npos);
+    auto header_list = [&] {
+      std::string list;
+      for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + rec::echo(h, 0);
+      return list;
+    };
+    for (Impl::Item& it : s.items) {
+      if (it.ref == "-") continue;
+      std::int32_t number = 0;
+      if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
+          whole_number(it.ref, number)) {
+        // A number is always a column position; a header column of that name (other than
+        // the column at that position) makes the reference mean two columns.
+        const auto named = std::find(s.header.begin(), s.header.end(), it.ref);
+        const int named_col = static_cast<int>(named - s.header.begin()) + 1;
+        if (number < 1 || number > ncols)
+          s.refuse("column " + it.ref + " for " + it.label + ", but the header of " + shown_file +
+                   " has " + std::to_string(ncols) + " columns" +
+                   (named == s.header.end()
+                        ? std::string()
+                        : " (a number is a column position, not the column named " +
+                              rec::echo(it.ref) + ", column " + std::to_string(named_col) + ")"));
+        if (named != s.header.end() && named_col != number)
+          s.refuse(rec::echo(it.ref) + " for " + it.label + " is both a column number (column " +
+                   it.ref + ", " + rec::echo(s.header[static_cast<std::size_t>(number - 1)]) +
+                   ") and the name of column " + std::to_string(named_col) + " of the header of " +
+                   shown_file + "; a number means a column position: rename column " +
+                   std::to_string(named_col) + " of the file");
+        it.col = number - 1;
+      } else {
+        const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
+        if (first == s.header.end())
+          s.refuse("no column " + rec::echo(it.ref) + " for " + it.label + " in the header of " +
+                   shown_file + " (its columns: " + header_list() + ")");
+        if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
+          s.refuse("the header of " + shown_file + " has more than one column " + rec::echo(it.ref));
+        it.col = static_cast<int>(first - s.header.begin());
+      }
+      if (it.id >= 0) s.ids[it.id].col = it.col;
+    }
+  }
+
+  // The first pass over the records: the shape of every record and the texts of the
+  // identifier columns.
+  void scan_records(Scanner& scan, std::vector<std::string_view>& fields) {
+    Impl& s = *this;
+    const int ncols = static_cast<int>(s.header.size());
+    // A column is taken for whole numbers until a text turns up; only then are its texts
+    // gathered (those of the records before are gathered afterwards, when needed).
+    s.columns.clear();
+    for (const Impl::Id& id : s.ids) {
+      if (id.col < 0) continue;
+      bool seen = false;
+      for (const Impl::Column& col : s.columns) seen = seen || col.col == id.col;
+      if (!seen) s.columns.emplace_back().col = id.col;
+    }
+    scan.start(s.body, s.body_line);
+    s.records = 0;
+    while (scan.next(fields)) {
+      if (static_cast<int>(fields.size()) != ncols)
+        scan.fail(std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
+                  " where the header has " + std::to_string(ncols));
+      for (Impl::Column& col : s.columns) {
+        const std::string_view v = fields[static_cast<std::size_t>(col.col)];
+        if (is_missing(v)) continue;
+        std::int32_t number;
+        if (col.whole) {
+          if (whole_number(v, number)) continue;
+          col.whole = false;
+          col.collected_from = s.records;
+        }
+        // A level name is printed in the key of the report and in messages, one per line.
+        if (v.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+          scan.fail("column " + std::to_string(col.col + 1) + " (" +
+                    rec::echo(s.header[static_cast<std::size_t>(col.col)], 0) +
+                    "): a level name may not hold a line end or NUL: " + rec::echo(v));
+        col.texts.add(v);
+      }
+      ++s.records;
+    }
+    if (s.records == 0)
+      throw rec::RunError(run_error(s.unit, s.file) + ": the file has no data after its header row");
+  }
+
+  // The levels of the named identifiers.
+  void number_levels(Scanner& scan, std::vector<std::string_view>& fields) {
+    Impl& s = *this;
+    // Texts in byte order; the parents share one numbering.
+    auto column_of = [&](int col) -> Impl::Column& {
+      for (Impl::Column& c : s.columns)
+        if (c.col == col) return c;
+      return s.columns.front();  // not reached: every identifier column has its entry
+    };
+    for (int id = 0; id < 6; ++id) {
+      Impl::Id& d = s.ids[id];
+      d.named = false;
+      d.levels.clear();
+      d.level_of.clear();
+      d.column = d.col >= 0 ? &column_of(d.col) : nullptr;
+      s.names[id].clear();
+    }
+    const bool parents = s.ids[kFemale].col >= 0 && s.ids[kMale].col >= 0;
+    for (int id = 0; id < 6; ++id) {
+      Impl::Id& d = s.ids[id];
+      if (d.col < 0) continue;
+      d.named = !d.column->whole;
+      if (parents && (id == kFemale || id == kMale))
+        d.named = !s.ids[kFemale].column->whole || !s.ids[kMale].column->whole;
+    }
+    // The texts of the records before a named column's first text, in one more pass.
+    std::int64_t until = 0;
+    for (const Impl::Id& d : s.ids)
+      if (d.named) until = std::max(until, d.column->collected_from < 0 ? s.records
+                                                                        : d.column->collected_from);
+    scan.start(s.body, s.body_line);
+    for (std::int64_t r = 0; r < until && scan.next(fields); ++r) {
+      for (Impl::Id& d : s.ids) {
+        if (!d.named) continue;
+        Impl::Column& col = *d.column;
+        const std::int64_t from = col.collected_from < 0 ? s.records : col.collected_from;
+        const std::string_view v = fields[static_cast<std::size_t>(col.col)];
+        if (r < from && !is_missing(v)) col.texts.add(v);
+      }
+    }
+    for (int id = 0; id < 6; ++id) {
+      Impl::Id& d = s.ids[id];
+      if (!d.named) continue;
+      std::set<std::string> texts(d.column->texts.texts().begin(), d.column->texts.texts().end());
+      if (parents && (id == kFemale || id == kMale)) {
+        const Impl::Column& other = *s.ids[id == kFemale ? kMale : kFemale].column;
+        texts.insert(other.texts.texts().begin(), other.texts.texts().end());
+      }
+      d.levels.assign(texts.begin(), texts.end());
+      for (const std::string& t : d.column->texts.texts()) {
+        const auto at = std::lower_bound(d.levels.begin(), d.levels.end(), t) - d.levels.begin();
+        d.level_of.push_back(rec::clamped_int(at + 1));
+      }
+      s.names[id] = d.levels;
+    }
+  }
 };
 
 CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
@@ -287,161 +451,15 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   s.text = text;
   s.file = std::string(name);
   s.unit = unit;
-  std::string_view t = s.text;
-  std::size_t start = 0;
-  start = rec::csv::bom_length(t);
-  s.sep = rec::csv::find_separator(t.substr(start));
-  Scanner scan(t, s.sep, s.file, s.unit);
+  const std::size_t start = rec::csv::bom_length(s.text);
+  s.sep = rec::csv::find_separator(s.text.substr(start));
+  Scanner scan(s.text, s.sep, s.file, s.unit);
   scan.start(start, 1);
   std::vector<std::string_view> fields;
-  if (!scan.next(fields))
-    throw rec::RunError(run_error(unit, s.file) + ": the file has no header row");
-  // A first line of numbers only is data: without a header the columns have no names,
-  // and the first plot would be lost as the header.
-  bool all_numbers = true;
-  for (const std::string_view f : fields) {
-    float x;
-    all_numbers = all_numbers && read_number(f, x) != NumberStatus::Invalid;
-  }
-  if (all_numbers)
-    scan.fail("every field is a number, as in a data line: a header line naming the columns "
-              "is required");
-  s.header.assign(fields.begin(), fields.end());
-  s.body = scan.position();
-  s.body_line = scan.next_line();
-
-  // The columns of the items.
-  const int ncols = static_cast<int>(s.header.size());
-  const std::string shown_file = rec::echo(s.file, '\'', std::string_view::npos);
-  auto header_list = [&] {
-    std::string list;
-    for (const auto& h : s.header) list += (list.empty() ? "" : ", ") + rec::echo(h, 0);
-    return list;
-  };
-  for (Impl::Item& it : s.items) {
-    if (it.ref == "-") continue;
-    std::int32_t number = 0;
-    if (it.ref.find_first_not_of("0123456789") == std::string::npos &&
-        whole_number(it.ref, number)) {
-      // A number is always a column position; a header column of that name (other than
-      // the column at that position) makes the reference mean two columns.
-      const auto named = std::find(s.header.begin(), s.header.end(), it.ref);
-      const int named_col = static_cast<int>(named - s.header.begin()) + 1;
-      if (number < 1 || number > ncols)
-        s.refuse("column " + it.ref + " for " + it.label + ", but the header of " + shown_file +
-                 " has " + std::to_string(ncols) + " columns" +
-                 (named == s.header.end()
-                      ? std::string()
-                      : " (a number is a column position, not the column named " +
-                            rec::echo(it.ref) + ", column " + std::to_string(named_col) + ")"));
-      if (named != s.header.end() && named_col != number)
-        s.refuse(rec::echo(it.ref) + " for " + it.label + " is both a column number (column " +
-                 it.ref + ", " + rec::echo(s.header[static_cast<std::size_t>(number - 1)]) +
-                 ") and the name of column " + std::to_string(named_col) + " of the header of " +
-                 shown_file + "; a number means a column position: rename column " +
-                 std::to_string(named_col) + " of the file");
-      it.col = number - 1;
-    } else {
-      const auto first = std::find(s.header.begin(), s.header.end(), it.ref);
-      if (first == s.header.end())
-        s.refuse("no column " + rec::echo(it.ref) + " for " + it.label + " in the header of " +
-                 shown_file + " (its columns: " + header_list() + ")");
-      if (std::find(first + 1, s.header.end(), it.ref) != s.header.end())
-        s.refuse("the header of " + shown_file + " has more than one column " + rec::echo(it.ref));
-      it.col = static_cast<int>(first - s.header.begin());
-    }
-    if (it.id >= 0) s.ids[it.id].col = it.col;
-  }
-
-  // First pass: the shape of every record and the texts of the identifier columns. A
-  // column is taken for whole numbers until a text turns up; only then are its texts
-  // gathered (those of the records before are gathered afterwards, when needed).
-  s.columns.clear();
-  for (const Impl::Id& id : s.ids) {
-    if (id.col < 0) continue;
-    bool seen = false;
-    for (const Impl::Column& col : s.columns) seen = seen || col.col == id.col;
-    if (!seen) s.columns.emplace_back().col = id.col;
-  }
-  scan.start(s.body, s.body_line);
-  s.records = 0;
-  while (scan.next(fields)) {
-    if (static_cast<int>(fields.size()) != ncols)
-      scan.fail(std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
-                " where the header has " + std::to_string(ncols));
-    for (Impl::Column& col : s.columns) {
-      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
-      if (is_missing(v)) continue;
-      std::int32_t number;
-      if (col.whole) {
-        if (whole_number(v, number)) continue;
-        col.whole = false;
-        col.collected_from = s.records;
-      }
-      // A level name is printed in the key of the report and in messages, one per line.
-      if (v.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
-        scan.fail("column " + std::to_string(col.col + 1) + " (" +
-                  rec::echo(s.header[static_cast<std::size_t>(col.col)], 0) +
-                  "): a level name may not hold a line end or NUL: " + rec::echo(v));
-      col.texts.add(v);
-    }
-    ++s.records;
-  }
-  if (s.records == 0)
-    throw rec::RunError(run_error(unit, s.file) + ": the file has no data after its header row");
-
-  // Named levels: texts in byte order; the parents share one numbering.
-  auto column_of = [&](int col) -> Impl::Column& {
-    for (Impl::Column& c : s.columns)
-      if (c.col == col) return c;
-    return s.columns.front();  // not reached: every identifier column has its entry
-  };
-  for (int id = 0; id < 6; ++id) {
-    Impl::Id& d = s.ids[id];
-    d.named = false;
-    d.levels.clear();
-    d.level_of.clear();
-    d.column = d.col >= 0 ? &column_of(d.col) : nullptr;
-    s.names[id].clear();
-  }
-  const bool parents = s.ids[kFemale].col >= 0 && s.ids[kMale].col >= 0;
-  for (int id = 0; id < 6; ++id) {
-    Impl::Id& d = s.ids[id];
-    if (d.col < 0) continue;
-    d.named = !d.column->whole;
-    if (parents && (id == kFemale || id == kMale))
-      d.named = !s.ids[kFemale].column->whole || !s.ids[kMale].column->whole;
-  }
-  // The texts of the records before a named column's first text, in one more pass.
-  std::int64_t until = 0;
-  for (const Impl::Id& d : s.ids)
-    if (d.named) until = std::max(until, d.column->collected_from < 0 ? s.records
-                                                                      : d.column->collected_from);
-  scan.start(s.body, s.body_line);
-  for (std::int64_t r = 0; r < until && scan.next(fields); ++r) {
-    for (Impl::Id& d : s.ids) {
-      if (!d.named) continue;
-      Impl::Column& col = *d.column;
-      const std::int64_t from = col.collected_from < 0 ? s.records : col.collected_from;
-      const std::string_view v = fields[static_cast<std::size_t>(col.col)];
-      if (r < from && !is_missing(v)) col.texts.add(v);
-    }
-  }
-  for (int id = 0; id < 6; ++id) {
-    Impl::Id& d = s.ids[id];
-    if (!d.named) continue;
-    std::set<std::string> texts(d.column->texts.texts().begin(), d.column->texts.texts().end());
-    if (parents && (id == kFemale || id == kMale)) {
-      const Impl::Column& other = *s.ids[id == kFemale ? kMale : kFemale].column;
-      texts.insert(other.texts.texts().begin(), other.texts.texts().end());
-    }
-    d.levels.assign(texts.begin(), texts.end());
-    for (const std::string& t : d.column->texts.texts()) {
-      const auto at = std::lower_bound(d.levels.begin(), d.levels.end(), t) - d.levels.begin();
-      d.level_of.push_back(rec::clamped_int(at + 1));
-    }
-    s.names[id] = d.levels;
-  }
+  s.read_header(scan, fields);
+  s.resolve_columns();
+  s.scan_records(scan, fields);
+  s.number_levels(scan, fields);
 }
 
 bool CsvData::last_line_cut() const {
