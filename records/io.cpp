@@ -248,11 +248,18 @@ std::string shown(std::string_view field) {
   return s;
 }
 
-std::string where(const char* statement, int unit, const std::string& name) {
-  std::string s = std::string("Run-time error: ") + statement + " on unit ";
-  s += unit == kConsole ? std::string("*") : std::to_string(unit);
-  if (!name.empty()) s += ", file '" + shown(name) + "'";
+// The site part of a statement's error: "Run-time error: READ on unit 5, file 'x'"
+// and ", record n" when a record is named.
+std::string site_text(const ErrorSite& at) {
+  std::string s = "Run-time error: " + at.statement + " on unit ";
+  s += at.unit == kConsole ? std::string("*") : std::to_string(at.unit);
+  if (!at.file.empty()) s += ", file '" + shown(at.file) + "'";
+  if (at.record >= 0) s += ", record " + std::to_string(at.record);
   return s;
+}
+
+std::string where(const char* statement, int unit, const std::string& name) {
+  return site_text({statement, unit, name});
 }
 
 // Whether two paths name the same file (links followed), or the same name when
@@ -431,7 +438,7 @@ void Io::refuse_same_output(const std::filesystem::path& p, const std::string& s
   const std::string what = "the file is also the output '" + shown(other->string()) +
                            "' of this run; two outputs cannot have one name";
   if (unit == 0) throw RunError("Run-time error: the table '" + shown(shown_as) + "': " + what);
-  throw RunError(where("OPEN", unit, shown_as) + ": " + what);
+  throw RunError({"OPEN", unit, shown_as}, what);
 }
 
 // Refuses the table `p` when it is an input of the run or another of its outputs.
@@ -484,9 +491,9 @@ void Io::require_record_length(int unit, std::size_t columns) {
   FileSource& src = *it->second->source;
   if (src.records == 0 || src.last_length >= columns || !src.only_blanks_follow()) return;
   flush();
-  throw RunError(where("READ", unit, it->second->name) + ", record " + std::to_string(src.records) +
-                 ": the record holds " + std::to_string(src.last_length) + " of the " +
-                 std::to_string(columns) + " columns its fields take; the file is cut short");
+  throw RunError({"READ", unit, it->second->name, src.records},
+                 "the record holds " + std::to_string(src.last_length) + " of the " +
+                     std::to_string(columns) + " columns its fields take; the file is cut short");
 }
 
 // Opens the file of output unit `u` (its path is set): a temporary file next to it when
@@ -500,16 +507,16 @@ std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
       if (h->dev == st.st_dev && h->ino == st.st_ino) {
         discard_outputs_ = true;
         flush();
-        throw RunError(where("OPEN", unit, chosen) + ": the file is the input named by command-line argument " +
-                       std::to_string(index + 1) + "; it is left as it is");
+        throw RunError({"OPEN", unit, chosen}, "the file is the input named by command-line argument " +
+                                                    std::to_string(index + 1) + "; it is left as it is");
       }
   }
   const bool report = std::find(report_units_.begin(), report_units_.end(), unit) != report_units_.end();
   if (report && exists && S_ISREG(st.st_mode) && st.st_size > 0 && !is_report_of(u.path, report_ends_)) {
     discard_outputs_ = true;
     flush();
-    throw RunError(where("OPEN", unit, chosen) +
-                   ": the file exists and is not a report of this program; it is left as it is");
+    throw RunError({"OPEN", unit, chosen},
+                   "the file exists and is not a report of this program; it is left as it is");
   }
   if (!replace_at_close_ || (exists && !S_ISREG(st.st_mode))) return std::fopen(u.path.c_str(), "wb");
   // The temporary file is only renamed at the end: an existing file that may not be
@@ -521,7 +528,7 @@ std::FILE* Io::open_output(Unit& u, int unit, const std::string& chosen) {
 
 void Io::fail_open(int unit, const std::string& file, const std::string& what) {
   flush();
-  throw RunError(where("OPEN", unit, file) + ": " + what);
+  throw RunError({"OPEN", unit, file}, what);
 }
 
 void Io::close_for_reopen(int unit) {
@@ -657,7 +664,7 @@ Io::Unit& Io::unit_for(int unit, const char* statement) {
   auto it = units_.find(unit);
   if (it == units_.end()) {
     flush();
-    throw RunError(where(statement, unit, "") + ": the unit is not open");
+    throw RunError({statement, unit, "", -1}, "the unit is not open");
   }
   return *it->second;
 }
@@ -669,30 +676,30 @@ void Io::write(int unit, const Format& fmt, std::span<const Item> items) {
       format_write(fmt, items, sink);
     } catch (const FormatError& e) {
       flush();
-      throw RunError(where("WRITE", unit, "") + ": " + e.what() + " (format position " +
-                     std::to_string(e.position + 1) + " of " + fmt.text() + ")");
+      throw RunError({"WRITE", unit, "", -1}, std::string(e.what()) + " (format position " +
+                                          std::to_string(e.position + 1) + " of " + fmt.text() + ")");
     }
     return;
   }
   Unit& u = unit_for(unit, "WRITE");
   if (!u.sink) {
     flush();
-    throw RunError(where("WRITE", unit, u.name) + ": the file is open for input");
+    throw RunError({"WRITE", unit, u.name}, "the file is open for input");
   }
   try {
     format_write(fmt, items, *u.sink);
   } catch (const FormatError& e) {
     flush();
-    throw RunError(where("WRITE", unit, u.name) + ", record " + std::to_string(u.sink->records + 1) +
-                   ": " + e.what() + " (format position " + std::to_string(e.position + 1) + " of " +
-                   fmt.text() + ")");
+    throw RunError({"WRITE", unit, u.name, u.sink->records + 1},
+                   std::string(e.what()) + " (format position " + std::to_string(e.position + 1) +
+                       " of " + fmt.text() + ")");
   }
   if (u.sink->error != 0 && !u.sink->reported) {
     u.sink->reported = true;
     flush();
-    throw RunError(where("WRITE", unit, u.name) + ", record " + std::to_string(u.sink->records) +
-                   ": the file cannot be written: " + std::strerror(u.sink->error) +
-                   (u.pending.pending() ? "; the earlier file is left as it was" : ""));
+    throw RunError({"WRITE", unit, u.name, u.sink->records},
+                   std::string("the file cannot be written: ") + std::strerror(u.sink->error) +
+                       (u.pending.pending() ? "; the earlier file is left as it was" : ""));
   }
 }
 
@@ -706,21 +713,22 @@ bool read_outcome(ReadStatus st, const ReadError& err, int unit, const std::stri
   if (st == ReadStatus::Ok) return true;
   if (st == ReadStatus::End) {
     if (trouble)
-      throw RunError(where("READ", unit, name) + ", record " + std::to_string(record + 1) + ": " + *trouble);
+      throw RunError({"READ", unit, name, record + 1}, *trouble);
     // The end of the file after some of the values is a list cut short, not the end
     // that the statement tests: the file ends inside the records it belongs to.
     if (got > 0)
-      throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record) +
-                         ", with " + std::to_string(got) + " of the " + std::to_string(wanted) +
+      throw RunError({"READ", unit, name},
+                     "end of file after record " + std::to_string(record) + ", with " +
+                         std::to_string(got) + " of the " + std::to_string(wanted) +
                          " values of the list read",
                      RunError::Cause::EndOfFile);
     if (end_tested) return false;
-    throw RunError(where("READ", unit, name) + ": end of file after record " + std::to_string(record),
+    throw RunError({"READ", unit, name}, "end of file after record " + std::to_string(record),
                    RunError::Cause::EndOfFile);
   }
-  throw RunError(where("READ", unit, name) + ", record " + std::to_string(record) + ": " + err.message + " '" +
-                 shown(err.field) + "' (columns " + std::to_string(err.column) + "-" +
-                 std::to_string(err.column + err.width - 1) + ")");
+  throw RunError({"READ", unit, name, record},
+                 err.message + " '" + shown(err.field) + "' (columns " + std::to_string(err.column) +
+                     "-" + std::to_string(err.column + err.width - 1) + ")");
 }
 
 }  // namespace
@@ -749,7 +757,7 @@ template <class Transfer>
       name = &u.name;
       if (!u.source) {
         flush();
-        throw RunError(where("READ", unit, u.name) + ": the file is open for output");
+        throw RunError({"READ", unit, u.name}, "the file is open for output");
       }
       st = transfer(*u.source, err, got);
       if (st == ReadStatus::Ok) return true;
@@ -759,8 +767,8 @@ template <class Transfer>
   } catch (const FormatError& e) {
     if (fmt == nullptr) throw;
     flush();
-    throw RunError(where("READ", unit, *name) + ": " + e.what() + " (format position " +
-                   std::to_string(e.position + 1) + " of " + fmt->text() + ")");
+    throw RunError({"READ", unit, *name}, std::string(e.what()) + " (format position " +
+                                             std::to_string(e.position + 1) + " of " + fmt->text() + ")");
   }
   if (trouble) got = 0;
   if (st != ReadStatus::Ok && !(st == ReadStatus::End && end_tested && !trouble && got == 0)) flush();
@@ -833,9 +841,9 @@ std::string Io::close_unit(Unit& u) {
   }
   if (!u.sink || u.sink->error == 0 || u.sink->reported) return {};
   u.sink->reported = true;
-  return where("CLOSE", u.number, u.name) + ": the file cannot be written: " +
-         std::strerror(u.sink->error) +
-         (u.pending.pending() ? "; the earlier file is left as it was" : "");
+  return format_error({"CLOSE", u.number, u.name},
+                      std::string("the file cannot be written: ") + std::strerror(u.sink->error) +
+                          (u.pending.pending() ? "; the earlier file is left as it was" : ""));
 }
 
 void Io::discard_outputs() { discard_outputs_ = true; }
@@ -865,8 +873,8 @@ void Io::close() {
         u->pending.abort();
       } else if (!u->pending.commit()) {
         if (first.empty())
-          first = where("CLOSE", u->number, u->name) + ": the file cannot be replaced: " +
-                  std::strerror(errno);
+          first = format_error({"CLOSE", u->number, u->name},
+                               std::string("the file cannot be replaced: ") + std::strerror(errno));
         failed = true;
       }
     }
@@ -943,6 +951,10 @@ std::string Io::read_rest(int unit, std::size_t bound, std::size_t line_bound) {
   if (std::ferror(u.fp)) fail(": the file cannot be read");
   check_lines(true);
   return text;
+}
+
+std::string format_error(const ErrorSite& at, std::string_view detail) {
+  return site_text(at) + ": " + std::string(detail);
 }
 
 std::string echo(std::string_view text, char quote, std::size_t cut) {

@@ -31,15 +31,35 @@ inline constexpr std::size_t kMaxPauseLine = 128;    // characters of a line typ
 
 // A run-time error that ends the run with exit status 2: a conversion error, an invalid
 // format, an end of file the statement does not test, a file that cannot be opened.
+//
+// Where a statement failed: its kind, its unit, the unit's file and the record. The
+// message of every such error has one form (format_error): "Run-time error: READ on
+// unit 5, file 'c.ctl', record 2: <detail>".
+struct ErrorSite {
+  std::string statement;  // READ, WRITE, OPEN, CLOSE
+  int unit = 0;           // kConsole for the console
+  std::string file;       // as the unit names it; empty when none
+  long record = -1;       // the record the statement was at; -1 when none is named
+};
+
+// The one form of a statement's run-time error: the site, then the detail.
+std::string format_error(const ErrorSite& at, std::string_view detail);
+
 struct RunError : std::runtime_error {
   // What ended the run, for a caller that handles one cause in its own way.
   enum class Cause {
     Other,
     EndOfFile,  // a read statement met the end of its file where it needed records
   };
+  // An error worded whole by its caller.
   explicit RunError(const std::string& message, Cause why = Cause::Other)
       : std::runtime_error(message), cause(why) {}
+  // A statement's error: the site and the detail, in the form of format_error.
+  RunError(ErrorSite at, const std::string& what, Cause why = Cause::Other)
+      : std::runtime_error(format_error(at, what)), cause(why), site(std::move(at)), detail(what) {}
   Cause cause;
+  ErrorSite site;      // statement empty for an error worded whole
+  std::string detail;  // the detail of a statement's error
 };
 
 // How a unit is opened.

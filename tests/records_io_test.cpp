@@ -103,6 +103,30 @@ TEST(IoFiles, ConversionErrorNamesUnitFileRecordAndField) {
             "field 'a1' (columns 4-6)");
 }
 
+// The error is a value: its site and detail, and the cause a caller may act on.
+TEST(IoFiles, ReadErrorsCarryTheirSiteAndCause) {
+  TempDir dir;
+  write_file(dir / "t.dat", "  1 a1\n");
+  Console con;
+  Io io({}, con.in, con.out, dir.path());
+  io.open(8, "t.dat", OpenMode::Input);
+  std::int32_t a = 0, b = 0;
+  const Format f = Format::compile("(2I3)");
+  for (int k = 0; k < 2; ++k) {
+    try {
+      io.read(8, f, {Target::of(a), Target::of(b)}, false);
+      ADD_FAILURE() << "no error";
+    } catch (const rec::RunError& e) {
+      EXPECT_EQ(e.site.statement, "READ");
+      EXPECT_EQ(e.site.unit, 8);
+      EXPECT_EQ(e.site.file, "t.dat");
+      EXPECT_EQ(e.site.record, k == 0 ? 1 : -1);
+      EXPECT_EQ(e.cause, k == 0 ? rec::RunError::Cause::Other : rec::RunError::Cause::EndOfFile);
+      EXPECT_EQ(e.what(), rec::format_error(e.site, e.detail));
+    }
+  }
+}
+
 TEST(IoFiles, LongRecordIsAnErrorNotUnboundedMemory) {
   TempDir dir;
   write_file(dir / "long.dat", "  1\n" + std::string(rec::kMaxRecordLength + 10, '7') + "\n");
