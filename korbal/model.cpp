@@ -3,6 +3,7 @@
 #include "korbal/model.h"
 
 #include <algorithm>
+#include <array>
 
 #include "korbal/control.h"
 #include "records/format.h"
@@ -11,125 +12,98 @@ namespace korbal {
 
 namespace {
 
-// Appends a block of `n` columns after column K and returns it; K moves to its end.
-EffectBlock take(const char* label, std::int64_t& K, std::int64_t n) {
-  EffectBlock b{label, K + 1, K + n};
-  K += n;
-  return b;
-}
+// One effect of the model, in model order: its code, whether the control record
+// switches it on, its number of columns, and how many slots of a data line it fills
+// (the columns a line selects in it; self columns are never selected by a cross).
+struct EffectRow {
+  const char* label;
+  bool present;
+  std::int64_t columns;
+  int slots;
+};
 
-// The design blocks: MEAN, locations, replications (within locations when there are
-// several) and sets; the slots of replications and sets.
-void design_blocks(Model& m, const Control& c, std::int64_t& K) {
-  m.blocks[0] = EffectBlock{"MEAN", 1, 1};
-  m.KREP = 1;
-  m.has_loc = c.NLOC >= 2;
-  if (m.has_loc) {
-    m.LOCEND = std::int64_t{c.NLOC} + 1;
-    m.blocks[1] = EffectBlock{"LOC ", 2, m.LOCEND};
-    m.KREP = 2;
-  }
-  m.NLOC = c.NLOC == 1 ? 0 : c.NLOC;
-  K = std::int64_t{m.NLOC} + 1;
-  const std::int64_t nloc = m.NLOC;
-
-  m.has_rep = c.NREP >= 2;
-  if (m.has_rep) {
-    m.REPBAS = K;
-    m.blocks[2] = take("REPS", K, nloc >= 2 ? std::int64_t{c.NREP} * nloc : c.NREP);
-    m.KREP += 1;
-  }
-  m.NREP = c.NREP == 1 ? 0 : c.NREP;
-
-  m.SETBAS = K;
-  m.blocks[3] = take("SETS", K, c.NSETS);
-  m.KSET = m.KREP + 1;
-}
-
-// The genetic blocks of the parents and crosses of every set: GCA, selfs, SCA (with the
-// self columns at its head when selfs are no effect of their own), maternal and
-// reciprocal effects.
-void genetic_blocks(Model& m, const Control& c, std::int64_t& K) {
-  const std::int64_t p = c.NLINES, s = c.NSETS;
+// The thirteen effects of the model for the control items `c`. Adding an effect is one
+// row here, its selection rule in select_columns and its meaning in columns().
+std::array<EffectRow, 13> effect_rows(const Control& c) {
+  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
+  const std::int64_t nloc = c.NLOC == 1 ? 0 : c.NLOC, nrep = c.NREP == 1 ? 0 : c.NREP;
   const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
-  m.KGCA = m.KSET + 1;
-  m.GCABAS = K;
-  m.blocks[4] = take("GCA ", K, p * s);
-
-  m.has_self = c.ISELF >= 1;
-  if (m.has_self) m.blocks[5] = take("SELF", K, p * s);
-
+  const std::int64_t families = s * p * (p - 1);      // ordered crosses of all sets
   // With ISELF = 0 the self columns stand at the head of the SCA block.
   const std::int64_t head = c.ISELF == 0 ? p * s : 0;
-  m.SCABAS = K + head;
-  m.blocks[6] = take("SCA ", K, head + pairs);
-  m.SCAEND = K;
-  m.KSCA = m.KGCA + 2;
-  m.KMAT = m.KSCA;
-
-  m.has_matr = c.IMATR != 0;
-  if (m.has_matr) {
-    m.blocks[7] = take("MATR", K, p * s);
-    m.KMAT += 2;
-  }
-
-  m.KREC = m.KMAT;
-  m.has_recp = c.IRECP > 0;
-  if (m.has_recp) {
-    m.RECBAS = K;
-    m.blocks[8] = take("RECP", K, pairs);
-    m.KREC += 1;
-  }
-}
-
-// The blocks of the families (ordered crosses of all sets): family by location, clones,
-// clones by location and replications by family.
-void family_blocks(Model& m, const Control& c, std::int64_t& K) {
-  const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
-  const std::int64_t families = s * p * (p - 1);  // ordered crosses of all sets
-  const std::int64_t nloc = m.NLOC, nrep = m.NREP;
-  m.KFXL = m.KREC;
-  m.has_fxl = c.IFXL > 0 && nloc >= 2;
-  if (m.has_fxl) {
-    m.FXLBAS = K;
-    m.blocks[9] = take("FXL ", K, nloc * families);
-    m.KFXL += 1;
-  }
-
-  m.KCLN = m.KFXL;
-  m.has_clon = c.NCLON != 0;
-  if (m.has_clon) {
-    m.CLNBAS = K;
-    m.blocks[10] = take("CLON", K, families * nclon);
-    m.KCLN += 1;
-  }
-
-  m.KCXL = m.KCLN;
-  m.has_cxl = c.ICXL != 0 && nloc >= 2 && nclon >= 2;
-  if (m.has_cxl) {
-    m.CXLBAS = K;
-    m.blocks[11] = take("CXL ", K, nloc * families * nclon);
-    m.KCXL += 1;
-  }
-
-  m.KRXF = m.KCXL;
-  m.has_rxf = c.IRXF != 0 && nloc >= 2 && nrep >= 2;
-  if (m.has_rxf) {
-    m.RXFBAS = K;
-    m.blocks[12] = take("RXF ", K, nloc * nrep * families);
-    m.KRXF += 1;
-  }
+  const bool fxl = c.IFXL > 0 && nloc >= 2, cxl = c.ICXL != 0 && nloc >= 2 && nclon >= 2,
+             rxf = c.IRXF != 0 && nloc >= 2 && nrep >= 2;
+  return {{
+      {"MEAN", true, 1, 1},
+      {"LOC ", c.NLOC >= 2, c.NLOC, 1},
+      // Replications within locations when there are several.
+      {"REPS", c.NREP >= 2, nloc >= 2 ? std::int64_t{c.NREP} * nloc : c.NREP, 1},
+      {"SETS", true, s, 1},
+      {"GCA ", true, p * s, 2},  // the female's and the male's
+      {"SELF", c.ISELF >= 1, p * s, 0},
+      {"SCA ", true, head + pairs, 1},
+      {"MATR", c.IMATR != 0, p * s, 2},  // +1 and -1 for the two parents
+      {"RECP", c.IRECP > 0, pairs, 1},
+      {"FXL ", fxl, nloc * families, 1},
+      {"CLON", c.NCLON != 0, families * nclon, 1},
+      {"CXL ", cxl, nloc * families * nclon, 1},
+      {"RXF ", rxf, nloc * nrep * families, 1},
+  }};
 }
 
 }  // namespace
 
 Model allocate_columns(const Control& c) {
   Model m;
-  for (std::size_t e = 1; e < m.blocks.size(); ++e) m.blocks[e] = EffectBlock{"    ", 1, 0};
-  std::int64_t K = 1;
-  design_blocks(m, c, K);
-  genetic_blocks(m, c, K);
-  family_blocks(m, c, K);
+  m.NLOC = c.NLOC == 1 ? 0 : c.NLOC;
+  m.NREP = c.NREP == 1 ? 0 : c.NREP;
+  // The blocks one after the other, and after each the number of slots so far.
+  const std::array<EffectRow, 13> rows = effect_rows(c);
+  std::array<int, 13> slots_through{};
+  std::int64_t K = 0;
+  int slots = 0;
+  for (std::size_t e = 0; e < rows.size(); ++e) {
+    const EffectRow& r = rows[e];
+    m.blocks[e] = r.present ? EffectBlock{r.label, K + 1, K + r.columns} : EffectBlock{"    ", 1, 0};
+    if (r.present) {
+      K += r.columns;
+      slots += r.slots;
+    }
+    slots_through[e] = slots;
+  }
+  // The names the data pass uses: whether each effect is present, the offset of its
+  // block (its first column is the offset + 1) and its last slot.
+  auto base = [&](std::size_t e) { return m.blocks[e].first - 1; };
+  m.has_loc = rows[1].present;
+  m.has_rep = rows[2].present;
+  m.has_self = rows[5].present;
+  m.has_matr = rows[7].present;
+  m.has_recp = rows[8].present;
+  m.has_fxl = rows[9].present;
+  m.has_clon = rows[10].present;
+  m.has_cxl = rows[11].present;
+  m.has_rxf = rows[12].present;
+  if (m.has_loc) m.LOCEND = m.blocks[1].last;
+  if (m.has_rep) m.REPBAS = base(2);
+  m.SETBAS = base(3);
+  m.GCABAS = base(4);
+  m.SCABAS = base(6) + (c.ISELF == 0 ? std::int64_t{c.NLINES} * c.NSETS : 0);
+  m.SCAEND = m.blocks[6].last;
+  if (m.has_recp) m.RECBAS = base(8);
+  if (m.has_fxl) m.FXLBAS = base(9);
+  if (m.has_clon) m.CLNBAS = base(10);
+  if (m.has_cxl) m.CXLBAS = base(11);
+  if (m.has_rxf) m.RXFBAS = base(12);
+  m.KREP = slots_through[2];
+  m.KSET = slots_through[3];
+  m.KGCA = slots_through[3] + 1;  // the first of the two GCA slots
+  m.KSCA = slots_through[6];
+  m.KMAT = slots_through[7];
+  m.KREC = slots_through[8];
+  m.KFXL = slots_through[9];
+  m.KCLN = slots_through[10];
+  m.KCXL = slots_through[11];
+  m.KRXF = slots_through[12];
 
   m.SDFL64 = K;
   m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
