@@ -1,12 +1,10 @@
 // The table of variance components that meridox writes (components.csv).
-#include <cctype>
-#include <cmath>
-#include <cstdlib>
 #include <limits>
 #include <stdexcept>
 
 #include "gcasca/gcasca.h"
 #include "records/csv.h"
+#include "records/csv_reader.h"
 
 namespace gcasca {
 
@@ -19,13 +17,10 @@ std::string shown_name(std::string_view file) { return rec::echo(file, 0, std::s
 
 double parse_estimate(const std::string& s, std::string_view file, std::size_t row) {
   if (s == rec::csv::kNA) return std::numeric_limits<double>::quiet_NaN();
-  // strtod rather than stod: a tiny estimate that reads back as a subnormal number is
-  // still a number (stod refuses it as out of range).
-  char* end = nullptr;
-  const double v = s.empty() || std::isspace(static_cast<unsigned char>(s[0]))
-                       ? std::numeric_limits<double>::quiet_NaN()
-                       : std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || !std::isfinite(v))
+  // The number syntax of every CSV field the programs read; a tiny estimate that reads
+  // back as a subnormal number is still a number.
+  double v = 0.0;
+  if (rec::csv::read_double(s, v) != rec::csv::NumberStatus::Ok)
     throw rec::RunError("Run-time error: " + shown_name(file) + " row " + std::to_string(row) +
                         ": estimate " + rec::echo(s, '"') + " is not a number");
   return v;

@@ -2,7 +2,6 @@
 #include "meridox/error_file.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -123,9 +122,10 @@ ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& n
                           shown(ms) + "'");
     }
     const std::string_view df = blanks_trimmed(rec[3]);
-    const char* dend = df.data() + df.size();
-    const auto d = std::from_chars(df.data(), dend, e.df);
-    if (d.ec != std::errc() || d.ptr != dend || e.df < 1) {
+    std::int32_t whole = 0;
+    const bool is_whole = rec::csv::whole_number(df, whole);
+    e.df = whole;
+    if (!is_whole || e.df < 1) {
       throw rec::RunError(at + ": field 4 (df): the degrees of freedom must be a whole number from 1, not '" +
                           shown(df) + "'");
     }
