@@ -21,7 +21,7 @@ double parse_estimate(const std::string& s, std::string_view file, std::size_t r
   // back as a subnormal number is still a number.
   double v = 0.0;
   if (rec::csv::read_double(s, v) != rec::csv::NumberStatus::Ok)
-    throw rec::RunError("Run-time error: " + shown_name(file) + " row " + std::to_string(row) +
+    throw rec::RunError(rec::ErrorSite{}, shown_name(file) + " row " + std::to_string(row) +
                         ": estimate " + rec::echo(s, '"') + " is not a number");
   return v;
 }
@@ -33,13 +33,13 @@ std::vector<ComponentRow> parse_components(std::string_view text, std::string_vi
   try {
     records = rec::csv::parse(text);
   } catch (const std::runtime_error& e) {
-    throw rec::RunError("Run-time error: " + shown_name(file) + ": " + e.what());
+    throw rec::RunError(rec::ErrorSite{}, shown_name(file) + ": " + e.what());
   }
   const std::vector<std::string> header = {"problem", "trait_1", "trait_2", "component",
                                            "estimate", "sd", "ms", "denominator",
                                            "df1", "df2", "f", "p"};
   if (records.empty() || records[0] != header)
-    throw rec::RunError("Run-time error: " + shown_name(file) +
+    throw rec::RunError(rec::ErrorSite{}, shown_name(file) +
                         " is not a table of variance components: its header is not "
                         "problem,trait_1,trait_2,component,estimate,sd,ms,denominator,df1,df2,f,p");
   std::vector<ComponentRow> rows;
@@ -47,7 +47,7 @@ std::vector<ComponentRow> parse_components(std::string_view text, std::string_vi
     const std::vector<std::string>& r = records[k];
     if (r.size() == 1 && r[0].empty()) continue;  // a blank line
     if (r.size() != kColumns)
-      throw rec::RunError("Run-time error: " + shown_name(file) + " row " + std::to_string(k + 1) +
+      throw rec::RunError(rec::ErrorSite{}, shown_name(file) + " row " + std::to_string(k + 1) +
                           " has " + std::to_string(r.size()) + " fields instead of 12");
     rows.push_back({r[0], r[1], r[2], r[3], parse_estimate(r[4], file, k + 1)});
   }

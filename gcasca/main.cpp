@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
        {"E n d   o f   t h e   p r e d i c t i o n s"}},
       options.error.empty(), [&] {
         if (!options.error.empty())
-          throw rec::RunError("Run-time error: " + options.error);
+          throw rec::RunError(rec::ErrorSite{}, options.error);
         korbal::SystemClock clock;
         return gcasca::run(io, clock, csv_dir);
       });

@@ -199,7 +199,7 @@ struct CsvData::Impl {
   std::int64_t records = 0;
 
   [[noreturn]] void refuse(const std::string& what) const {
-    throw rec::RunError("Run-time error: invalid CSV data record: " + what);
+    throw rec::RunError(rec::ErrorSite{}, "invalid CSV data record: " + what);
   }
   // The header row: the column names, and where the records after it begin.
   void read_header(Scanner& scan, std::vector<std::string_view>& fields) {

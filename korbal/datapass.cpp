@@ -190,7 +190,7 @@ std::int64_t lines_left(rec::Io& io, int unit) {
 }
 
 [[noreturn, gnu::cold, gnu::noinline]] void too_many_lines() {
-  throw rec::RunError("Run-time error: more than 2147483647 data lines to accumulate, "
+  throw rec::RunError(rec::ErrorSite{}, "more than 2147483647 data lines to accumulate, "
                       "more than the count of observations holds");
 }
 

@@ -110,7 +110,7 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
 
 int run(rec::Io& io, Clock& clock, const Options& opt) {
   return rec::run_to_stop(io, [&] {
-    if (!opt.error.empty()) throw rec::RunError("Run-time error: " + opt.error);
+    if (!opt.error.empty()) throw rec::RunError(rec::ErrorSite{}, opt.error);
     return analyse(io, clock, opt);
   });
 }

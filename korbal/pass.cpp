@@ -48,7 +48,7 @@ PassResult pass_data(rec::Io& io, Clock& clock, const Control& c, const Model& m
   } catch (const rec::FormatError& e) {
     std::string shown = DATFMT;
     while (!shown.empty() && shown.back() == ' ') shown.pop_back();
-    throw rec::RunError("Run-time error: invalid data format " + shown + ": " + e.what() +
+    throw rec::RunError(rec::ErrorSite{}, "invalid data format " + shown + ": " + e.what() +
                         " (format position " + std::to_string(e.position + 1) + ")");
   }
 

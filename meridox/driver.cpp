@@ -138,7 +138,7 @@ bool is_end_of_file(const rec::RunError& e) { return e.cause == rec::RunError::C
 void refuse_unused_rows(const rec::Io& io, const ErrorFile& file, const std::set<int>& used) {
   for (const ExternalError& e : file.rows) {
     if (used.count(e.record)) continue;
-    throw rec::RunError("Run-time error: READ of the error file '" + file.name +
+    throw rec::RunError(rec::ErrorSite{}, "READ of the error file '" + file.name +
                         "' (option --error), record " + std::to_string(e.record) +
                         ": fields 1 and 2: no analysis of " + e.trait_1 + " and " + e.trait_2 +
                         " in '" + io.file_name(kIn) + "'");
@@ -150,7 +150,7 @@ void refuse_error_file_as_table(const ErrorFile& file, const std::filesystem::pa
   for (const char* name : {"components.csv", "correlations.csv", "problems.csv", "genetics.csv"}) {
     struct stat st {};
     if (::stat((dir / name).c_str(), &st) == 0 && st.st_dev == file.dev && st.st_ino == file.ino) {
-      throw rec::RunError("Run-time error: the table '" + (dir / name).string() +
+      throw rec::RunError(rec::ErrorSite{}, "the table '" + (dir / name).string() +
                           "' is the error file '" + file.name + "'; it is left as it is");
     }
   }
@@ -244,7 +244,7 @@ int run_problems(rec::Io& io, SolveSettings settings, CsvTables* tables) {
 
 int run(rec::Io& io, const Options& options) {
   return rec::run_to_stop(io, [&] {
-    if (!options.error.empty()) throw rec::RunError("Run-time error: " + options.error);
+    if (!options.error.empty()) throw rec::RunError(rec::ErrorSite{}, options.error);
     // The error file is an input: read whole before any output exists.
     std::optional<ErrorFile> error_file;
     if (options.error_file) error_file = read_error_file(io.dir(), *options.error_file);

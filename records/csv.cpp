@@ -107,10 +107,10 @@ void prepare_dir(const std::filesystem::path& dir) {
   std::error_code ec;
   if (!std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir, ec);
   if (ec || !std::filesystem::is_directory(dir, ec))
-    throw RunError("Run-time error: CSV folder '" + dir.string() +
+    throw RunError(ErrorSite{}, "CSV folder '" + dir.string() +
                    "' cannot be created" + (ec ? ": " + ec.message() : std::string()));
   if (::access(dir.c_str(), W_OK | X_OK) != 0)
-    throw RunError("Run-time error: CSV folder '" + dir.string() +
+    throw RunError(ErrorSite{}, "CSV folder '" + dir.string() +
                    "' cannot be written: " + std::strerror(errno));
 }
 

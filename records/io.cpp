@@ -251,6 +251,7 @@ std::string shown(std::string_view field) {
 // The site part of a statement's error: "Run-time error: READ on unit 5, file 'x'"
 // and ", record n" when a record is named.
 std::string site_text(const ErrorSite& at) {
+  if (at.statement.empty()) return "Run-time error";  // an error of no statement
   std::string s = "Run-time error: " + at.statement + " on unit ";
   s += at.unit == kConsole ? std::string("*") : std::to_string(at.unit);
   if (!at.file.empty()) s += ", file '" + shown(at.file) + "'";
@@ -414,7 +415,7 @@ void Io::refuse_if_input(const std::filesystem::path& path) {
   if (input.empty()) return;
   discard_outputs_ = true;
   flush();
-  throw RunError("Run-time error: the table '" + shown(path.string()) + "' is the input file '" +
+  throw RunError(ErrorSite{}, "the table '" + shown(path.string()) + "' is the input file '" +
                  shown(input) + "'; it is left as it is");
 }
 
@@ -437,7 +438,7 @@ void Io::refuse_same_output(const std::filesystem::path& p, const std::string& s
   flush();
   const std::string what = "the file is also the output '" + shown(other->string()) +
                            "' of this run; two outputs cannot have one name";
-  if (unit == 0) throw RunError("Run-time error: the table '" + shown(shown_as) + "': " + what);
+  if (unit == 0) throw RunError(ErrorSite{}, "the table '" + shown(shown_as) + "': " + what);
   throw RunError({"OPEN", unit, shown_as}, what);
 }
 
@@ -448,7 +449,7 @@ void Io::refuse_table_clash(const std::filesystem::path& p) {
     if (same_file(u->path, p)) {
       discard_outputs_ = true;
       flush();
-      throw RunError("Run-time error: the table '" + shown(p.string()) +
+      throw RunError(ErrorSite{}, "the table '" + shown(p.string()) +
                      "' is also the file open on unit " + std::to_string(n) +
                      "; two outputs cannot have one name");
     }
@@ -471,7 +472,7 @@ void Io::add_table(const std::filesystem::path& path, std::string_view content) 
     const std::string why = std::strerror(errno);
     discard_outputs_ = true;
     flush();
-    throw RunError("Run-time error: CSV file '" + shown(t->name) + "' " + what + ": " + why);
+    throw RunError(ErrorSite{}, "CSV file '" + shown(t->name) + "' " + what + ": " + why);
   };
   if (!t->file.create(p)) fail("cannot be created");
   if (std::fwrite(content.data(), 1, content.size(), t->file.file()) != content.size())

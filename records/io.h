@@ -36,13 +36,14 @@ inline constexpr std::size_t kMaxPauseLine = 128;    // characters of a line typ
 // message of every such error has one form (format_error): "Run-time error: READ on
 // unit 5, file 'c.ctl', record 2: <detail>".
 struct ErrorSite {
-  std::string statement;  // READ, WRITE, OPEN, CLOSE
+  std::string statement;  // READ, WRITE, OPEN, CLOSE; empty for an error of no statement
   int unit = 0;           // kConsole for the console
   std::string file;       // as the unit names it; empty when none
   long record = -1;       // the record the statement was at; -1 when none is named
 };
 
-// The one form of a statement's run-time error: the site, then the detail.
+// The one form of a run-time error: "Run-time error", the site of a statement when
+// there is one, then the detail.
 std::string format_error(const ErrorSite& at, std::string_view detail);
 
 struct RunError : std::runtime_error {
