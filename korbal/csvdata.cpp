@@ -26,9 +26,11 @@ namespace korbal {
 
 namespace {
 
-std::string run_error(int unit, std::string_view file) {
-  return "Run-time error: READ on unit " + std::to_string(unit) + ", file " +
-         rec::echo(file, '\'', std::string_view::npos);
+// A READ of the CSV data file; `line` names the line when it is 0 or more.
+rec::ErrorSite read_site(int unit, std::string_view file, long line = -1) {
+  rec::ErrorSite at{"READ", unit, std::string(file), line};
+  at.record_word = "line";
+  return at;
 }
 
 // Y1, Y2, ... for response v = 0, 1, ...
@@ -115,8 +117,7 @@ class Scanner {
   std::int64_t line() const { return reader_.line(); }
 
   [[noreturn]] void fail(const std::string& what) const {
-    throw rec::RunError(run_error(unit_, file_) + ", line " + std::to_string(line()) + ": " +
-                        what);
+    throw rec::RunError(read_site(unit_, file_, static_cast<long>(line())), what);
   }
 
   // The fields of the next record, without quotes and surrounding blanks; false at the
@@ -205,7 +206,7 @@ struct CsvData::Impl {
   void read_header(Scanner& scan, std::vector<std::string_view>& fields) {
     Impl& s = *this;
     if (!scan.next(fields))
-      throw rec::RunError(run_error(s.unit, s.file) + ": the file has no header row");
+      throw rec::RunError(read_site(s.unit, s.file), "the file has no header row");
     // A first line of numbers only is data: without a header the columns have no names,
     // and the first plot would be lost as the header.
     bool all_numbers = true;
@@ -306,7 +307,7 @@ struct CsvData::Impl {
       ++s.records;
     }
     if (s.records == 0)
-      throw rec::RunError(run_error(s.unit, s.file) + ": the file has no data after its header row");
+      throw rec::RunError(read_site(s.unit, s.file), "the file has no data after its header row");
   }
 
   // The levels of the named identifiers.

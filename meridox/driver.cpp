@@ -138,10 +138,10 @@ bool is_end_of_file(const rec::RunError& e) { return e.cause == rec::RunError::C
 void refuse_unused_rows(const rec::Io& io, const ErrorFile& file, const std::set<int>& used) {
   for (const ExternalError& e : file.rows) {
     if (used.count(e.record)) continue;
-    throw rec::RunError(rec::ErrorSite{}, "READ of the error file '" + file.name +
-                        "' (option --error), record " + std::to_string(e.record) +
-                        ": fields 1 and 2: no analysis of " + e.trait_1 + " and " + e.trait_2 +
-                        " in '" + io.file_name(kIn) + "'");
+    rec::ErrorSite at{"READ", 0, "", e.record};
+    at.subject = "of the error file '" + file.name + "' (option --error)";
+    throw rec::RunError(at, "fields 1 and 2: no analysis of " + e.trait_1 + " and " + e.trait_2 +
+                                " in '" + io.file_name(kIn) + "'");
   }
 }
 
@@ -197,9 +197,8 @@ int run_problems(rec::Io& io, SolveSettings settings, CsvTables* tables) {
     }
     if (!more) {
       if (number == 1) {
-        no_complete_problem(io, "Run-time error: READ on unit " + std::to_string(kIn) +
-                                    ", file '" + io.file_name(kIn) +
-                                    "': end of file where the first problem is due");
+        no_complete_problem(io, rec::format_error({"READ", kIn, io.file_name(kIn)},
+                                                  "end of file where the first problem is due"));
       }
       break;
     }

@@ -27,11 +27,10 @@ std::string_view blanks_trimmed(std::string_view s) {
 
 // Reads the whole file through one descriptor; a file larger than the bound, not a
 // regular file, or unreadable is an error.
-std::string read_whole(const std::filesystem::path& path, const std::string& where, ErrorFile& f) {
+std::string read_whole(const std::filesystem::path& path, const rec::ErrorSite& where, ErrorFile& f) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    throw rec::RunError(where + ": " +
-                        (errno == ENOENT ? std::string("file not found") : std::strerror(errno)));
+    throw rec::RunError(where, errno == ENOENT ? std::string("file not found") : std::strerror(errno));
   }
   struct stat st {};
   std::string text;
@@ -61,7 +60,7 @@ std::string read_whole(const std::filesystem::path& path, const std::string& whe
     }
   }
   ::close(fd);
-  if (!trouble.empty()) throw rec::RunError(where + ": " + trouble);
+  if (!trouble.empty()) throw rec::RunError(where, trouble);
   return text;
 }
 
@@ -80,13 +79,14 @@ bool same_analysis(const ExternalError& e, std::string_view a, std::string_view 
 ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& name) {
   ErrorFile f;
   f.name = name;
-  const std::string where = "Run-time error: READ of the error file '" + shown(name, name.size()) + "' (option --error)";
+  rec::ErrorSite where{"READ"};
+  where.subject = "of the error file '" + shown(name, name.size()) + "' (option --error)";
   const std::string text = read_whole(dir / name, where, f);
   std::vector<std::vector<std::string>> records;
   try {
     records = rec::csv::parse(text);
   } catch (const std::runtime_error&) {
-    throw rec::RunError(where + ": a quoted field is not closed");
+    throw rec::RunError(where, "a quoted field is not closed");
   }
   static const char* const kHeader[4] = {"trait_1", "trait_2", "ms", "df"};
   std::size_t first = 0;
@@ -97,13 +97,14 @@ ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& n
       if (blanks_trimmed(records[first][c]) != kHeader[c]) return false;
     return true;
   };
-  if (!header_ok()) throw rec::RunError(where + ": the first row is not the header trait_1,trait_2,ms,df");
+  if (!header_ok()) throw rec::RunError(where, "the first row is not the header trait_1,trait_2,ms,df");
   for (std::size_t r = first + 1; r < records.size(); ++r) {
     const auto& rec = records[r];
     if (rec.empty()) continue;
-    const std::string at = where + ", record " + std::to_string(r + 1);
+    rec::ErrorSite at = where;
+    at.record = static_cast<long>(r + 1);
     if (rec.size() != 4) {
-      throw rec::RunError(at + ": " + std::to_string(rec.size()) + " fields where the header has 4");
+      throw rec::RunError(at, std::to_string(rec.size()) + " fields where the header has 4");
     }
     ExternalError e;
     e.record = static_cast<int>(r + 1);
@@ -111,14 +112,14 @@ ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& n
     e.trait_2 = blanks_trimmed(rec[1]);
     for (int c = 0; c < 2; ++c) {
       if ((c == 0 ? e.trait_1 : e.trait_2).empty())
-        throw rec::RunError(at + ": field " + std::to_string(c + 1) + " (" + kHeader[c] + ") is empty");
+        throw rec::RunError(at, "field " + std::to_string(c + 1) + " (" + kHeader[c] + ") is empty");
     }
     const std::string_view ms = blanks_trimmed(rec[2]);
     if (rec::csv::read_double(ms, e.ms) != rec::csv::NumberStatus::Ok || !std::isfinite(e.ms)) {
-      throw rec::RunError(at + ": field 3 (ms): not a number '" + shown(ms) + "'");
+      throw rec::RunError(at, "field 3 (ms): not a number '" + shown(ms) + "'");
     }
     if (e.trait_1 == e.trait_2 && !(e.ms > 0.0)) {
-      throw rec::RunError(at + ": field 3 (ms): the error mean square of a trait must be positive, not '" +
+      throw rec::RunError(at, "field 3 (ms): the error mean square of a trait must be positive, not '" +
                           shown(ms) + "'");
     }
     const std::string_view df = blanks_trimmed(rec[3]);
@@ -126,11 +127,11 @@ ErrorFile read_error_file(const std::filesystem::path& dir, const std::string& n
     const bool is_whole = rec::csv::whole_number(df, whole);
     e.df = whole;
     if (!is_whole || e.df < 1) {
-      throw rec::RunError(at + ": field 4 (df): the degrees of freedom must be a whole number from 1, not '" +
+      throw rec::RunError(at, "field 4 (df): the degrees of freedom must be a whole number from 1, not '" +
                           shown(df) + "'");
     }
     if (const ExternalError* twin = find_error(f, e.trait_1, e.trait_2)) {
-      throw rec::RunError(at + ": fields 1 and 2: the analysis of " + shown(e.trait_1) + " and " + shown(e.trait_2) +
+      throw rec::RunError(at, "fields 1 and 2: the analysis of " + shown(e.trait_1) + " and " + shown(e.trait_2) +
                           " has its error in record " + std::to_string(twin->record) + " already");
     }
     f.rows.push_back(std::move(e));

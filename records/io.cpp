@@ -252,10 +252,13 @@ std::string shown(std::string_view field) {
 // and ", record n" when a record is named.
 std::string site_text(const ErrorSite& at) {
   if (at.statement.empty()) return "Run-time error";  // an error of no statement
-  std::string s = "Run-time error: " + at.statement + " on unit ";
-  s += at.unit == kConsole ? std::string("*") : std::to_string(at.unit);
+  std::string s = "Run-time error: " + at.statement;
+  if (!at.subject.empty())
+    s += " " + at.subject;
+  else
+    s += " on unit " + (at.unit == kConsole ? std::string("*") : std::to_string(at.unit));
   if (!at.file.empty()) s += ", file '" + shown(at.file) + "'";
-  if (at.record >= 0) s += ", record " + std::to_string(at.record);
+  if (at.record >= 0) s += std::string(", ") + at.record_word + " " + std::to_string(at.record);
   return s;
 }
 
@@ -375,10 +378,9 @@ void Io::open_input_arguments(std::initializer_list<InputArgument> inputs) {
     const std::string& name = args_[in.index];
     auto fail = [&](const std::string& what) {
       flush();
-      std::string s = in.unit > 0 ? where("OPEN", in.unit, name)
-                                  : "Run-time error: OPEN of command-line argument " +
-                                        std::to_string(in.index + 1) + ", file '" + shown(name) + "'";
-      throw RunError(s + ": " + what);
+      ErrorSite at{"OPEN", in.unit, name};
+      if (in.unit <= 0) at.subject = "of command-line argument " + std::to_string(in.index + 1);
+      throw RunError(at, what);
     };
     if (blank(name)) continue;  // refused by the open that takes it
     std::filesystem::path p(name);

@@ -36,10 +36,18 @@ inline constexpr std::size_t kMaxPauseLine = 128;    // characters of a line typ
 // message of every such error has one form (format_error): "Run-time error: READ on
 // unit 5, file 'c.ctl', record 2: <detail>".
 struct ErrorSite {
+  ErrorSite() = default;
+  ErrorSite(std::string what, int on_unit = 0, std::string file_name = {}, long at_record = -1)
+      : statement(std::move(what)), unit(on_unit), file(std::move(file_name)), record(at_record) {}
+
   std::string statement;  // READ, WRITE, OPEN, CLOSE; empty for an error of no statement
   int unit = 0;           // kConsole for the console
   std::string file;       // as the unit names it; empty when none
   long record = -1;       // the record the statement was at; -1 when none is named
+  // What the statement read when it is not a unit: "of command-line argument 2", "of the
+  // error file 'e.csv' (option --error)"; it stands in place of "on unit n".
+  std::string subject;
+  const char* record_word = "record";  // "line" for the lines of a CSV file
 };
 
 // The one form of a run-time error: "Run-time error", the site of a statement when
