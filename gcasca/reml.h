@@ -1,0 +1,55 @@
+// Variance components of one trait by restricted maximum likelihood, from the normal
+// equations of korbal's model: every random effect of gcasca's model has one variance,
+// the residual another, and the fixed effects (MEAN, LOC, REPS, SETS) are absorbed.
+//
+// The iterations are average-information steps on the mixed-model equations. Every
+// quantity of a step (the likelihood, its first derivatives and the average
+// information) is a function of X'X, X'y, y'y and the number of observations, so the
+// iterations need no second pass over the data.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "gcasca/gcasca.h"
+
+namespace gcasca {
+
+// One iteration of the history: the likelihood at its start values and those values
+// (the random effects in model order, then the error variance).
+struct RemlIteration {
+  int iteration = 0;
+  double loglik = 0.0;
+  std::vector<double> values;
+  bool em = false;  // the step taken from here was an EM step, not an AI step
+};
+
+struct RemlResult {
+  std::vector<std::string> codes;  // random effects in model order, then "ERR"
+  std::vector<std::int64_t> levels;  // columns of each effect (0 for ERR)
+  std::vector<double> estimate;    // final variances
+  std::vector<double> se;          // from the inverse average information; NaN on the boundary
+  std::vector<char> boundary;      // the variance reached 0 and stays there
+  double loglik = 0.0;             // REML log-likelihood at the estimates
+  bool converged = false;
+  std::string reason;              // why the iterations stopped without convergence
+  std::vector<RemlIteration> history;
+};
+
+// The REML log-likelihood (with its constant -(N - p)/2 log 2 pi, p the accepted fixed
+// columns) of the variances `values` (random effects of `columns` in model order, then
+// the error variance; a variance of 0 removes its effect's columns). NaN when the
+// mixed-model equations are not positive definite.
+double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
+                   double ypy, std::int64_t nobs, std::span<const char> keep,
+                   std::span<const double> values);
+
+// Estimates the variances of one trait: `XPX` the packed X'X of the model, `xpy` the
+// trait's X'y, `ypy` its y'y, `nobs` the number of observations, `keep` the accepted
+// fixed columns (accepted_fixed).
+RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
+                      double ypy, std::int64_t nobs, std::span<const char> keep);
+
+}  // namespace gcasca
