@@ -34,12 +34,14 @@ enum class Layout : int {
   Neither = 2,  // neither
 };
 
-// The fifteen items of the dimension record, in record order, and what follows from
-// them once the record is normalised (normalise).
+// The items of the dimension record, in record order, and what follows from them once
+// the record is normalised (normalise). The first fifteen are the original record; the
+// four switches of the effects by location follow in columns 46-57 (blank or absent: 0).
 struct Control {
   std::int32_t NLINES = 0, NV = 0, CROSS = 0, ISELF = 0, IMATR = 0, IRECP = 0, NREP = 0,
                NLOC = 0, IFXL = 0, IDATA = 0, IPRINT = 0, NSETS = 0, NCLON = 0, ICXL = 0,
                IRXF = 0;
+  std::int32_t IGXL = 0, ISXL = 0, IMXL = 0, IRXL = 0;  // GCA, SCA, MATR, RECP by location
   Layout LAYOUT = Layout::LocRep;
   // The counts of locations and replications as the record gives them (NLOC and NREP
   // become 0 for a count of 1 when the record is normalised).

@@ -233,6 +233,11 @@ std::string unit_in_use(const std::string& unit) {
   return "0The data unit specified, IDATA = " + unit +
          " ,is already in use for the report or the MERIDOX file ,JOB TERMINATED";
 }
+std::string needs(const std::string& sw, const std::string& code, const std::string& what) {
+  return "0The switch " + sw + " =   1 asks for the effect " + code + ", which needs " + what +
+         " ,JOB TERMINATED";
+}
+const std::string kLocations = "two locations or more (NLOC >= 2)";
 std::string too_many_variables(const std::string& nv) {
   return "0The no. of response variables specified," + nv +
          " ,is greater than the dimension of Y, which is  10 ,JOB TERMINATED";
@@ -268,6 +273,16 @@ TEST(BadControl, LimitsAndBeyond) {
       {"NCLON negative", "  3  1  0 -1  0  0  0  0  0  0  0  1 -1", 1, negative("NCLON", "  -1")},
       {"SDFL 551", " 32  1  0 -1  0  0 21  0  0  0  0  1", 1, too_many_effects(" 551")},
       {"999 everywhere", "999 10999999999999999999  0999999999999999", 1, too_many_effects("****")},
+      {"IGXL without locations", "  3  1  0 -1  0  0  2  0  0  1  0  1  0  0  0  1", 1,
+       needs("IGXL", "GXL", kLocations)},
+      {"ISXL with one location", "  3  1  0 -1  0  0  2  1  0  1  0  1  0  0  0  0  1", 1,
+       needs("ISXL", "SXL", kLocations)},
+      {"IMXL without IMATR", "  3  1  0 -1  0  1  2  2  0  1  0  1  0  0  0  0  0  1", 1,
+       needs("IMXL", "MXL", "maternal effects (IMATR >= 1)")},
+      {"IRXL without IRECP", "  3  1  0 -1  1  0  2  2  0  1  0  1  0  0  0  0  0  0  1", 1,
+       needs("IRXL", "RXL", "reciprocal effects (IRECP >= 1)")},
+      {"IMXL and IRXL without locations", "  3  1  0 -1  1  1  2  0  0  1  0  1  0  0  0  0  0  1  1",
+       1, needs("IMXL", "MXL", kLocations)},
       {"IDATA on the report unit", "  3  1  0 -1  0  0  0  0  0  6  0  1", 1, unit_in_use("  6")},
       {"IDATA on the interchange unit", "  3  1  0 -1  0  0  0  0  0  3  0  1", 1,
        unit_in_use("  3")},
