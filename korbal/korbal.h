@@ -20,6 +20,9 @@
 namespace korbal {
 
 inline constexpr int MAXCOL = 550;  // most columns of the linear model
+// Most columns of a model with an effect by location (GXL, SXL, MXL, RXL): their blocks
+// grow with the locations, and the arrays grow to this size for such a model only.
+inline constexpr int kMaxColByLocation = 2000;
 inline constexpr int MAXY = 10;     // most response variables
 inline constexpr int kControlUnit = 5;
 inline constexpr int kReportUnit = 6;
@@ -64,7 +67,9 @@ struct Options {
 // file names: "--csv DIR" or "--csv=DIR".
 Options parse_options(std::vector<std::string>& args);
 
-// The fixed arrays of the run, allocated once at their maximal sizes.
+// The fixed arrays of the run, allocated once at their sizes for MAXCOL columns; a model
+// with an effect by location beyond MAXCOL columns grows XPX and XPY once before the data
+// pass (initialise).
 struct Arrays {
   std::vector<double> XPX = std::vector<double>(MAXCOL * (MAXCOL + 1) / 2);  // packed X'X
   std::vector<double> XPY = std::vector<double>(MAXCOL * MAXY);              // X'Y, stride SDFL

@@ -128,7 +128,7 @@ Model allocate_columns(const Control& c) {
   m.KRXF = slots_through[16];
 
   m.SDFL64 = K;
-  m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
+  m.SDFL = m.fits() ? static_cast<int>(K) : m.limit();
   m.NE = 0;
   for (const EffectBlock& b : m.blocks)
     if (b.size() > 0) ++m.NE;
@@ -138,6 +138,7 @@ Model allocate_columns(const Control& c) {
 void label_columns(const Model& m, std::vector<std::string>& ENAME) {
   std::fill(ENAME.begin(), ENAME.end(), std::string("    "));
   if (!m.fits()) return;  // no label is ever stored beyond the limit
+  if (ENAME.size() < static_cast<std::size_t>(m.SDFL)) ENAME.resize(static_cast<std::size_t>(m.SDFL), "    ");
   for (const EffectBlock& b : m.blocks)
     for (std::int64_t col = b.first; col <= b.last; ++col)
       ENAME[static_cast<std::size_t>(col - 1)] = b.label;
@@ -163,9 +164,9 @@ bool check_column_limit(rec::Io& io, const Model& m, LimitWording w) {
   if (m.fits()) return true;
   const int shown = rec::clamped_int(m.SDFL64);
   if (w == LimitWording::Run)
-    report_and_console(io, kRunLimit, {shown, MAXCOL});
+    report_and_console(io, kRunLimit, {shown, m.limit()});
   else
-    io.write(kReportUnit, kReaderLimit, {shown, MAXCOL});
+    io.write(kReportUnit, kReaderLimit, {shown, m.limit()});
   return false;
 }
 
@@ -198,6 +199,10 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
   io.write(kReportUnit, kVariables, items);
   io.write(kReportUnit, kStars, star_items());
 
+  // A model beyond the original arrays (one with an effect by location) grows them, once.
+  const auto n = static_cast<std::size_t>(m.SDFL);
+  if (a.XPX.size() < n * (n + 1) / 2) a.XPX.resize(n * (n + 1) / 2);
+  if (a.XPY.size() < n * MAXY) a.XPY.resize(n * MAXY);
   a.NOBS = 0;
   std::fill_n(a.XPY.begin(), static_cast<std::size_t>(m.SDFL) * c.NV, 0.0);
   std::fill_n(a.YPY.begin(), static_cast<std::size_t>(c.NV) * (c.NV + 1) / 2, 0.0);

@@ -55,7 +55,9 @@ struct Model {
   // The blocks in model order (MEAN first); absent effects have size 0.
   std::array<EffectBlock, kEffects> blocks{};
 
-  bool fits() const { return SDFL64 <= MAXCOL; }
+  // The column limit: MAXCOL, or kMaxColByLocation for a model with an effect by location.
+  int limit() const { return has_gxl || has_sxl || has_mxl || has_rxl ? kMaxColByLocation : MAXCOL; }
+  bool fits() const { return SDFL64 <= limit(); }
 
   // The effects of the model in model order: the blocks that have columns. They are
   // contiguous from column 1 to SDFL.
@@ -66,7 +68,8 @@ struct Model {
 // Pure; negative counts must have been rejected before.
 Model allocate_columns(const Control& c);
 
-// Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
+// Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above (ENAME
+// grows to SDFL labels when it is shorter).
 void label_columns(const Model& m, std::vector<std::string>& ENAME);
 
 // Who refuses a model beyond the column limit, and so in which words.
@@ -75,7 +78,7 @@ enum class LimitWording {
   Reader,  // a program reading korbal's equations (gcasca): the plain count, on its report
 };
 
-// Checks the model `m` against the column limit MAXCOL. Returns true when it fits;
+// Checks the model `m` against its column limit (Model::limit). Returns true when it fits;
 // otherwise writes the "JOB TERMINATED" line in the words of `w` and returns false.
 bool check_column_limit(rec::Io& io, const Model& m, LimitWording w);
 

@@ -261,6 +261,19 @@ TEST(Model, ColumnLimit) {
   std::vector<std::string> ename(MAXCOL, "xxxx");
   label_columns(m, ename);
   for (const auto& e : ename) ASSERT_EQ(e, "    ");
+  // An effect by location raises the limit: 551 + 53 x 31 GXL columns = 2194 do not fit
+  // 2000; 38 locations (1 + 38 + 1 + 31 + 465 + 38 x 31 = 1714) do, and label all columns.
+  c.IGXL = 1;
+  m = allocate_columns(c);
+  EXPECT_EQ(m.limit(), kMaxColByLocation);
+  EXPECT_FALSE(m.fits());
+  c.NLOC = 38;
+  m = allocate_columns(c);
+  ASSERT_TRUE(m.fits());
+  EXPECT_EQ(m.SDFL, 1714);
+  label_columns(m, ename);
+  ASSERT_EQ(ename.size(), 1714u);
+  EXPECT_EQ(ename.back(), "GXL ");
 }
 
 TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
