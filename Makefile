@@ -40,6 +40,13 @@ examples: programs
 	cd examples/csv && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT hayman54.vc </dev/null
 	cd examples/csv && ../../$(BUILD)/gcasca --csv csv hayman54.ctl hayman54.csv \
 	  csv/components.csv hayman54.gca </dev/null
+	# The trial over ten environments, with GCA and SCA by location.
+	cd examples/met && ../../$(BUILD)/korbal --csv csv met.ctl met.out diallelMET.csv </dev/null
+	cd examples/met && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT met.vc </dev/null
+	cd examples/met && ../../$(BUILD)/meridox --inbreeding 0 --csv csv_f0 MERIDOX_IN.DAT \
+	  met_f0.vc </dev/null >/dev/null
+	cd examples/met && ../../$(BUILD)/gcasca --csv csv met.ctl diallelMET.csv \
+	  csv/components.csv met.gca </dev/null
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

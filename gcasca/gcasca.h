@@ -1,5 +1,6 @@
 // gcasca: best linear unbiased prediction of the random effects of korbal's diallel
-// model (GCA, SELF, SCA, MATR, RECP, FXL, CLON, CXL, RXF) from the variance components
+// model (GCA, SELF, SCA, MATR, RECP, GXL, SXL, MXL, RXL, FXL, CLON, CXL, RXF) from the
+// variance components
 // that meridox estimated, one trait at a time.
 //
 // The pieces, each testable on its own:
@@ -35,8 +36,9 @@ inline constexpr int kComponentsUnit = 4;
 // Columns of the model
 
 // What one column of the model stands for. Identifiers the effect does not have are 0.
-// line_1/line_2: the line (line_2 0) for GCA, SELF and MATR; the lower and higher line
-// for SCA and RECP (both the same line for a self column of SCA); female and male for
+// line_1/line_2: the line (line_2 0) for GCA, SELF, MATR, GXL and MXL; the lower and higher
+// line for SCA, RECP, SXL and RXL (both the same line for a self column of SCA and SXL);
+// female and male for
 // FXL, CLON, CXL and RXF.
 struct ColumnId {
   std::string effect;  // effect code without trailing blanks: "MEAN", "GCA", ...

@@ -17,8 +17,9 @@ namespace {
 constexpr std::string_view kUsage =
     "Usage: gcasca [--csv DIR] [CONTROL-FILE [DATA-FILE [COMPONENTS-FILE [REPORT-FILE]]]]\n"
     "Best linear unbiased prediction of the random effects of a diallel (GCA, SELF, SCA,\n"
-    "MATR, RECP, FXL, CLON, CXL, RXF): reads korbal's control and data files and the\n"
-    "variance components of meridox (components.csv of meridox --csv), writes the report.\n"
+    "MATR, RECP, GXL, SXL, MXL, RXL, FXL, CLON, CXL, RXF): reads korbal's control and data\n"
+    "files and the variance components of meridox (components.csv of meridox --csv),\n"
+    "writes the report.\n"
     "File names not given are asked for on the console.\n"
     "  --csv DIR     also write DIR/effects.csv, one row per random column of every trait\n"
     "  -h, --help    show this text and the version, then exit\n"

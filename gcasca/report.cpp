@@ -94,14 +94,15 @@ void pair_table(rec::Io& io, const ReportContext& ctx, const TraitResult& r,
   }
 }
 
-// FXL, CLON, CXL, RXF: number of levels and the range of the predictions.
+// The effects by location, FXL, CLON, CXL, RXF: number of levels and the range of the
+// predictions.
 void summary_lines(rec::Io& io, const ReportContext& ctx, const TraitResult& r) {
   static const Format kHead = Format::compile(
       "('0',T10,'Further random effects (every level is in effects.csv)',/,'0',T10,"
       "'EFFECT',T20,'LEVELS',T30,'SMALLEST',T47,'LARGEST')");
   static const Format kRow = Format::compile("(' ',T10,A4,4X,I8,2G16.6)");
   bool headed = false;
-  for (const char* code : {"FXL", "CLON", "CXL", "RXF"}) {
+  for (const char* code : {"GXL", "SXL", "MXL", "RXL", "FXL", "CLON", "CXL", "RXF"}) {
     const std::vector<std::size_t> cols = columns_of(ctx, code);
     if (cols.empty()) continue;
     if (!headed) io.write(kReportUnit, kHead, {});

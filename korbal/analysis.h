@@ -26,7 +26,7 @@ struct PassResult;
 // layout) and XPY (stride SDFL) in place: Cholesky in natural column order with
 // forward substitution of the right-hand sides. A column whose pivot is not above
 // TOL is a dependency: its right-hand sides become 0 and it reduces nothing.
-// SDFL must not exceed MAXCOL.
+// SDFL must not exceed kMaxColByLocation.
 void covred_reduce(double* XPX, double* XPY, double TOL, int SDFL, int NV);
 
 // The columns the reduction accepted: pivot (the diagonal of the reduced XPX, left as

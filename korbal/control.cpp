@@ -25,13 +25,16 @@ void report_and_console(rec::Io& io, const rec::Format& fmt,
 }
 
 bool read_dimensions(rec::Io& io, Control& c) {
-  static const rec::Format kDims = rec::Format::compile("(15I3)");
+  // A record of 45 columns (the original fifteen items) leaves the four switches 0.
+  static const rec::Format kDims = rec::Format::compile("(19I3)");
   return io.read(kControlUnit, kDims,
                  {rec::Target::of(c.NLINES), rec::Target::of(c.NV), rec::Target::of(c.CROSS),
                   rec::Target::of(c.ISELF), rec::Target::of(c.IMATR), rec::Target::of(c.IRECP),
                   rec::Target::of(c.NREP), rec::Target::of(c.NLOC), rec::Target::of(c.IFXL),
                   rec::Target::of(c.IDATA), rec::Target::of(c.IPRINT), rec::Target::of(c.NSETS),
-                  rec::Target::of(c.NCLON), rec::Target::of(c.ICXL), rec::Target::of(c.IRXF)},
+                  rec::Target::of(c.NCLON), rec::Target::of(c.ICXL), rec::Target::of(c.IRXF),
+                  rec::Target::of(c.IGXL), rec::Target::of(c.ISXL), rec::Target::of(c.IMXL),
+                  rec::Target::of(c.IRXL)},
                  true);
 }
 
@@ -81,6 +84,33 @@ bool check_dimensions(rec::Io& io, const Control& c) {
   for (const auto& k : counts) {
     if (k.value < 0) {
       report_and_console(io, kNegative, {k.name, k.value});
+      return false;
+    }
+  }
+  // The effects by location need locations, and MXL and RXL the effect they split.
+  static const rec::Format kNeeds = rec::Format::compile(
+      "('0The switch ',A,' =',I4,' asks for the effect ',A,', which needs ',A,' ,"
+      "JOB TERMINATED')");
+  const struct {
+    const char* name;
+    std::int32_t value;
+    const char* code;
+    bool parent;  // the effect it interacts with is in the model
+    const char* parent_text;
+  } by_location[] = {
+      {"IGXL", c.IGXL, "GXL", true, ""},
+      {"ISXL", c.ISXL, "SXL", true, ""},
+      {"IMXL", c.IMXL, "MXL", c.IMATR >= 1, "maternal effects (IMATR >= 1)"},
+      {"IRXL", c.IRXL, "RXL", c.IRECP >= 1, "reciprocal effects (IRECP >= 1)"},
+  };
+  for (const auto& k : by_location) {
+    if (k.value < 1) continue;
+    if (c.NLOC < 2) {
+      report_and_console(io, kNeeds, {k.name, k.value, k.code, "two locations or more (NLOC >= 2)"});
+      return false;
+    }
+    if (!k.parent) {
+      report_and_console(io, kNeeds, {k.name, k.value, k.code, k.parent_text});
       return false;
     }
   }

@@ -23,7 +23,8 @@ void read_title(rec::Io& io, std::string& TITLE);
 std::vector<std::string> read_variable_names(rec::Io& io, int NV);
 
 // Checks the dimension record before anything is printed: too many variables,
-// negative counts, a data unit that is already in use. Writes the one
+// negative counts, an effect by location without locations or without the effect it
+// splits, a data unit that is already in use. Writes the one
 // "JOB TERMINATED" line on the report and the console and returns false when the
 // record is refused.
 bool check_dimensions(rec::Io& io, const Control& c);

@@ -11,9 +11,9 @@
 // decides and scales pivot i+1, and then one pass subtracts both rows' products from
 // every later element, pivot i's first. Each element still sees the same operations
 // in the same order as with one pivot per pass, so the results are identical.
-#include <array>
 #include <cmath>
 #include <stdexcept>
+#include <vector>
 
 #include "korbal/analysis.h"
 #include "korbal/korbal.h"
@@ -28,18 +28,19 @@ inline std::int64_t at(std::int64_t i, std::int64_t j) { return packed(i, j) - 1
 }  // namespace
 
 void covred_reduce(double* XPX, double* XPY, double TOL, int SDFL, int NV) {
-  if (SDFL > MAXCOL) throw std::invalid_argument("covred_reduce: more columns than MAXCOL");
+  if (SDFL > kMaxColByLocation)
+    throw std::invalid_argument("covred_reduce: more columns than kMaxColByLocation");
   const std::int64_t n = SDFL;
   auto x = [XPX](std::int64_t i, std::int64_t j) -> double& { return XPX[at(i, j)]; };
   auto y = [XPY, n](std::int64_t i, int v) -> double& { return XPY[v * n + (i - 1)]; };
 
   // Scaled pivot rows: r1[k] = R(i, k), r2[k] = R(i+1, k), 1-based k.
-  std::array<double, MAXCOL + 1> r1, r2;
+  std::vector<double> r1(static_cast<std::size_t>(n) + 1), r2(static_cast<std::size_t>(n) + 1);
 
   // Decides column i: a dependency gets zero right-hand sides and stays as it is;
   // an accepted column has its row (into `r`) and right-hand sides divided by the
   // root of its pivot. Returns whether the column was accepted.
-  auto pivot = [&](std::int64_t i, std::array<double, MAXCOL + 1>& r) {
+  auto pivot = [&](std::int64_t i, std::vector<double>& r) {
     const double d = x(i, i);
     if (!(d > TOL)) {
       for (int v = 0; v < NV; ++v) y(i, v) = 0.0;

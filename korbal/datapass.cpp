@@ -30,10 +30,63 @@ bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int
   return true;
 }
 
+namespace {
+
+// The slots of GXL, SXL, MXL and RXL: each block holds its effect's columns once per
+// location, so a line selects the column its effect selects, in the block of its
+// location. `icol` and `vx` are 1-based.
+void select_by_location(const Model& m, std::int32_t p, std::int32_t NSETS, const Ids& d,
+                        std::int32_t low, std::int32_t high, float sgn, std::int32_t* icol,
+                        float* vx) {
+  const bool self = low == high;
+  const std::int32_t lines = p * NSETS;                   // parents of all sets
+  const std::int32_t pairs = NSETS * (p * (p - 1) / 2);   // pairs of all sets
+  const std::int32_t lineoff = p * (d.ISET - 1) + (d.ILOC - 1) * lines;
+  // A self has no pair; its slots of RXL (and of SXL without self columns) hold the
+  // location's first column with the value 0.
+  const std::int32_t ipair = self ? 1 : pair_index(p, d.ISET, low, high);
+  if (m.has_gxl) {
+    const std::int32_t base = static_cast<std::int32_t>(m.GXLBAS) + lineoff;
+    icol[m.KGXL - 1] = base + low;
+    icol[m.KGXL] = base + high;
+    if (self) {
+      vx[m.KGXL - 1] = 2.0f;
+      vx[m.KGXL] = 0.0f;
+    }
+  }
+  if (m.has_sxl) {
+    // Per location, the columns of the SCA block: with ISELF = 0 its self columns
+    // first, then the pairs.
+    const std::int32_t head = static_cast<std::int32_t>(m.SCABAS - (m.blocks[6].first - 1));
+    const std::int32_t base = static_cast<std::int32_t>(m.SXLBAS) + (d.ILOC - 1) * (head + pairs);
+    if (!self)
+      icol[m.KSXL] = base + head + ipair;
+    else if (head > 0)
+      icol[m.KSXL] = base + p * (d.ISET - 1) + low;
+    else {
+      icol[m.KSXL] = base + 1;
+      vx[m.KSXL] = 0.0f;
+    }
+  }
+  if (m.has_mxl) {
+    const std::int32_t base = static_cast<std::int32_t>(m.MXLBAS) + lineoff;
+    icol[m.KMXL - 1] = base + low;
+    icol[m.KMXL] = base + high;
+    vx[m.KMXL - 1] = self ? 0.0f : sgn;
+    vx[m.KMXL] = self ? 0.0f : -sgn;
+  }
+  if (m.has_rxl) {
+    icol[m.KRXL] = static_cast<std::int32_t>(m.RXLBAS) + (d.ILOC - 1) * pairs + ipair;
+    vx[m.KRXL] = self ? 0.0f : sgn;
+  }
+}
+
+}  // namespace
+
 void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s) {
-  // All sizes fit 32 bits here: the model has at most 550 columns and the
-  // identifiers are within their ranges.
+  // All sizes fit 32 bits here: the model fits the column limit and the identifiers
+  // are within their ranges.
   const std::int32_t p = NLINES;
   const std::int32_t q = p * (p - 1);         // ordered crosses of a set
   const std::int32_t sq = NSETS * q;          // ordered crosses of all sets
@@ -70,6 +123,8 @@ void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std
     icol[m.KREC] = static_cast<std::int32_t>(m.RECBAS) + ipair;
     vx[m.KREC] = sgn;
   }
+  if (m.has_gxl || m.has_sxl || m.has_mxl || m.has_rxl)
+    select_by_location(m, p, NSETS, d, low, high, sgn, icol, vx);
   if (m.has_fxl) icol[m.KFXL] = static_cast<std::int32_t>(m.FXLBAS) + (d.ILOC - 1) * sq + family;
   if (m.has_clon)
     icol[m.KCLN] = static_cast<std::int32_t>(m.CLNBAS) + (family - 1) * NCLON + d.ICLONE;
@@ -283,8 +338,8 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
 // over them the values of X. `items` is reserved by the caller.
 [[gnu::noinline]] void list_line(rec::Io& io, const Ids& d, const Slots& s, int nslots,
                                  std::vector<rec::Item>& items) {
-  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,15I4)");
-  static const rec::Format kListVals = rec::Format::compile("('+',T63,15F4.0)");
+  static const rec::Format kListCols = rec::Format::compile("(' ',I5,I7,4X,20I4)");
+  static const rec::Format kListVals = rec::Format::compile("('+',T63,20F4.0)");
   items.clear();
   items.emplace_back(d.IFEM);
   items.emplace_back(d.IMALE);

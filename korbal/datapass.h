@@ -37,13 +37,18 @@ struct Accumulators {
 };
 
 // The slot table of one data line: model column and value of X in each slot.
+// The slots of one data line: at most 20 (every effect, the by-location ones included).
+inline constexpr int kMaxSlots = 20;
 struct Slots {
-  std::array<std::int32_t, 16> ICOL{};
-  std::array<float, 15> VX{};
+  std::array<std::int32_t, kMaxSlots> ICOL{};
+  std::array<float, kMaxSlots> VX{};
 };
 
 // Computes ICOL(1..KRXF) and VX(1..KRXF) of a data line whose identifiers passed
-// check_ids (and which is neither a self nor the terminating line).
+// check_ids (and which is not the terminating line). The effects by location also
+// code a self line (IFEM = IMALE): GXL +2 in the parent's column, SXL its self column
+// when ISELF = 0, MXL and RXL nothing; a slot that selects nothing holds a column of
+// its block with the value 0, which adds nothing to the equations.
 void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s);
 

@@ -23,6 +23,9 @@ std::array<std::int32_t, 6> level_counts(const Control& c) {
 std::vector<Column> columns(const Control& c, const Model& m) {
   const std::int32_t p = c.NLINES, s = c.NSETS, nloc = m.NLOC, nrep = m.NREP, nclon = c.NCLON;
   const std::int32_t sq = s * p * (p - 1);  // ordered crosses of all sets
+  const std::int32_t pairs = s * (p * (p - 1) / 2);
+  // The SCA block's columns (its self columns first with ISELF = 0), once per location in SXL.
+  const std::int32_t head = c.ISELF == 0 ? p * s : 0, sxl = head + pairs;
   std::vector<Column> cols(static_cast<std::size_t>(m.SDFL));
   auto put = [&cols](std::int64_t col, Column id, const char* code) {
     id.effect = code;
@@ -55,6 +58,11 @@ std::vector<Column> columns(const Control& c, const Model& m) {
       // With ISELF = 0 the self columns stand at the head of the SCA block.
       if (c.ISELF == 0) put(m.blocks[6].first - 1 + line, at(0, 0, k, i, i), "SCA");
       if (m.has_matr) put(m.SCAEND + line, at(0, 0, k, i, 0), "MATR");
+      for (std::int32_t l = 1; l <= nloc; ++l) {
+        if (m.has_gxl) put(m.GXLBAS + (l - 1) * p * s + line, at(l, 0, k, i, 0), "GXL");
+        if (m.has_sxl && c.ISELF == 0) put(m.SXLBAS + (l - 1) * sxl + line, at(l, 0, k, i, i), "SXL");
+        if (m.has_mxl) put(m.MXLBAS + (l - 1) * p * s + line, at(l, 0, k, i, 0), "MXL");
+      }
     }
   for (std::int32_t k = 1; k <= s; ++k)
     for (std::int32_t lo = 1; lo <= p; ++lo)
@@ -62,6 +70,11 @@ std::vector<Column> columns(const Control& c, const Model& m) {
         const Column id = at(0, 0, k, lo, hi);
         put(m.SCABAS + pair_index(p, k, lo, hi), id, "SCA");
         if (m.has_recp) put(m.RECBAS + pair_index(p, k, lo, hi), id, "RECP");
+        for (std::int32_t l = 1; l <= nloc; ++l) {
+          const Column y = at(l, 0, k, lo, hi);
+          if (m.has_sxl) put(m.SXLBAS + (l - 1) * sxl + head + pair_index(p, k, lo, hi), y, "SXL");
+          if (m.has_rxl) put(m.RXLBAS + (l - 1) * pairs + pair_index(p, k, lo, hi), y, "RXL");
+        }
       }
   for (std::int32_t k = 1; k <= s; ++k)
     for (std::int32_t f = 1; f <= p; ++f)

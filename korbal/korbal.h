@@ -20,6 +20,9 @@
 namespace korbal {
 
 inline constexpr int MAXCOL = 550;  // most columns of the linear model
+// Most columns of a model with an effect by location (GXL, SXL, MXL, RXL): their blocks
+// grow with the locations, and the arrays grow to this size for such a model only.
+inline constexpr int kMaxColByLocation = 2000;
 inline constexpr int MAXY = 10;     // most response variables
 inline constexpr int kControlUnit = 5;
 inline constexpr int kReportUnit = 6;
@@ -34,12 +37,14 @@ enum class Layout : int {
   Neither = 2,  // neither
 };
 
-// The fifteen items of the dimension record, in record order, and what follows from
-// them once the record is normalised (normalise).
+// The items of the dimension record, in record order, and what follows from them once
+// the record is normalised (normalise). The first fifteen are the original record; the
+// four switches of the effects by location follow in columns 46-57 (blank or absent: 0).
 struct Control {
   std::int32_t NLINES = 0, NV = 0, CROSS = 0, ISELF = 0, IMATR = 0, IRECP = 0, NREP = 0,
                NLOC = 0, IFXL = 0, IDATA = 0, IPRINT = 0, NSETS = 0, NCLON = 0, ICXL = 0,
                IRXF = 0;
+  std::int32_t IGXL = 0, ISXL = 0, IMXL = 0, IRXL = 0;  // GCA, SCA, MATR, RECP by location
   Layout LAYOUT = Layout::LocRep;
   // The counts of locations and replications as the record gives them (NLOC and NREP
   // become 0 for a count of 1 when the record is normalised).
@@ -62,7 +67,9 @@ struct Options {
 // file names: "--csv DIR" or "--csv=DIR".
 Options parse_options(std::vector<std::string>& args);
 
-// The fixed arrays of the run, allocated once at their maximal sizes.
+// The fixed arrays of the run, allocated once at their sizes for MAXCOL columns; a model
+// with an effect by location beyond MAXCOL columns grows XPX and XPY once before the data
+// pass (initialise).
 struct Arrays {
   std::vector<double> XPX = std::vector<double>(MAXCOL * (MAXCOL + 1) / 2);  // packed X'X
   std::vector<double> XPY = std::vector<double>(MAXCOL * MAXY);              // X'Y, stride SDFL

@@ -22,9 +22,9 @@ struct EffectRow {
   int slots;
 };
 
-// The thirteen effects of the model for the control items `c`. Adding an effect is one
+// The seventeen effects of the model for the control items `c`. Adding an effect is one
 // row here, its selection rule in select_columns and its meaning in columns().
-std::array<EffectRow, 13> effect_rows(const Control& c) {
+std::array<EffectRow, kEffects> effect_rows(const Control& c) {
   const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
   const std::int64_t nloc = c.NLOC == 1 ? 0 : c.NLOC, nrep = c.NREP == 1 ? 0 : c.NREP;
   const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
@@ -33,6 +33,11 @@ std::array<EffectRow, 13> effect_rows(const Control& c) {
   const std::int64_t head = c.ISELF == 0 ? p * s : 0;
   const bool fxl = c.IFXL > 0 && nloc >= 2, cxl = c.ICXL != 0 && nloc >= 2 && nclon >= 2,
              rxf = c.IRXF != 0 && nloc >= 2 && nrep >= 2;
+  // The genetic effects by location (check_dimensions refuses them without locations
+  // or, for MXL and RXL, without the effect they split).
+  const bool gxl = c.IGXL >= 1 && nloc >= 2, sxl = c.ISXL >= 1 && nloc >= 2,
+             mxl = c.IMXL >= 1 && nloc >= 2 && c.IMATR >= 1,
+             rxl = c.IRXL >= 1 && nloc >= 2 && c.IRECP >= 1;
   return {{
       {"MEAN", true, 1, 1},
       {"LOC ", c.NLOC >= 2, c.NLOC, 1},
@@ -44,6 +49,11 @@ std::array<EffectRow, 13> effect_rows(const Control& c) {
       {"SCA ", true, head + pairs, 1},
       {"MATR", c.IMATR != 0, p * s, 2},  // +1 and -1 for the two parents
       {"RECP", c.IRECP > 0, pairs, 1},
+      // By location, each laid out as its effect's block once per location.
+      {"GXL ", gxl, nloc * p * s, 2},
+      {"SXL ", sxl, nloc * (head + pairs), 1},
+      {"MXL ", mxl, nloc * p * s, 2},
+      {"RXL ", rxl, nloc * pairs, 1},
       {"FXL ", fxl, nloc * families, 1},
       {"CLON", c.NCLON != 0, families * nclon, 1},
       {"CXL ", cxl, nloc * families * nclon, 1},
@@ -58,8 +68,8 @@ Model allocate_columns(const Control& c) {
   m.NLOC = c.NLOC == 1 ? 0 : c.NLOC;
   m.NREP = c.NREP == 1 ? 0 : c.NREP;
   // The blocks one after the other, and after each the number of slots so far.
-  const std::array<EffectRow, 13> rows = effect_rows(c);
-  std::array<int, 13> slots_through{};
+  const std::array<EffectRow, kEffects> rows = effect_rows(c);
+  std::array<int, kEffects> slots_through{};
   std::int64_t K = 0;
   int slots = 0;
   for (std::size_t e = 0; e < rows.size(); ++e) {
@@ -79,10 +89,14 @@ Model allocate_columns(const Control& c) {
   m.has_self = rows[5].present;
   m.has_matr = rows[7].present;
   m.has_recp = rows[8].present;
-  m.has_fxl = rows[9].present;
-  m.has_clon = rows[10].present;
-  m.has_cxl = rows[11].present;
-  m.has_rxf = rows[12].present;
+  m.has_gxl = rows[9].present;
+  m.has_sxl = rows[10].present;
+  m.has_mxl = rows[11].present;
+  m.has_rxl = rows[12].present;
+  m.has_fxl = rows[13].present;
+  m.has_clon = rows[14].present;
+  m.has_cxl = rows[15].present;
+  m.has_rxf = rows[16].present;
   if (m.has_loc) m.LOCEND = m.blocks[1].last;
   if (m.has_rep) m.REPBAS = base(2);
   m.SETBAS = base(3);
@@ -90,23 +104,31 @@ Model allocate_columns(const Control& c) {
   m.SCABAS = base(6) + (c.ISELF == 0 ? std::int64_t{c.NLINES} * c.NSETS : 0);
   m.SCAEND = m.blocks[6].last;
   if (m.has_recp) m.RECBAS = base(8);
-  if (m.has_fxl) m.FXLBAS = base(9);
-  if (m.has_clon) m.CLNBAS = base(10);
-  if (m.has_cxl) m.CXLBAS = base(11);
-  if (m.has_rxf) m.RXFBAS = base(12);
+  if (m.has_gxl) m.GXLBAS = base(9);
+  if (m.has_sxl) m.SXLBAS = base(10);
+  if (m.has_mxl) m.MXLBAS = base(11);
+  if (m.has_rxl) m.RXLBAS = base(12);
+  if (m.has_fxl) m.FXLBAS = base(13);
+  if (m.has_clon) m.CLNBAS = base(14);
+  if (m.has_cxl) m.CXLBAS = base(15);
+  if (m.has_rxf) m.RXFBAS = base(16);
   m.KREP = slots_through[2];
   m.KSET = slots_through[3];
   m.KGCA = slots_through[3] + 1;  // the first of the two GCA slots
   m.KSCA = slots_through[6];
   m.KMAT = slots_through[7];
   m.KREC = slots_through[8];
-  m.KFXL = slots_through[9];
-  m.KCLN = slots_through[10];
-  m.KCXL = slots_through[11];
-  m.KRXF = slots_through[12];
+  m.KGXL = slots_through[9];
+  m.KSXL = slots_through[10];
+  m.KMXL = slots_through[11];
+  m.KRXL = slots_through[12];
+  m.KFXL = slots_through[13];
+  m.KCLN = slots_through[14];
+  m.KCXL = slots_through[15];
+  m.KRXF = slots_through[16];
 
   m.SDFL64 = K;
-  m.SDFL = m.fits() ? static_cast<int>(K) : MAXCOL;
+  m.SDFL = m.fits() ? static_cast<int>(K) : m.limit();
   m.NE = 0;
   for (const EffectBlock& b : m.blocks)
     if (b.size() > 0) ++m.NE;
@@ -116,6 +138,7 @@ Model allocate_columns(const Control& c) {
 void label_columns(const Model& m, std::vector<std::string>& ENAME) {
   std::fill(ENAME.begin(), ENAME.end(), std::string("    "));
   if (!m.fits()) return;  // no label is ever stored beyond the limit
+  if (ENAME.size() < static_cast<std::size_t>(m.SDFL)) ENAME.resize(static_cast<std::size_t>(m.SDFL), "    ");
   for (const EffectBlock& b : m.blocks)
     for (std::int64_t col = b.first; col <= b.last; ++col)
       ENAME[static_cast<std::size_t>(col - 1)] = b.label;
@@ -141,9 +164,9 @@ bool check_column_limit(rec::Io& io, const Model& m, LimitWording w) {
   if (m.fits()) return true;
   const int shown = rec::clamped_int(m.SDFL64);
   if (w == LimitWording::Run)
-    report_and_console(io, kRunLimit, {shown, MAXCOL});
+    report_and_console(io, kRunLimit, {shown, m.limit()});
   else
-    io.write(kReportUnit, kReaderLimit, {shown, MAXCOL});
+    io.write(kReportUnit, kReaderLimit, {shown, m.limit()});
   return false;
 }
 
@@ -176,6 +199,10 @@ std::optional<Model> initialise(rec::Io& io, Clock& clock, const Control& c, Arr
   io.write(kReportUnit, kVariables, items);
   io.write(kReportUnit, kStars, star_items());
 
+  // A model beyond the original arrays (one with an effect by location) grows them, once.
+  const auto n = static_cast<std::size_t>(m.SDFL);
+  if (a.XPX.size() < n * (n + 1) / 2) a.XPX.resize(n * (n + 1) / 2);
+  if (a.XPY.size() < n * MAXY) a.XPY.resize(n * MAXY);
   a.NOBS = 0;
   std::fill_n(a.XPY.begin(), static_cast<std::size_t>(m.SDFL) * c.NV, 0.0);
   std::fill_n(a.YPY.begin(), static_cast<std::size_t>(c.NV) * (c.NV + 1) / 2, 0.0);

@@ -22,6 +22,9 @@ struct EffectBlock {
   std::int64_t size() const { return last - first + 1; }
 };
 
+// Number of effects of the model (MEAN included), present or not.
+inline constexpr std::size_t kEffects = 17;
+
 // Result of the column allocation. Block bounds follow the convention "a block with
 // offset B and last column E holds columns B+1..E". Everything is a pure function of
 // the control items.
@@ -36,20 +39,25 @@ struct Model {
 
   // Effects present (and therefore given a slot by the data pass).
   bool has_loc = false, has_rep = false, has_self = false, has_matr = false,
-       has_recp = false, has_fxl = false, has_clon = false, has_cxl = false, has_rxf = false;
+       has_recp = false, has_gxl = false, has_sxl = false, has_mxl = false, has_rxl = false,
+       has_fxl = false, has_clon = false, has_cxl = false, has_rxf = false;
 
   // Where the data pass finds the blocks (the last column of each is in `blocks`).
   std::int64_t LOCEND = 1, REPBAS = 0, SETBAS = 0, GCABAS = 0, SCABAS = 0, SCAEND = 0,
-               RECBAS = 0, FXLBAS = 0, CLNBAS = 0, CXLBAS = 0, RXFBAS = 0;
+               RECBAS = 0, GXLBAS = 0, SXLBAS = 0, MXLBAS = 0, RXLBAS = 0, FXLBAS = 0,
+               CLNBAS = 0, CXLBAS = 0, RXFBAS = 0;
 
-  // Slot numbers (1-based); KRXF is the number of slots every data line fills.
-  int KREP = 1, KSET = 2, KGCA = 3, KSCA = 5, KMAT = 5, KREC = 5, KFXL = 5, KCLN = 5,
-      KCXL = 5, KRXF = 5;
+  // Slot numbers (1-based); KRXF is the number of slots every data line fills. KMAT,
+  // KGXL and KMXL are the second of their effect's two slots.
+  int KREP = 1, KSET = 2, KGCA = 3, KSCA = 5, KMAT = 5, KREC = 5, KGXL = 5, KSXL = 5,
+      KMXL = 5, KRXL = 5, KFXL = 5, KCLN = 5, KCXL = 5, KRXF = 5;
 
-  // The thirteen blocks in model order (MEAN first); absent effects have size 0.
-  std::array<EffectBlock, 13> blocks{};
+  // The blocks in model order (MEAN first); absent effects have size 0.
+  std::array<EffectBlock, kEffects> blocks{};
 
-  bool fits() const { return SDFL64 <= MAXCOL; }
+  // The column limit: MAXCOL, or kMaxColByLocation for a model with an effect by location.
+  int limit() const { return has_gxl || has_sxl || has_mxl || has_rxl ? kMaxColByLocation : MAXCOL; }
+  bool fits() const { return SDFL64 <= limit(); }
 
   // The effects of the model in model order: the blocks that have columns. They are
   // contiguous from column 1 to SDFL.
@@ -60,7 +68,8 @@ struct Model {
 // Pure; negative counts must have been rejected before.
 Model allocate_columns(const Control& c);
 
-// Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above.
+// Fills ENAME(1..SDFL) with the labels of the model's columns and blanks above (ENAME
+// grows to SDFL labels when it is shorter).
 void label_columns(const Model& m, std::vector<std::string>& ENAME);
 
 // Who refuses a model beyond the column limit, and so in which words.
@@ -69,7 +78,7 @@ enum class LimitWording {
   Reader,  // a program reading korbal's equations (gcasca): the plain count, on its report
 };
 
-// Checks the model `m` against the column limit MAXCOL. Returns true when it fits;
+// Checks the model `m` against its column limit (Model::limit). Returns true when it fits;
 // otherwise writes the "JOB TERMINATED" line in the words of `w` and returns false.
 bool check_column_limit(rec::Io& io, const Model& m, LimitWording w);
 

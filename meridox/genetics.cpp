@@ -12,9 +12,11 @@ namespace meridox {
 int phenotypic_weight(std::string_view code) {
   code = rec::csv::trimmed(code);
   if (code == "MEAN" || code == "LOC" || code == "REPS" || code == "SETS" || code == "SELF") return 0;
-  if (code == "GCA" || code == "MATR") return 2;
-  if (code == "SCA" || code == "RECP" || code == "FXL" || code == "CLON" || code == "CXL" ||
-      code == "RXF" || code == "ERR")
+  // An effect by location weighs as the effect it splits: a line of a cross carries two
+  // GCA (MATR) effects and one SCA (RECP) effect, in its location as over locations.
+  if (code == "GCA" || code == "MATR" || code == "GXL" || code == "MXL") return 2;
+  if (code == "SCA" || code == "RECP" || code == "SXL" || code == "RXL" || code == "FXL" ||
+      code == "CLON" || code == "CXL" || code == "RXF" || code == "ERR")
     return 1;
   return -1;
 }

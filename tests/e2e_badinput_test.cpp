@@ -225,14 +225,19 @@ std::string negative(const std::string& name, const std::string& value) {
   return "0The value of " + name + " specified," + value +
          " ,is negative, which is not allowed ,JOB TERMINATED";
 }
-std::string too_many_effects(const std::string& sdfl) {
+std::string too_many_effects(const std::string& sdfl, const std::string& limit = " 550") {
   return "0 More effects are initialized then provided for in the  dimension statements, SDFL =  " +
-         sdfl + " , and should be <= 550 , JOB TERMINATED";
+         sdfl + " , and should be <=" + limit + " , JOB TERMINATED";
 }
 std::string unit_in_use(const std::string& unit) {
   return "0The data unit specified, IDATA = " + unit +
          " ,is already in use for the report or the MERIDOX file ,JOB TERMINATED";
 }
+std::string needs(const std::string& sw, const std::string& code, const std::string& what) {
+  return "0The switch " + sw + " =   1 asks for the effect " + code + ", which needs " + what +
+         " ,JOB TERMINATED";
+}
+const std::string kLocations = "two locations or more (NLOC >= 2)";
 std::string too_many_variables(const std::string& nv) {
   return "0The no. of response variables specified," + nv +
          " ,is greater than the dimension of Y, which is  10 ,JOB TERMINATED";
@@ -267,7 +272,19 @@ TEST(BadControl, LimitsAndBeyond) {
       {"NREP negative", "  3  1  0 -1  0  0-99  0  0  0  0  1", 1, negative("NREP", " -99")},
       {"NCLON negative", "  3  1  0 -1  0  0  0  0  0  0  0  1 -1", 1, negative("NCLON", "  -1")},
       {"SDFL 551", " 32  1  0 -1  0  0 21  0  0  0  0  1", 1, too_many_effects(" 551")},
+      {"SDFL 2001 with GCA and SCA by location", " 31  1  0 -1  0  0  4  3  0  1  0  1  0  0  0  1  1",
+       1, too_many_effects("2001", "2000")},
       {"999 everywhere", "999 10999999999999999999  0999999999999999", 1, too_many_effects("****")},
+      {"IGXL without locations", "  3  1  0 -1  0  0  2  0  0  1  0  1  0  0  0  1", 1,
+       needs("IGXL", "GXL", kLocations)},
+      {"ISXL with one location", "  3  1  0 -1  0  0  2  1  0  1  0  1  0  0  0  0  1", 1,
+       needs("ISXL", "SXL", kLocations)},
+      {"IMXL without IMATR", "  3  1  0 -1  0  1  2  2  0  1  0  1  0  0  0  0  0  1", 1,
+       needs("IMXL", "MXL", "maternal effects (IMATR >= 1)")},
+      {"IRXL without IRECP", "  3  1  0 -1  1  0  2  2  0  1  0  1  0  0  0  0  0  0  1", 1,
+       needs("IRXL", "RXL", "reciprocal effects (IRECP >= 1)")},
+      {"IMXL and IRXL without locations", "  3  1  0 -1  1  1  2  0  0  1  0  1  0  0  0  0  0  1  1",
+       1, needs("IMXL", "MXL", kLocations)},
       {"IDATA on the report unit", "  3  1  0 -1  0  0  0  0  0  6  0  1", 1, unit_in_use("  6")},
       {"IDATA on the interchange unit", "  3  1  0 -1  0  0  0  0  0  3  0  1", 1,
        unit_in_use("  3")},
@@ -290,6 +307,16 @@ TEST(BadControl, ExactlyAtTheLimitsRunsThrough) {
                 const auto recs = records_of(read_file(dir / "r.out"));
                 EXPECT_NE(std::find(recs.begin(), recs.end(), total_line(550)), recs.end());
                 EXPECT_EQ(read_file(dir / "MERIDOX_IN.DAT").substr(0, 18), "   1   0   5   1\r\n");
+              }});
+  // With GCA and SCA by location the limit is 2000: MEAN + LOC 28 + REPS 56 + SETS 1 +
+  // GCA 11 + SCA 55 + GXL 308 + SXL 1540 (layout 3).
+  expect_run({.name = "SDFL 2000 with GCA and SCA by location",
+              .files = korbal_files(control_of(" 11  1  0 -1  0  0  2 28  0  1  0  1  0  0  0  1  1",
+                                               "(6I3,F8.2)"),
+                                    "  1  1  1  1  2  0   10.00\n 28  2  1  3  4  0   11.00\n"),
+              .check = [](const fs::path& dir, const Ran&) {
+                const auto recs = records_of(read_file(dir / "r.out"));
+                EXPECT_NE(std::find(recs.begin(), recs.end(), total_line(2000)), recs.end());
               }});
   std::string names, data;
   for (int v = 1; v <= 10; ++v) {

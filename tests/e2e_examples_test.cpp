@@ -74,6 +74,26 @@ TEST(Examples, SmallReportsAreReproducedExactly) { reproduce("small"); }
 
 TEST(Examples, RealisticReportsAreReproducedExactly) { reproduce("realistic"); }
 
+// The trial over ten environments with GCA and SCA by location: korbal, meridox (also
+// with F = 0) and gcasca, each of their outputs as stored.
+TEST(Examples, TrialOverLocationsIsReproducedExactly) {
+  const fs::path src = source_path("examples/met");
+  TempDir tmp;
+  for (const char* f : {"met.ctl", "diallelMET.csv"}) fs::copy_file(src / f, tmp / f);
+  const std::string gcasca = testsupport::program("gcasca");
+  for (const std::string& command :
+       {korbal_exe() + " --csv csv met.ctl met.out diallelMET.csv",
+        meridox_exe() + " --csv csv MERIDOX_IN.DAT met.vc",
+        meridox_exe() + " --inbreeding 0 --csv csv_f0 MERIDOX_IN.DAT met_f0.vc",
+        gcasca + " --csv csv met.ctl diallelMET.csv csv/components.csv met.gca"})
+    ASSERT_EQ(run_in(tmp.path(), command), 0) << command << "\n" << read_file(tmp / "console.txt");
+  for (const char* f :
+       {"met.out", "MERIDOX_IN.DAT", "met.vc", "met_f0.vc", "met.gca", "csv/anova.csv",
+        "csv/ems.csv", "csv/crosses.csv", "csv/levels.csv", "csv/components.csv",
+        "csv/correlations.csv", "csv/problems.csv", "csv/effects.csv", "csv_f0/genetics.csv"})
+    EXPECT_TRUE(same_file(tmp / f, src / f));
+}
+
 TEST(Examples, RealisticDataAreWhatTheGeneratorWrites) {
   if (std::system("python3 --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no python3";
   fs::path src = source_path("examples/realistic");

@@ -183,10 +183,22 @@ std::vector<double> dense_row(const Control& c, const Model& m, const Ids& d) {
     at(7, set * p + d.IMALE - 1, -1);
   }
   if (m.has_recp) at(8, set * npairs + pair - 1, d.IFEM < d.IMALE ? 1 : -1);
-  if (m.has_fxl) at(9, (d.ILOC - 1) * s * q + fam, 1);
-  if (m.has_clon) at(10, fam * c.NCLON + d.ICLONE - 1, 1);
-  if (m.has_cxl) at(11, ((d.ILOC - 1) * s * q + fam) * c.NCLON + d.ICLONE - 1, 1);
-  if (m.has_rxf) at(12, (d.ILOC - 1) * m.NREP * s * q + (d.IREP - 1) * s * q + fam, 1);
+  // The effects by location: their effect's columns once per location.
+  const int loc = d.ILOC - 1, sca = (c.ISELF == 0 ? p * s : 0) + s * npairs;
+  if (m.has_gxl) {
+    at(9, loc * p * s + set * p + d.IFEM - 1, 1);
+    at(9, loc * p * s + set * p + d.IMALE - 1, 1);
+  }
+  if (m.has_sxl) at(10, loc * sca + (c.ISELF == 0 ? p * s : 0) + set * npairs + pair - 1, 1);
+  if (m.has_mxl) {
+    at(11, loc * p * s + set * p + d.IFEM - 1, 1);
+    at(11, loc * p * s + set * p + d.IMALE - 1, -1);
+  }
+  if (m.has_rxl) at(12, loc * s * npairs + set * npairs + pair - 1, d.IFEM < d.IMALE ? 1 : -1);
+  if (m.has_fxl) at(13, (d.ILOC - 1) * s * q + fam, 1);
+  if (m.has_clon) at(14, fam * c.NCLON + d.ICLONE - 1, 1);
+  if (m.has_cxl) at(15, ((d.ILOC - 1) * s * q + fam) * c.NCLON + d.ICLONE - 1, 1);
+  if (m.has_rxf) at(16, (d.ILOC - 1) * m.NREP * s * q + (d.IREP - 1) * s * q + fam, 1);
   return x;
 }
 
@@ -208,6 +220,12 @@ TEST(Accum, MatchesDenseNormalEquationsForRandomDesigns) {
     c.NCLON = pick(0, 2);
     c.ICXL = pick(0, 1);
     c.IRXF = pick(0, 1);
+    if (c.NLOC >= 2) {
+      c.IGXL = pick(0, 1);
+      c.ISXL = pick(0, 1);
+      c.IMXL = c.IMATR >= 1 ? pick(0, 1) : 0;
+      c.IRXL = c.IRECP >= 1 ? pick(0, 1) : 0;
+    }
     const Model m = allocate_columns(c);
     if (!m.fits()) continue;
     const int n = m.SDFL;

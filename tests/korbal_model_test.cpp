@@ -150,13 +150,14 @@ TEST(Model, EveryEffectFourteenSlots) {
   c.ICXL = 1;
   c.IRXF = 1;
   const Model m = allocate_columns(c);
-  // p = 3, s = 2: 6 ordered crosses and 3 pairs per set.
-  const int sizes[13] = {1, 2, 4, 2, 6, 6, 6, 6, 6, 24, 24, 48, 48};
-  const char* codes[13] = {"MEAN", "LOC ", "REPS", "SETS", "GCA ", "SELF", "SCA ",
-                           "MATR", "RECP", "FXL ", "CLON", "CXL ", "RXF "};
+  // p = 3, s = 2: 6 ordered crosses and 3 pairs per set; no effects by location.
+  const int sizes[kEffects] = {1, 2, 4, 2, 6, 6, 6, 6, 6, 0, 0, 0, 0, 24, 24, 48, 48};
+  const char* codes[kEffects] = {"MEAN", "LOC ", "REPS", "SETS", "GCA ", "SELF",
+                                 "SCA ", "MATR", "RECP", "GXL ", "SXL ", "MXL ",
+                                 "RXL ", "FXL ", "CLON", "CXL ", "RXF "};
   std::string expect;
   int total = 0;
-  for (int e = 0; e < 13; ++e) {
+  for (std::size_t e = 0; e < kEffects; ++e) {
     expect += repeat(codes[e], sizes[e]);
     total += sizes[e];
     EXPECT_EQ(m.blocks[e].size(), sizes[e]) << codes[e];
@@ -180,11 +181,52 @@ TEST(Model, EveryEffectFourteenSlots) {
   EXPECT_EQ(m.SCABAS, m.blocks[6].first - 1);
   EXPECT_EQ(m.SCAEND, m.blocks[7].first - 1);
   EXPECT_EQ(m.RECBAS, m.blocks[8].first - 1);
-  EXPECT_EQ(m.FXLBAS, m.blocks[9].first - 1);
-  EXPECT_EQ(m.CLNBAS, m.blocks[10].first - 1);
-  EXPECT_EQ(m.CXLBAS, m.blocks[11].first - 1);
-  EXPECT_EQ(m.RXFBAS, m.blocks[12].first - 1);
-  EXPECT_EQ(m.blocks[12].last, m.SDFL);
+  EXPECT_EQ(m.FXLBAS, m.blocks[13].first - 1);
+  EXPECT_EQ(m.CLNBAS, m.blocks[14].first - 1);
+  EXPECT_EQ(m.CXLBAS, m.blocks[15].first - 1);
+  EXPECT_EQ(m.RXFBAS, m.blocks[16].first - 1);
+  EXPECT_EQ(m.blocks[16].last, m.SDFL);
+}
+
+// The effects by location after RECP, before FXL: each its effect's block once per
+// location (SXL with the self columns when ISELF = 0), with their slots in the same order.
+TEST(Model, EffectsByLocation) {
+  const struct {
+    const char* name;
+    int iself, gxl, sxl, mxl, rxl;
+    int sizes[4];      // GXL, SXL, MXL, RXL
+    int slots[4];      // KGXL, KSXL, KMXL, KRXL
+  } cases[] = {
+      // p = 3, s = 2, 2 locations: 6 lines and 6 pairs over the sets.
+      {"all four", 1, 1, 1, 1, 1, {12, 12, 12, 12}, {12, 13, 15, 16}},
+      {"SXL with the self columns", 0, 0, 1, 0, 0, {0, 24, 0, 0}, {10, 11, 11, 11}},
+      {"GXL alone", 1, 1, 0, 0, 0, {12, 0, 0, 0}, {12, 12, 12, 12}},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    Control c;
+    c.NLINES = 3;
+    c.NSETS = 2;
+    c.NV = 1;
+    c.ISELF = t.iself;
+    c.IMATR = 1;
+    c.IRECP = 1;
+    c.NLOC = 2;
+    c.NREP = 2;
+    c.IFXL = 1;
+    c.IGXL = t.gxl;
+    c.ISXL = t.sxl;
+    c.IMXL = t.mxl;
+    c.IRXL = t.rxl;
+    const Model m = allocate_columns(c);
+    for (int e = 0; e < 4; ++e) EXPECT_EQ(m.blocks[9 + e].size(), t.sizes[e]) << e;
+    EXPECT_EQ(m.FXLBAS, m.blocks[8].last + t.sizes[0] + t.sizes[1] + t.sizes[2] + t.sizes[3]);
+    EXPECT_EQ(m.KGXL, t.slots[0]);
+    EXPECT_EQ(m.KSXL, t.slots[1]);
+    EXPECT_EQ(m.KMXL, t.slots[2]);
+    EXPECT_EQ(m.KRXL, t.slots[3]);
+    EXPECT_EQ(m.KFXL, t.slots[3] + 1);
+  }
 }
 
 TEST(Model, EmptyBlocksShowNowhere) {
@@ -219,6 +261,19 @@ TEST(Model, ColumnLimit) {
   std::vector<std::string> ename(MAXCOL, "xxxx");
   label_columns(m, ename);
   for (const auto& e : ename) ASSERT_EQ(e, "    ");
+  // An effect by location raises the limit: 551 + 53 x 31 GXL columns = 2194 do not fit
+  // 2000; 38 locations (1 + 38 + 1 + 31 + 465 + 38 x 31 = 1714) do, and label all columns.
+  c.IGXL = 1;
+  m = allocate_columns(c);
+  EXPECT_EQ(m.limit(), kMaxColByLocation);
+  EXPECT_FALSE(m.fits());
+  c.NLOC = 38;
+  m = allocate_columns(c);
+  ASSERT_TRUE(m.fits());
+  EXPECT_EQ(m.SDFL, 1714);
+  label_columns(m, ename);
+  ASSERT_EQ(ename.size(), 1714u);
+  EXPECT_EQ(ename.back(), "GXL ");
 }
 
 TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
@@ -231,7 +286,7 @@ TEST(Model, AbsurdSizesAreFormedWithoutOverflow) {
   const std::int64_t families = std::int64_t{999} * 999 * 998;
   const std::int64_t rxf = std::int64_t{999} * 999 * families;
   EXPECT_GT(m.SDFL64, rxf);
-  EXPECT_EQ(m.blocks[12].size(), rxf);
+  EXPECT_EQ(m.blocks[16].size(), rxf);
 }
 
 }  // namespace
@@ -252,11 +307,12 @@ namespace {
 TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
   const struct {
     const char* name;
-    int iself, nloc, nrep, nclon, matr, recp, fxl, cxl, rxf;
+    int iself, nloc, nrep, nclon, matr, recp, fxl, cxl, rxf, by_location;
   } cases[] = {
-      {"selfs inside SCA, sets only", 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {"every effect", 1, 2, 2, 2, 1, 1, 1, 1, 1},
-      {"replications without locations, clones", -1, 0, 3, 2, 1, 1, 0, 0, 0},
+      {"selfs inside SCA, sets only", 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+      {"every effect", 1, 2, 2, 2, 1, 1, 1, 1, 1, 1},
+      {"replications without locations, clones", -1, 0, 3, 2, 1, 1, 0, 0, 0, 0},
+      {"effects by location, selfs inside SCA and SXL", 0, 3, 0, 0, 1, 1, 0, 0, 0, 1},
   };
   for (const auto& t : cases) {
     SCOPED_TRACE(t.name);
@@ -273,8 +329,10 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
     c.IFXL = t.fxl;
     c.ICXL = t.cxl;
     c.IRXF = t.rxf;
+    c.IGXL = c.ISXL = c.IMXL = c.IRXL = t.by_location;
     const Model m = allocate_columns(c);
     ASSERT_TRUE(m.fits());
+    ASSERT_EQ(m.has_gxl && m.has_sxl && m.has_mxl && m.has_rxl, t.by_location != 0);
     const std::vector<Column> cols = columns(c, m);
     ASSERT_EQ(cols.size(), static_cast<std::size_t>(m.SDFL));
     std::vector<char> reached(cols.size(), 0);
@@ -295,6 +353,9 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
                 Slots s;
                 select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
                 for (int slot = 0; slot < m.KRXF; ++slot) {
+                  ASSERT_TRUE(s.ICOL[slot] >= 1 && s.ICOL[slot] <= m.SDFL)
+                      << "slot " << slot + 1 << " column " << s.ICOL[slot] << " line " << l << " "
+                      << f << "x" << ml;
                   const Column& col = cols[static_cast<std::size_t>(s.ICOL[slot] - 1)];
                   reached[static_cast<std::size_t>(s.ICOL[slot] - 1)] = 1;
                   const std::string e = col.effect;
@@ -303,9 +364,12 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
                   EXPECT_TRUE(col.rep == 0 || col.rep == d.IREP);
                   EXPECT_TRUE(col.set == 0 || col.set == d.ISET);
                   EXPECT_TRUE(col.clone == 0 || col.clone == d.ICLONE);
-                  if (e == "GCA" || e == "MATR") {
+                  if (e == "GXL" || e == "SXL" || e == "MXL" || e == "RXL") {
+                    EXPECT_EQ(col.loc, d.ILOC);
+                  }
+                  if (e == "GCA" || e == "MATR" || e == "GXL" || e == "MXL") {
                     EXPECT_TRUE(col.line_1 == f || col.line_1 == ml);
-                  } else if (e == "SCA" || e == "RECP") {
+                  } else if (e == "SCA" || e == "RECP" || e == "SXL" || e == "RXL") {
                     EXPECT_EQ(col.line_1, std::min(f, ml));
                     EXPECT_EQ(col.line_2, std::max(f, ml));
                   } else if (e != "MEAN" && e != "LOC" && e != "REPS" && e != "SETS") {
@@ -319,6 +383,58 @@ TEST(Design, ColumnMeaningsAgreeWithTheSlotsOfEveryLine) {
                         (cols[j].line_1 != 0 && cols[j].line_1 == cols[j].line_2);
       EXPECT_EQ(reached[j] != 0, !self) << "column " << j + 1 << " " << cols[j].effect;
     }
+  }
+}
+
+// A self line of parent i in location l selects, in the effects by location: GXL +2 in
+// (l, set, i), SXL the self column (l, set, i) when ISELF = 0 and nothing otherwise, MXL
+// and RXL nothing (their slots add 0). Checked through X'X: the line's own products.
+TEST(Design, SelfLineInTheEffectsByLocation) {
+  const struct {
+    const char* name;
+    int iself;
+    std::vector<std::pair<const char*, double>> diagonal;  // effect -> X'X diagonal it adds
+  } cases[] = {
+      {"self columns inside SCA", 0, {{"GXL", 4.0}, {"SXL", 1.0}}},
+      {"SELF effect", 1, {{"GXL", 4.0}}},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    Control c;
+    c.NLINES = 3;
+    c.NSETS = 2;
+    c.NV = 1;
+    c.ISELF = t.iself;
+    c.NLOC = 2;
+    c.IMATR = c.IRECP = 1;
+    c.IGXL = c.ISXL = c.IMXL = c.IRXL = 1;
+    const Model m = allocate_columns(c);
+    const std::vector<Column> cols = columns(c, m);
+    Ids d;
+    d.ILOC = 2;
+    d.ISET = 2;
+    d.IFEM = d.IMALE = 3;
+    Slots s;
+    select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+    std::vector<double> xpx(static_cast<std::size_t>(m.SDFL) * (m.SDFL + 1) / 2, 0.0);
+    accumulate_xpx(s, m.KRXF, 1.0, xpx.data());
+    for (std::int64_t i = m.blocks[9].first; i <= m.blocks[12].last; ++i)
+      for (std::int64_t j = i; j <= m.blocks[12].last; ++j) {
+        const double x = xpx[static_cast<std::size_t>(packed(i, j) - 1)];
+        const Column& ci = cols[static_cast<std::size_t>(i - 1)];
+        double want = 0.0;
+        for (const auto& [code, value] : t.diagonal)
+          if (i == j && ci.effect == std::string(code) && ci.loc == 2 && ci.set == 2 &&
+              ci.line_1 == 3 && (ci.line_2 == 0 || ci.line_2 == 3))
+            want = value;
+        // GXL and SXL of the line meet once, off the diagonal.
+        const Column& cj = cols[static_cast<std::size_t>(j - 1)];
+        if (i != j && t.diagonal.size() == 2 && ci.effect == std::string("GXL") &&
+            cj.effect == std::string("SXL") && ci.loc == 2 && cj.loc == 2 && ci.set == 2 &&
+            cj.set == 2 && ci.line_1 == 3 && cj.line_1 == 3 && cj.line_2 == 3)
+          want = 2.0;
+        EXPECT_EQ(x, want) << ci.effect << " " << i << ", " << cj.effect << " " << j;
+      }
   }
 }
 
