@@ -376,6 +376,34 @@ void check_against_explicit_model(const DesignCase& dc) {
       EXPECT_TRUE(std::isnan(v[2])) << k;
     }
   }
+  // Differences of two lines of a set: the prediction-error covariance of levels a, b of
+  // one effect is s2 [a = b] - s2^2 z_a' P z_b (a level without data has z = 0).
+  auto pev = [&](const std::string& a, const std::string& b, double s2) {
+    if (!(s2 > 0.0) || !z.count(a) || !z.count(b)) return a == b ? s2 : 0.0;
+    const std::vector<double> Pzb = Pv(z.at(b));
+    return (a == b ? s2 : 0.0) -
+           s2 * s2 * std::inner_product(z.at(a).begin(), z.at(a).end(), Pzb.begin(), 0.0);
+  };
+  const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+  std::size_t pairs = 0;
+  for (const char* code : {"GCA", "SELF", "MATR"}) {
+    const double s2 = variance(code);
+    for (int set = 1; set <= d.sets; ++set)
+      for (int i = 1; i <= d.p; ++i)
+        for (int j = i + 1; j <= d.p; ++j) {
+          const std::string a = key(code, 0, 0, set, i, 0, 0), b = key(code, 0, 0, set, j, 0, 0);
+          if (!got.count(a)) continue;  // the effect is not in the model
+          ++pairs;
+          const auto it = diffs.find("Y," + std::string(code) + "," + std::to_string(set) + "," +
+                                     std::to_string(i) + "," + std::to_string(j));
+          ASSERT_NE(it, diffs.end()) << code << " " << i << " " << j << "\n" << o.differences;
+          const double var = pev(a, a, s2) + pev(b, b, s2) - 2.0 * pev(a, b, s2);
+          const double scale = std::sqrt(s2) + 1e-300;
+          EXPECT_NEAR(it->second[0], got.at(a)[0] - got.at(b)[0], 1e-9 * scale) << a << b;
+          EXPECT_NEAR(it->second[1], std::sqrt(std::max(var, 0.0)), 1e-9 * scale) << a << b;
+        }
+  }
+  EXPECT_EQ(diffs.size(), pairs);
 }
 
 TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
