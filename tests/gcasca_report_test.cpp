@@ -253,6 +253,35 @@ TEST(Report, FixedSmallCaseBytes) {
   EXPECT_EQ(diffs[6][0] + diffs[6][1] + diffs[6][3] + diffs[6][4], "HEIGHTGCA23");
 }
 
+// Without error degrees of freedom (one plot per cross) the estimates stand, and every
+// SE, t and P is undefined: NA in the tables, said once on the trait's page.
+TEST(Report, FixedWithoutErrorDegreesOfFreedom) {
+  const double y[] = {5.0, 6.5, 4.0, 7.5, 3.0, 6.0};  // crosses 1x2, 1x3, 1x4, 2x3, 2x4, 3x4
+  std::string data;
+  char buf[64];
+  int k = 0;
+  for (int i = 1; i <= 4; ++i)
+    for (int j = i + 1; j <= 4; ++j) {
+      std::snprintf(buf, sizeof buf, "  1%3d%3d  0%8.2f\n", i, j, y[k++]);
+      data += buf;
+    }
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+      "  4  1  0 -1  0  0  0  0  0  1  0  1  0  0  0\nT\nY\n(4I3,F8.2)\n", data);
+  ASSERT_EQ(o.status, 0) << o.console << o.report;
+  EXPECT_NE(o.report.find("0        No error degrees of freedom: the standard errors and tests "
+                          "are not defined (NA)\r\n"),
+            std::string::npos)
+      << o.report;
+  const auto effects = gcasca_test::rows_by_key(o.effects, 8);
+  ASSERT_EQ(effects.size(), 10u);
+  // g_1 = (p X_1. - 2 X..) / (p (p - 2)) with X_1. = 15.5, X.. = 32.
+  EXPECT_NEAR(effects.at("Y,GCA,NA,NA,1,1,NA,NA")[0], (4 * 15.5 - 2 * 32.0) / 8.0, 1e-9);
+  for (const auto& [key, v] : effects) EXPECT_TRUE(std::isnan(v[1])) << key;
+  const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+  ASSERT_EQ(diffs.size(), 6u);
+  for (const auto& [key, v] : diffs) EXPECT_TRUE(std::isnan(v[1]) && std::isnan(v[2]) && std::isnan(v[3])) << key;
+}
+
 // effects.csv names the parents of every level and counts the data lines behind it: on
 // an unbalanced trial read from a CSV file with named parents, against counts made here.
 TEST(EffectsTable, NamesAndLinesOfEveryLevel) {
