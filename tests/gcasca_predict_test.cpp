@@ -14,6 +14,8 @@
 
 #include "gcasca/gcasca.h"
 #include "gcasca_run.h"
+#include "korbal/analysis.h"
+#include "korbal/design.h"
 
 namespace {
 
@@ -501,6 +503,99 @@ TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
         EXPECT_NEAR(d[2], (g(i) - g(j)) / se, 1e-7 * (1.0 + std::abs(d[2])));
         EXPECT_NEAR(d[3], t_tail_even((g(i) - g(j)) / se, df), 1e-9);
       }
+    }
+  }
+}
+
+TEST(FixedEffects, BalancedHalfDiallelWithSelfsGivesGriffingsMethodTwo) {
+  // The normal equations of the crosses i <= j in b replications, self lines coded as in
+  // Griffing's model (GCA of i 2, the self column of i at the head of SCA 1), built here
+  // and reduced by korbal's reduction. With x the family means, Y_i = sum_j x_ij + x_ii
+  // (x_ij = x_ji) and X.. the sum over i <= j: g_i = (Y_i - 2 X.. / p) / (p+2),
+  // s_ij = x_ij - (Y_i + Y_j) / (p+2) + 2 X.. / ((p+1)(p+2)); Var(g_i) = (p-1) s / (p(p+2)),
+  // Var(s_ii) = p(p-1) s / ((p+1)(p+2)), Var(s_ij) = (p^2+p+2) s / ((p+1)(p+2)),
+  // Var(g_i - g_j) = 2 s / (p+2), s = s2 / b.
+  struct Case { int p, b; } cases[] = {{4, 2}, {5, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b);
+    const int p = c.p, b = c.b, families = p * (p + 1) / 2;
+    std::vector<gcasca::ColumnId> ids;
+    auto col = [&ids](const char* e, bool fixed, int rep, int l1, int l2) {
+      gcasca::ColumnId id;
+      id.effect = e;
+      id.fixed = fixed;
+      id.rep = rep;
+      id.set = !fixed || std::string(e) == "SETS" ? 1 : 0;
+      id.line_1 = l1;
+      id.line_2 = l2;
+      ids.push_back(id);
+      return static_cast<int>(ids.size()) - 1;
+    };
+    col("MEAN", true, 0, 0, 0);
+    for (int r = 1; r <= b; ++r) col("REPS", true, r, 0, 0);
+    col("SETS", true, 0, 0, 0);
+    std::map<std::pair<int, int>, int> sca;
+    std::vector<int> gca(p + 1);
+    for (int i = 1; i <= p; ++i) gca[i] = col("GCA", false, 0, i, 0);
+    for (int i = 1; i <= p; ++i) sca[{i, i}] = col("SCA", false, 0, i, i);
+    for (int i = 1; i <= p; ++i)
+      for (int j = i + 1; j <= p; ++j) sca[{i, j}] = col("SCA", false, 0, i, j);
+    const int n = static_cast<int>(ids.size());
+    std::vector<double> XPX(static_cast<std::size_t>(n * (n + 1) / 2), 0.0), XPY(n, 0.0);
+    std::map<std::pair<int, int>, std::vector<double>> y;
+    for (int i = 1; i <= p; ++i)
+      for (int j = i; j <= p; ++j)
+        for (int r = 1; r <= b; ++r) {
+          const double v = 10.0 + 0.7 * i - 0.3 * j + (i == j ? 2.0 : 0.0) + std::sin(i * j + 2.0 * r);
+          y[{i, j}].push_back(v);
+          std::map<int, double> row = {{0, 1.0}, {r, 1.0}, {b + 1, 1.0}, {sca[{i, j}], 1.0}};
+          row[gca[i]] += 1.0;
+          row[gca[j]] += 1.0;
+          for (const auto& [a, va] : row) {
+            XPY[a] += va * v;
+            for (const auto& [bb, vb] : row)
+              if (a <= bb) XPX[a + bb * (bb + 1) / 2] += va * vb;
+          }
+        }
+    std::map<std::pair<int, int>, double> x;
+    std::vector<double> Y(p + 1, 0.0), rep_mean(b, 0.0);
+    double total = 0.0;
+    for (const auto& [ij, v] : y) {
+      x[ij] = std::accumulate(v.begin(), v.end(), 0.0) / b;
+      Y[ij.first] += x[ij];
+      Y[ij.second] += x[ij];  // a self family counts twice
+      total += x[ij];
+      for (int r = 0; r < b; ++r) rep_mean[r] += v[r] / families;
+    }
+    double sse = 0.0;
+    for (const auto& [ij, v] : y)
+      for (int r = 0; r < b; ++r) sse += std::pow(v[r] - x[ij] - rep_mean[r] + total / families, 2);
+    const int df = (b - 1) * (families - 1);
+    const double s = sse / df / b;
+
+    const double TOL = korbal::pivot_tolerance(n, XPX[0]);
+    korbal::covred_reduce(XPX.data(), XPY.data(), TOL, n, 1);
+    const std::vector<char> accepted = korbal::accepted_columns(XPX.data(), n, TOL);
+    gcasca::FixedFit fit;
+    ASSERT_TRUE(gcasca::fixed_fit(ids, XPX.data(), accepted, fit));
+    const gcasca::FixedResult r = gcasca::fixed_trait("Y", ids, fit, XPY.data(), df, sse / df);
+    auto g = [&](int i) { return (Y[i] - 2.0 * total / p) / (p + 2.0); };
+    for (int i = 1; i <= p; ++i) {
+      EXPECT_NEAR(r.estimate[gca[i]], g(i), 1e-9) << i;
+      EXPECT_NEAR(r.se[gca[i]], std::sqrt((p - 1.0) * s / (p * (p + 2.0))), 1e-9) << i;
+      for (int j = i; j <= p; ++j) {
+        const int k = sca[{i, j}];
+        const double sij =
+            x[{i, j}] - (Y[i] + Y[j]) / (p + 2.0) + 2.0 * total / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(r.estimate[k], sij, 1e-9) << i << "," << j;
+        const double var = (i == j ? p * (p - 1.0) : p * p + p + 2.0) * s / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(r.se[k], std::sqrt(var), 1e-9) << i << "," << j;
+      }
+    }
+    ASSERT_EQ(r.differences.size(), static_cast<std::size_t>(p * (p - 1) / 2));
+    for (const gcasca::Difference& d : r.differences) {
+      EXPECT_NEAR(d.difference, g(d.level_1) - g(d.level_2), 1e-9);
+      EXPECT_NEAR(d.se, std::sqrt(2.0 * s / (p + 2.0)), 1e-9);
     }
   }
 }
