@@ -7,7 +7,10 @@
 //   - the mixed-model equations: X'X of the model with sigma2(ERR) / sigma2(effect) added
 //     to the diagonal of every random column, solved for the predictions and the
 //     diagonal of the inverse of the random block after absorbing the fixed columns;
-//   - the report and effects.csv;
+//   - with every effect fixed (--fixed), the least-squares estimates restricted effect by
+//     effect, from korbal's reduction of the same normal equations, with their SEs;
+//   - the differences of two lines of a set (GCA, SELF, MATR) and their SEs;
+//   - the report, effects.csv and differences.csv;
 //   - the run (korbal's control file, korbal's data pass, the components file).
 #pragma once
 
