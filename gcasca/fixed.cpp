@@ -180,9 +180,12 @@ FixedResult fixed_trait(const std::string& name, const std::vector<ColumnId>& co
   r.differences = level_differences(columns, r.estimate, [&](std::size_t i, std::size_t j) {
     return s2 * (fit.m == 0 ? 0.0 : fit.cov(i, j));
   });
+  // A difference without a positive SE (two levels the data do not reach, or an exact
+  // fit) has no test.
   for (Difference& d : r.differences) {
+    if (!(d.se > 0.0)) continue;
     d.t = d.difference / d.se;
-    d.p = defined ? rec::t_two_sided(d.t, error_df) : nan;
+    d.p = rec::t_two_sided(d.t, error_df);
   }
   return r;
 }
