@@ -40,6 +40,9 @@ examples: programs
 	cd examples/csv && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT hayman54.vc </dev/null
 	cd examples/csv && ../../$(BUILD)/gcasca --csv csv hayman54.ctl hayman54.csv \
 	  csv/components.csv hayman54.gca </dev/null
+	# Every effect fixed: least-squares estimates, SEs and tests of differences.
+	cd examples/csv && ../../$(BUILD)/gcasca --fixed --csv csv_fixed hayman54.ctl hayman54.csv \
+	  hayman54_fixed.gca </dev/null
 	# The trial over ten environments, with GCA and SCA by location.
 	cd examples/met && ../../$(BUILD)/korbal --csv csv met.ctl met.out diallelMET.csv </dev/null
 	cd examples/met && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT met.vc </dev/null

@@ -1,5 +1,7 @@
 // The mixed-model equations of one trait and the predictions they give.
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -36,6 +38,9 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
   const double nan = std::numeric_limits<double>::quiet_NaN();
   out.value.assign(static_cast<std::size_t>(n), 0.0);
   out.cinv.assign(static_cast<std::size_t>(n), nan);
+  out.position.assign(static_cast<std::size_t>(n), -1);
+  out.inverse_factor.clear();
+  out.nr = 0;
   // The columns that enter the equations, in natural order: accepted fixed columns,
   // then random columns with a positive variance.
   std::vector<int> cols;
@@ -94,18 +99,61 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
   // The random block of the inverse is the inverse of the Schur complement, which is
   // Lrr Lrr' (Lrr the random rows and columns of L): its diagonal is the squared column
   // norms of T = Lrr^-1, built column by column by forward substitution.
+  // T is kept (column j of T as row j of `inverse_factor`) for the covariances.
   const std::size_t nr = m - nfixed;
-  std::vector<double> t(nr);
+  out.nr = nr;
+  out.inverse_factor.assign(nr * nr, 0.0);
   for (std::size_t j = 0; j < nr; ++j) {
+    double* t = &out.inverse_factor[j * nr];
     double sum = 0.0;
     for (std::size_t i = j; i < nr; ++i) {
       const double* li = &L[(nfixed + i) * m + nfixed];
-      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t.data() + j, i - j)) / li[i];
+      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t + j, i - j)) / li[i];
       sum += t[i] * t[i];
     }
     out.cinv[static_cast<std::size_t>(cols[nfixed + j])] = sum;
+    out.position[static_cast<std::size_t>(cols[nfixed + j])] = static_cast<int>(j);
   }
   return true;
+}
+
+double Solution::cov(std::size_t i, std::size_t j) const {
+  const int a = position[i], b = position[j];
+  if (a < 0 || b < 0) return std::isnan(cinv[i]) || std::isnan(cinv[j])
+                                 ? std::numeric_limits<double>::quiet_NaN()
+                                 : 0.0;
+  // (T'T)(a, b): T is lower triangular, so the sum runs from the later of the two.
+  const std::size_t lo = static_cast<std::size_t>(std::max(a, b));
+  return dot(&inverse_factor[static_cast<std::size_t>(a) * nr + lo],
+             &inverse_factor[static_cast<std::size_t>(b) * nr + lo], nr - lo);
+}
+
+bool compares_levels(std::string_view code) {
+  return code == "GCA" || code == "SELF" || code == "MATR";
+}
+
+std::vector<Difference> level_differences(
+    const std::vector<ColumnId>& columns, std::span<const double> value,
+    const std::function<double(std::size_t, std::size_t)>& cov) {
+  std::vector<Difference> out;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const ColumnId& a = columns[i];
+    if (a.fixed || !compares_levels(a.effect)) continue;
+    for (std::size_t j = i + 1; j < columns.size(); ++j) {
+      const ColumnId& b = columns[j];
+      if (b.effect != a.effect || b.set != a.set || b.loc != a.loc) continue;
+      Difference d;
+      d.effect = a.effect;
+      d.set = a.set;
+      d.level_1 = a.line_1;
+      d.level_2 = b.line_1;
+      d.difference = value[i] - value[j];
+      const double v = cov(i, i) + cov(j, j) - 2.0 * cov(i, j);
+      d.se = std::isnan(v) ? v : std::sqrt(v > 0.0 ? v : 0.0);
+      out.push_back(d);
+    }
+  }
+  return out;
 }
 
 TraitResult predict_trait(const std::string& name, const std::vector<ColumnId>& columns,
@@ -170,6 +218,12 @@ TraitResult predict_trait(const std::string& name, const std::vector<ColumnId>& 
     r.se[i] = std::sqrt(pev > 0.0 ? pev : 0.0);
     r.reliability[i] = 1.0 - pev / variance[i];
   }
+  // The prediction errors of two levels: sigma2(ERR) times the inverse's elements; a
+  // level of variance 0 is predicted exactly (as 0).
+  r.differences = level_differences(columns, r.blup, [&](std::size_t i, std::size_t j) {
+    if (variance[i] == 0.0 || variance[j] == 0.0) return 0.0;
+    return r.error_variance * s.cov(i, j);
+  });
   r.predicted = true;
   return r;
 }

@@ -1,5 +1,6 @@
 // The run of gcasca: files, korbal's control records and data pass, the components,
-// one prediction per trait, the report and effects.csv.
+// one prediction per trait (or, every effect fixed, the least-squares estimates), the
+// report, effects.csv and differences.csv.
 #include "gcasca/gcasca.h"
 #include "gcasca/korbal_adapter.h"
 #include "records/csv.h"
@@ -75,20 +76,80 @@ int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& cs
   }
   if (csv_dir) {
     io.add_table(*csv_dir / "effects.csv", effects_table(ctx, results));
-    io.say({"Written: effects.csv"});
+    io.add_table(*csv_dir / "differences.csv", differences_table(results));
+    io.say({"Written: effects.csv, differences.csv"});
   }
   write_closing(io);
   return status;
 }
 
+// Every effect fixed: the least-squares estimates with their SEs and the tests of the
+// differences of two lines, from korbal's reduction of the same normal equations.
+int estimate(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
+  io.say({"gcasca --fixed: least-squares estimates of the effects of the parents and crosses"});
+  io.say({">> Control file (korbal's)"});
+  io.open(kControlUnit, "", rec::OpenMode::Input);
+  io.say({">> Data file"});
+  io.open(kDataUnit, "", rec::OpenMode::Input);
+  io.say({">> Report file"});
+  io.open(kReportUnit, "", rec::OpenMode::Output);
+
+  Design d;
+  const ControlOutcome outcome = read_control(io, d);
+  if (outcome != ControlOutcome::Ok) {
+    write_closing(io, true);
+    return outcome == ControlOutcome::Refused ? 1 : 0;
+  }
+  write_heading(io, d.title, true);
+  io.say({"Reading the data"});
+  const korbal::NormalEquations p = data_pass(io, clock, d);
+  if (p.pass.bad_lines > 0 || p.NOBS == 0) {
+    write_closing(io, true);
+    return 1;
+  }
+  ReportContext ctx;
+  ctx.title = d.title;
+  ctx.nobs = p.NOBS;
+  ctx.columns = p.SDFL;
+  ctx.ids = identify_columns(d);
+  ctx.level_names = p.pass.level_names;
+  const Reduction red = reduce(d, p);
+  for (int i = 0; i < p.SDFL; ++i)
+    if (ctx.ids[static_cast<std::size_t>(i)].fixed && !red.accepted[static_cast<std::size_t>(i)])
+      ++ctx.dropped;
+  write_problem(io, ctx, p.NV);
+
+  io.say({"Estimating"});
+  FixedFit fit;
+  if (!fixed_fit(ctx.ids, red.XPX.data(), red.accepted, fit))
+    throw rec::RunError(rec::ErrorSite{}, "the restricted least-squares system is singular");
+  std::vector<FixedResult> results;
+  for (int v = 0; v < p.NV; ++v) {
+    const korbal::ErrorLine& e = red.errors[static_cast<std::size_t>(v)];
+    results.push_back(fixed_trait(d.traits[static_cast<std::size_t>(v)], ctx.ids, fit,
+                                  red.XPY.data() + static_cast<std::ptrdiff_t>(v) * p.SDFL,
+                                  e.df, e.mean));
+    write_fixed_trait(io, ctx, results.back());
+  }
+  if (!results.empty() && results.front().error_df == 0)
+    io.say({"No error degrees of freedom: the standard errors and tests are not defined"});
+  if (csv_dir) {
+    io.add_table(*csv_dir / "effects.csv", effects_table(ctx, results));
+    io.add_table(*csv_dir / "differences.csv", differences_table(results));
+    io.say({"Written: effects.csv, differences.csv"});
+  }
+  write_closing(io, true);
+  return 0;
+}
+
 }  // namespace
 
-int run(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
+int run(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir, bool fixed) {
   return rec::run_to_stop(
       io,
       [&] {
-        if (csv_dir) rec::csv::prepare_tables(io, *csv_dir, {"effects.csv"});
-        return predict(io, clock, csv_dir);
+        if (csv_dir) rec::csv::prepare_tables(io, *csv_dir, {"effects.csv", "differences.csv"});
+        return fixed ? estimate(io, clock, csv_dir) : predict(io, clock, csv_dir);
       },
       true);
 }

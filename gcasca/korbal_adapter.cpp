@@ -69,4 +69,24 @@ std::vector<char> accepted_fixed(const std::vector<double>& XPX, int SDFL, int n
   return keep;
 }
 
+Reduction reduce(const Design& d, const korbal::NormalEquations& p) {
+  Reduction r;
+  r.XPX = p.XPX;
+  r.XPY = p.XPY;
+  const double TOL = korbal::pivot_tolerance(p.SDFL, p.XPX[0]);
+  korbal::covred_reduce(r.XPX.data(), r.XPY.data(), TOL, p.SDFL, p.NV);
+  r.accepted = korbal::accepted_columns(r.XPX.data(), p.SDFL, TOL);
+  const std::vector<korbal::EffectBlock> effects = d.m.effects();
+  const bool cross = d.c.CROSS > 0;
+  const korbal::Reduced red{r.XPX.data(), r.XPY.data(), p.YPY.data(), p.NV, p.SDFL, p.NOBS,
+                            cross,        effects,      r.accepted};
+  int k = 0;
+  r.errors.resize(static_cast<std::size_t>(p.NV));
+  for (const auto& [a, b] : korbal::analysis_order(p.NV, cross)) {
+    if (a == b) r.errors[static_cast<std::size_t>(a)] = korbal::analysis_of(red, a, b, k).error;
+    ++k;
+  }
+  return r;
+}
+
 }  // namespace gcasca

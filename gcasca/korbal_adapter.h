@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gcasca/gcasca.h"
+#include "korbal/analysis.h"
 #include "korbal/clock.h"
 #include "korbal/datapass.h"
 #include "korbal/korbal.h"
@@ -48,5 +49,15 @@ korbal::NormalEquations data_pass(rec::Io& io, korbal::Clock& clock, const Desig
 // The fixed columns 1..nfixed that korbal's reduction accepts (pivot above
 // TOL = SDFL * XPX(1,1) * 1.0E-11, natural column order).
 std::vector<char> accepted_fixed(const std::vector<double>& XPX, int SDFL, int nfixed);
+
+// korbal's reduction of a copy of the normal equations `p` (the same pivot tolerance and
+// order as korbal's run), and korbal's error line of the analysis of every trait.
+struct Reduction {
+  std::vector<double> XPX;             // reduced, packed; pivots on the diagonal
+  std::vector<double> XPY;             // reduced, stride SDFL
+  std::vector<char> accepted;          // the columns the reduction accepted
+  std::vector<korbal::ErrorLine> errors;  // one per trait
+};
+Reduction reduce(const Design& d, const korbal::NormalEquations& p);
 
 }  // namespace gcasca

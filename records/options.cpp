@@ -6,8 +6,15 @@
 namespace rec {
 
 OptionValues take_options(std::vector<std::string>& args,
-                          std::initializer_list<std::string_view> names) {
+                          std::initializer_list<std::string_view> names,
+                          std::initializer_list<std::string_view> switch_names) {
   OptionValues o;
+  auto fail = [&o](std::string message) {
+    o.error = std::move(message);
+    o.values.clear();
+    o.switches.clear();
+    return o;
+  };
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a(args[i]);
@@ -16,6 +23,17 @@ OptionValues take_options(std::vector<std::string>& args,
       break;
     }
     bool taken = false;
+    for (std::string_view name : switch_names) {
+      if (a == name) {
+        if (!o.switches.insert(std::string(name)).second)
+          return fail("option " + std::string(name) + " is given twice");
+        taken = true;
+        break;
+      }
+      if (a.size() > name.size() && a.starts_with(name) && a[name.size()] == '=')
+        return fail("option " + std::string(name) + " takes no value");
+    }
+    if (taken) continue;
     for (std::string_view name : names) {
       std::string value;
       if (a == name) {
@@ -25,25 +43,14 @@ OptionValues take_options(std::vector<std::string>& args,
       } else {
         continue;
       }
-      if (value.empty()) {
-        o.error = "option " + std::string(name) + " needs a value";
-        o.values.clear();
-        return o;
-      }
-      if (o.values.count(name) != 0) {
-        o.error = "option " + std::string(name) + " is given twice";
-        o.values.clear();
-        return o;
-      }
+      if (value.empty()) return fail("option " + std::string(name) + " needs a value");
+      if (o.values.count(name) != 0) return fail("option " + std::string(name) + " is given twice");
       o.values[std::string(name)] = value;
       taken = true;
       break;
     }
-    if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version") {
-      o.error = "unknown option " + echo(a);
-      o.values.clear();
-      return o;
-    }
+    if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version")
+      return fail("unknown option " + echo(a));
     if (!taken) rest.push_back(args[i]);
   }
   args = std::move(rest);

@@ -1,7 +1,8 @@
 // gcasca as a real executable: its usage lines, and the realistic example, whose
-// report and effects.csv are stored with it and must be reproduced byte for byte from
-// the stored components (examples/realistic/csv/components.csv, written by
-// `meridox --csv csv`). Regenerate them with `make examples`.
+// report, effects.csv and differences.csv are stored with it and must be reproduced byte
+// for byte from the stored components (examples/realistic/csv/components.csv, written by
+// `meridox --csv csv`), and the same with every effect fixed. Regenerate them with
+// `make examples`.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -71,8 +72,24 @@ TEST(Gcasca, ExamplesAreReproducedExactly) {
     const std::string report = std::string(c.name) + ".gca";
     EXPECT_EQ(read_file(tmp / report), read_file(src / report))
         << "regenerate with `make examples` if intended";
-    EXPECT_EQ(read_file(tmp / "csv" / "effects.csv"), read_file(src / "csv" / "effects.csv"));
+    for (const char* table : {"effects.csv", "differences.csv"})
+      EXPECT_EQ(read_file(tmp / "csv" / table), read_file(src / "csv" / table)) << table;
   }
+}
+
+// The flowering-time example with every effect fixed (gcasca --fixed, no components).
+TEST(Gcasca, FixedExampleIsReproducedExactly) {
+  TempDir tmp;
+  const fs::path src = source_path("examples/csv");
+  for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
+  ASSERT_EQ(run_in(tmp.path(), gcasca_exe() +
+                                   " --fixed --csv csv_fixed hayman54.ctl hayman54.csv hayman54_fixed.gca"),
+            0)
+      << read_file(tmp / "console.txt");
+  EXPECT_EQ(read_file(tmp / "hayman54_fixed.gca"), read_file(src / "hayman54_fixed.gca"))
+      << "regenerate with `make examples` if intended";
+  for (const char* table : {"effects.csv", "differences.csv"})
+    EXPECT_EQ(read_file(tmp / "csv_fixed" / table), read_file(src / "csv_fixed" / table)) << table;
 }
 
 // The simulated example knows the effects it drew: the predicted GCA and maternal

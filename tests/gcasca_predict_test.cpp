@@ -14,6 +14,8 @@
 
 #include "gcasca/gcasca.h"
 #include "gcasca_run.h"
+#include "korbal/analysis.h"
+#include "korbal/design.h"
 
 namespace {
 
@@ -376,6 +378,34 @@ void check_against_explicit_model(const DesignCase& dc) {
       EXPECT_TRUE(std::isnan(v[2])) << k;
     }
   }
+  // Differences of two lines of a set: the prediction-error covariance of levels a, b of
+  // one effect is s2 [a = b] - s2^2 z_a' P z_b (a level without data has z = 0).
+  auto pev = [&](const std::string& a, const std::string& b, double s2) {
+    if (!(s2 > 0.0) || !z.count(a) || !z.count(b)) return a == b ? s2 : 0.0;
+    const std::vector<double> Pzb = Pv(z.at(b));
+    return (a == b ? s2 : 0.0) -
+           s2 * s2 * std::inner_product(z.at(a).begin(), z.at(a).end(), Pzb.begin(), 0.0);
+  };
+  const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+  std::size_t pairs = 0;
+  for (const char* code : {"GCA", "SELF", "MATR"}) {
+    const double s2 = variance(code);
+    for (int set = 1; set <= d.sets; ++set)
+      for (int i = 1; i <= d.p; ++i)
+        for (int j = i + 1; j <= d.p; ++j) {
+          const std::string a = key(code, 0, 0, set, i, 0, 0), b = key(code, 0, 0, set, j, 0, 0);
+          if (!got.count(a)) continue;  // the effect is not in the model
+          ++pairs;
+          const auto it = diffs.find("Y," + std::string(code) + "," + std::to_string(set) + "," +
+                                     std::to_string(i) + "," + std::to_string(j));
+          ASSERT_NE(it, diffs.end()) << code << " " << i << " " << j << "\n" << o.differences;
+          const double var = pev(a, a, s2) + pev(b, b, s2) - 2.0 * pev(a, b, s2);
+          const double scale = std::sqrt(s2) + 1e-300;
+          EXPECT_NEAR(it->second[0], got.at(a)[0] - got.at(b)[0], 1e-9 * scale) << a << b;
+          EXPECT_NEAR(it->second[1], std::sqrt(std::max(var, 0.0)), 1e-9 * scale) << a << b;
+        }
+  }
+  EXPECT_EQ(diffs.size(), pairs);
 }
 
 TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
@@ -396,6 +426,394 @@ TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
        {{1, 2, 3}}, 5, 9},
   };
   for (const DesignCase& dc : cases) check_against_explicit_model(dc);
+}
+
+// ---------------------------------------------------------------------------------
+// Every effect fixed (gcasca --fixed).
+
+// Two-sided tail of Student's t on an even number of degrees of freedom nu, by the finite
+// series P(|T| < t) = sin q (1 + cos^2 q / 2 + 1.3 cos^4 q / (2.4) + ... up to cos^(nu-2) q),
+// q = atan(t / sqrt(nu)).
+double t_tail_even(double t, int nu) {
+  const double q = std::atan(std::abs(t) / std::sqrt(nu)), c2 = std::cos(q) * std::cos(q);
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k <= nu / 2 - 1; ++k) sum += (term *= c2 * (2 * k - 1) / (2.0 * k));
+  return 1.0 - std::sin(q) * sum;
+}
+
+TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
+  // Crosses i < j in b replications (fixed), x the cross means, X_i. the sum of line i's
+  // crosses, X.. of all: g_i = (p X_i. - 2 X..) / (p (p-2)),
+  // s_ij = x_ij - (X_i. + X_j.) / (p-2) + 2 X.. / ((p-1)(p-2)); Var(g_i) = (p-1) s2 /
+  // (p (p-2) b), Var(s_ij) = (p-3) s2 / ((p-1) b), Var(g_i - g_j) = 2 s2 / ((p-2) b), s2
+  // the error mean square of replications + crosses on (b-1)(c-1) DF (even here).
+  struct Case { int p, b; } cases[] = {{5, 3}, {6, 2}, {4, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b);
+    const int p = c.p, b = c.b, crosses = p * (p - 1) / 2;
+    std::string data;
+    std::map<std::pair<int, int>, std::vector<double>> y;  // by cross, one per replication
+    for (int i = 1; i <= p; ++i)
+      for (int j = i + 1; j <= p; ++j)
+        for (int rep = 1; rep <= b; ++rep) {
+          std::string text;
+          y[{i, j}].push_back(as_read(10.0 + 0.7 * i - 0.3 * j + std::sin(i * j + 2.0 * rep), text));
+          data += data_line({1, rep, 1, i, j, 0}, text);
+        }
+    std::map<std::pair<int, int>, double> x;
+    std::vector<double> line(p + 1, 0.0), rep_mean(b, 0.0);
+    double total = 0.0;
+    for (const auto& [ij, v] : y) {
+      x[ij] = std::accumulate(v.begin(), v.end(), 0.0) / b;
+      line[ij.first] += x[ij];
+      line[ij.second] += x[ij];
+      total += x[ij];
+      for (int r = 0; r < b; ++r) rep_mean[r] += v[r] / crosses;
+    }
+    const double grand = total / crosses;
+    double sse = 0.0;
+    for (const auto& [ij, v] : y)
+      for (int r = 0; r < b; ++r) sse += std::pow(v[r] - x[ij] - rep_mean[r] + grand, 2);
+    const int df = (b - 1) * (crosses - 1);
+    const double s2 = sse / df;
+
+    const gcasca_test::Outcome o =
+        gcasca_test::run_gcasca_fixed(control_for({p, 1, 0, b, 0, -1, 0, 0, 0, 0, 0}), data);
+    ASSERT_EQ(o.status, 0) << o.console;
+    const auto got = gcasca_test::rows_by_key(o.effects, 8);
+    const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(p + crosses)) << o.effects;
+    ASSERT_EQ(diffs.size(), static_cast<std::size_t>(crosses)) << o.differences;
+    const double tol = 1e-9 * (1.0 + std::abs(grand));
+    auto g = [&](int i) { return (p * line[i] - 2.0 * total) / (p * (p - 2.0)); };
+    for (int i = 1; i <= p; ++i) {
+      const auto& e = got.at(key("GCA", 0, 0, 1, i, 0, 0));
+      EXPECT_NEAR(e[0], g(i), tol) << i;
+      EXPECT_NEAR(e[1], std::sqrt((p - 1.0) * s2 / (p * (p - 2.0) * b)), 1e-9) << i;
+      for (int j = i + 1; j <= p; ++j) {
+        const auto& sij = got.at(key("SCA", 0, 0, 1, i, j, 0));
+        const double sca =
+            x[{i, j}] - (line[i] + line[j]) / (p - 2.0) + 2.0 * total / ((p - 1.0) * (p - 2.0));
+        EXPECT_NEAR(sij[0], sca, tol) << i << "," << j;
+        EXPECT_NEAR(sij[1], std::sqrt((p - 3.0) * s2 / ((p - 1.0) * b)), 1e-9) << i << "," << j;
+        const auto& d = diffs.at("Y,GCA,1," + std::to_string(i) + "," + std::to_string(j));
+        const double se = std::sqrt(2.0 * s2 / ((p - 2.0) * b));
+        EXPECT_NEAR(d[0], g(i) - g(j), tol);
+        EXPECT_NEAR(d[1], se, 1e-9);
+        EXPECT_NEAR(d[2], (g(i) - g(j)) / se, 1e-7 * (1.0 + std::abs(d[2])));
+        EXPECT_NEAR(d[3], t_tail_even((g(i) - g(j)) / se, df), 1e-9);
+      }
+    }
+  }
+}
+
+TEST(FixedEffects, BalancedHalfDiallelWithSelfsGivesGriffingsMethodTwo) {
+  // The normal equations of the crosses i <= j in b replications, self lines coded as in
+  // Griffing's model (GCA of i 2, the self column of i at the head of SCA 1), built here
+  // and reduced by korbal's reduction. With x the family means, Y_i = sum_j x_ij + x_ii
+  // (x_ij = x_ji) and X.. the sum over i <= j: g_i = (Y_i - 2 X.. / p) / (p+2),
+  // s_ij = x_ij - (Y_i + Y_j) / (p+2) + 2 X.. / ((p+1)(p+2)); Var(g_i) = (p-1) s / (p(p+2)),
+  // Var(s_ii) = p(p-1) s / ((p+1)(p+2)), Var(s_ij) = (p^2+p+2) s / ((p+1)(p+2)),
+  // Var(g_i - g_j) = 2 s / (p+2), s = s2 / b.
+  struct Case { int p, b; } cases[] = {{4, 2}, {5, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b);
+    const int p = c.p, b = c.b, families = p * (p + 1) / 2;
+    std::vector<gcasca::ColumnId> ids;
+    auto col = [&ids](const char* e, bool fixed, int rep, int l1, int l2) {
+      gcasca::ColumnId id;
+      id.effect = e;
+      id.fixed = fixed;
+      id.rep = rep;
+      id.set = !fixed || std::string(e) == "SETS" ? 1 : 0;
+      id.line_1 = l1;
+      id.line_2 = l2;
+      ids.push_back(id);
+      return static_cast<int>(ids.size()) - 1;
+    };
+    col("MEAN", true, 0, 0, 0);
+    for (int r = 1; r <= b; ++r) col("REPS", true, r, 0, 0);
+    col("SETS", true, 0, 0, 0);
+    std::map<std::pair<int, int>, int> sca;
+    std::vector<int> gca(p + 1);
+    for (int i = 1; i <= p; ++i) gca[i] = col("GCA", false, 0, i, 0);
+    for (int i = 1; i <= p; ++i) sca[{i, i}] = col("SCA", false, 0, i, i);
+    for (int i = 1; i <= p; ++i)
+      for (int j = i + 1; j <= p; ++j) sca[{i, j}] = col("SCA", false, 0, i, j);
+    const int n = static_cast<int>(ids.size());
+    std::vector<double> XPX(static_cast<std::size_t>(n * (n + 1) / 2), 0.0), XPY(n, 0.0);
+    std::map<std::pair<int, int>, std::vector<double>> y;
+    for (int i = 1; i <= p; ++i)
+      for (int j = i; j <= p; ++j)
+        for (int r = 1; r <= b; ++r) {
+          const double v = 10.0 + 0.7 * i - 0.3 * j + (i == j ? 2.0 : 0.0) + std::sin(i * j + 2.0 * r);
+          y[{i, j}].push_back(v);
+          std::map<int, double> row = {{0, 1.0}, {r, 1.0}, {b + 1, 1.0}, {sca[{i, j}], 1.0}};
+          row[gca[i]] += 1.0;
+          row[gca[j]] += 1.0;
+          for (const auto& [a, va] : row) {
+            XPY[a] += va * v;
+            for (const auto& [bb, vb] : row)
+              if (a <= bb) XPX[a + bb * (bb + 1) / 2] += va * vb;
+          }
+        }
+    std::map<std::pair<int, int>, double> x;
+    std::vector<double> Y(p + 1, 0.0), rep_mean(b, 0.0);
+    double total = 0.0;
+    for (const auto& [ij, v] : y) {
+      x[ij] = std::accumulate(v.begin(), v.end(), 0.0) / b;
+      Y[ij.first] += x[ij];
+      Y[ij.second] += x[ij];  // a self family counts twice
+      total += x[ij];
+      for (int r = 0; r < b; ++r) rep_mean[r] += v[r] / families;
+    }
+    double sse = 0.0;
+    for (const auto& [ij, v] : y)
+      for (int r = 0; r < b; ++r) sse += std::pow(v[r] - x[ij] - rep_mean[r] + total / families, 2);
+    const int df = (b - 1) * (families - 1);
+    const double s = sse / df / b;
+
+    const double TOL = korbal::pivot_tolerance(n, XPX[0]);
+    korbal::covred_reduce(XPX.data(), XPY.data(), TOL, n, 1);
+    const std::vector<char> accepted = korbal::accepted_columns(XPX.data(), n, TOL);
+    gcasca::FixedFit fit;
+    ASSERT_TRUE(gcasca::fixed_fit(ids, XPX.data(), accepted, fit));
+    const gcasca::FixedResult r = gcasca::fixed_trait("Y", ids, fit, XPY.data(), df, sse / df);
+    auto g = [&](int i) { return (Y[i] - 2.0 * total / p) / (p + 2.0); };
+    for (int i = 1; i <= p; ++i) {
+      EXPECT_NEAR(r.estimate[gca[i]], g(i), 1e-9) << i;
+      EXPECT_NEAR(r.se[gca[i]], std::sqrt((p - 1.0) * s / (p * (p + 2.0))), 1e-9) << i;
+      for (int j = i; j <= p; ++j) {
+        const int k = sca[{i, j}];
+        const double sij =
+            x[{i, j}] - (Y[i] + Y[j]) / (p + 2.0) + 2.0 * total / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(r.estimate[k], sij, 1e-9) << i << "," << j;
+        const double var = (i == j ? p * (p - 1.0) : p * p + p + 2.0) * s / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(r.se[k], std::sqrt(var), 1e-9) << i << "," << j;
+      }
+    }
+    ASSERT_EQ(r.differences.size(), static_cast<std::size_t>(p * (p - 1) / 2));
+    for (const gcasca::Difference& d : r.differences) {
+      EXPECT_NEAR(d.difference, g(d.level_1) - g(d.level_2), 1e-9);
+      EXPECT_NEAR(d.se, std::sqrt(2.0 * s / (p + 2.0)), 1e-9);
+    }
+  }
+}
+
+// Null space (as vectors) of the symmetric matrix c by Gauss-Jordan elimination with
+// partial pivoting; a pivot below 1e-9 x `big` counts as zero.
+Matrix null_space(Matrix c, double big) {
+  const std::size_t n = c.size();
+  std::vector<int> pivot_row(n, -1);
+  std::size_t row = 0;
+  for (std::size_t col = 0; col < n && row < n; ++col) {
+    std::size_t piv = row;
+    for (std::size_t r = row + 1; r < n; ++r)
+      if (std::abs(c[r][col]) > std::abs(c[piv][col])) piv = r;
+    if (!(std::abs(c[piv][col]) > 1e-9 * big)) continue;
+    std::swap(c[row], c[piv]);
+    const double d = c[row][col];
+    for (double& v : c[row]) v /= d;
+    for (std::size_t r = 0; r < n; ++r)
+      if (r != row && c[r][col] != 0.0) {
+        const double f = c[r][col];
+        for (std::size_t k = 0; k < n; ++k) c[r][k] -= f * c[row][k];
+      }
+    pivot_row[col] = static_cast<int>(row++);
+  }
+  Matrix basis;
+  for (std::size_t f = 0; f < n; ++f) {
+    if (pivot_row[f] >= 0) continue;
+    std::vector<double> v(n, 0.0);
+    v[f] = 1.0;
+    for (std::size_t col = 0; col < n; ++col)
+      if (pivot_row[col] >= 0) v[col] = -c[static_cast<std::size_t>(pivot_row[col])][f];
+    basis.push_back(v);
+  }
+  return basis;
+}
+
+// The estimates, SEs and differences of gcasca --fixed against the constrained
+// least-squares solution written out here: the explicit design matrix X of every level
+// of every effect (model order), for each effect the null space N_k of its normal
+// equations after the earlier effects are projected out, and the bordered system
+// [X'X N; N' 0] whose inverse's leading block H gives b = H X'y and Cov(b) = s2 H.
+void check_against_constrained_solve(const DesignCase& dc) {
+  SCOPED_TRACE(dc.name);
+  const Layout& d = dc.d;
+  const bool has_loc = d.nloc >= 2, has_rep = d.nrep >= 2;
+  // Every column, in model order: effect code and key.
+  std::vector<std::pair<std::string, std::string>> cols;
+  std::map<std::string, std::size_t> index;
+  auto column = [&](const std::string& code, const std::string& k) {
+    index[k] = cols.size();
+    cols.push_back({code, k});
+  };
+  column("MEAN", "MEAN");
+  for (int l = 1; has_loc && l <= d.nloc; ++l) column("LOC", "LOC" + std::to_string(l));
+  for (int l = 1; has_rep && l <= std::max(1, d.nloc); ++l)
+    for (int r = 1; r <= d.nrep; ++r)
+      column("REPS", "REPS" + std::to_string(has_loc ? l : 0) + "," + std::to_string(r));
+  for (int s = 1; s <= d.sets; ++s) column("SETS", "SETS" + std::to_string(s));
+  auto lines = [&](const char* code) {
+    for (int s = 1; s <= d.sets; ++s)
+      for (int i = 1; i <= d.p; ++i) column(code, key(code, 0, 0, s, i, 0, 0));
+  };
+  auto pairs = [&](const char* code, bool selfs) {
+    for (int s = 1; s <= d.sets; ++s) {
+      for (int i = 1; selfs && i <= d.p; ++i) column(code, key(code, 0, 0, s, i, i, 0));
+      for (int i = 1; i <= d.p; ++i)
+        for (int j = i + 1; j <= d.p; ++j) column(code, key(code, 0, 0, s, i, j, 0));
+    }
+  };
+  lines("GCA");
+  if (d.iself >= 1) lines("SELF");
+  pairs("SCA", d.iself == 0);
+  if (d.imatr) lines("MATR");
+  if (d.irecp > 0) pairs("RECP", false);
+  for (int l = 1; d.ifxl > 0 && has_loc && l <= d.nloc; ++l)
+    for (int s = 1; s <= d.sets; ++s)
+      for (int f = 1; f <= d.p; ++f)
+        for (int m = 1; m <= d.p; ++m)
+          if (f != m) column("FXL", key("FXL", l, 0, s, f, m, 0));
+  const std::size_t n = cols.size();
+
+  // The plots and their rows of X.
+  Matrix X;
+  std::vector<double> y;
+  std::string data;
+  int counter = 0;
+  std::uint32_t seed = 777;
+  auto uniform = [&seed] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0; };
+  for (int l = 1; l <= std::max(1, d.nloc); ++l)
+    for (int r = 1; r <= std::max(1, d.nrep); ++r)
+      for (int s = 1; s <= d.sets; ++s)
+        for (int f = 1; f <= d.p; ++f)
+          for (int m = 1; m <= d.p; ++m) {
+            if (f == m || dc.missing.count({s, f, m}) || ++counter % dc.drop == 0) continue;
+            for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
+              std::string text;
+              y.push_back(as_read(10.0 + 3.0 * uniform() + 0.5 * f - 0.2 * m + 0.3 * l, text));
+              data += data_line({l, r, s, f, m, 0}, text);
+              std::vector<double> row(n, 0.0);
+              auto put = [&](const std::string& k, double v) { row[index.at(k)] += v; };
+              const int lo = std::min(f, m), hi = std::max(f, m);
+              put("MEAN", 1.0);
+              if (has_loc) put("LOC" + std::to_string(l), 1.0);
+              if (has_rep) put("REPS" + std::to_string(has_loc ? l : 0) + "," + std::to_string(r), 1.0);
+              put("SETS" + std::to_string(s), 1.0);
+              put(key("GCA", 0, 0, s, f, 0, 0), 1.0);
+              put(key("GCA", 0, 0, s, m, 0, 0), 1.0);
+              put(key("SCA", 0, 0, s, lo, hi, 0), 1.0);
+              if (d.imatr) put(key("MATR", 0, 0, s, f, 0, 0), 1.0), put(key("MATR", 0, 0, s, m, 0, 0), -1.0);
+              if (d.irecp > 0) put(key("RECP", 0, 0, s, lo, hi, 0), f < m ? 1.0 : -1.0);
+              if (d.ifxl > 0 && has_loc) put(key("FXL", l, 0, s, f, m, 0), 1.0);
+              X.push_back(row);
+            }
+          }
+  const std::size_t N = X.size();
+
+  // The constraints, effect by effect: earlier columns as an orthonormal basis Q, the
+  // effect's columns less their projection on Q, the null space of their cross products.
+  Matrix Q, constraints;  // constraints: vectors of length n
+  for (std::size_t first = 0; first < n;) {
+    std::size_t last = first;
+    while (last < n && cols[last].first == cols[first].first) ++last;
+    Matrix E;  // the effect's columns, projected
+    double big = 1.0;  // the largest squared norm of its columns before the projection
+    for (std::size_t j = first; j < last; ++j) {
+      std::vector<double> v(N);
+      for (std::size_t o = 0; o < N; ++o) v[o] = X[o][j];
+      big = std::max(big, std::inner_product(v.begin(), v.end(), v.begin(), 0.0));
+      for (const auto& q : Q) {
+        const double c = std::inner_product(v.begin(), v.end(), q.begin(), 0.0);
+        for (std::size_t o = 0; o < N; ++o) v[o] -= c * q[o];
+      }
+      E.push_back(v);
+    }
+    Matrix C(last - first, std::vector<double>(last - first, 0.0));
+    for (std::size_t a = 0; a < E.size(); ++a)
+      for (std::size_t b = 0; b < E.size(); ++b)
+        C[a][b] = std::inner_product(E[a].begin(), E[a].end(), E[b].begin(), 0.0);
+    for (const auto& v : null_space(C, big)) {
+      std::vector<double> full(n, 0.0);
+      std::copy(v.begin(), v.end(), full.begin() + static_cast<std::ptrdiff_t>(first));
+      constraints.push_back(full);
+    }
+    for (std::size_t j = first; j < last; ++j) {  // extend Q by the effect's columns
+      std::vector<double> v(N);
+      for (std::size_t o = 0; o < N; ++o) v[o] = X[o][j];
+      const double norm0 = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0));
+      for (int pass = 0; pass < 2; ++pass)
+        for (const auto& q : Q) {
+          const double c = std::inner_product(v.begin(), v.end(), q.begin(), 0.0);
+          for (std::size_t o = 0; o < N; ++o) v[o] -= c * q[o];
+        }
+      const double norm = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0));
+      if (norm > 1e-8 * norm0) {
+        for (double& e : v) e /= norm;
+        Q.push_back(v);
+      }
+    }
+    first = last;
+  }
+  const std::size_t nc = constraints.size();
+  ASSERT_EQ(n - nc, Q.size()) << "constraints and rank disagree";
+  Matrix M(n + nc, std::vector<double>(n + nc, 0.0));
+  std::vector<double> xty(n, 0.0);
+  for (std::size_t a = 0; a < n; ++a) {
+    for (std::size_t o = 0; o < N; ++o) xty[a] += X[o][a] * y[o];
+    for (std::size_t b = 0; b < n; ++b)
+      for (std::size_t o = 0; o < N; ++o) M[a][b] += X[o][a] * X[o][b];
+    for (std::size_t k = 0; k < nc; ++k) M[a][n + k] = M[n + k][a] = constraints[k][a];
+  }
+  const Matrix H = inverse(M);
+  std::vector<double> est(n, 0.0);
+  for (std::size_t a = 0; a < n; ++a)
+    for (std::size_t b = 0; b < n; ++b) est[a] += H[a][b] * xty[b];
+  double sse = std::inner_product(y.begin(), y.end(), y.begin(), 0.0);
+  for (std::size_t a = 0; a < n; ++a) sse -= est[a] * xty[a];
+  const double s2 = sse / static_cast<double>(N - Q.size());
+
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(control_for(d), data);
+  ASSERT_EQ(o.status, 0) << o.console << o.report;
+  const auto got = gcasca_test::rows_by_key(o.effects, 8);
+  const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+  std::size_t genetic = 0, compared = 0;
+  for (std::size_t a = 0; a < n; ++a) {
+    const std::string& code = cols[a].first;
+    if (gcasca::is_fixed_effect(code)) continue;
+    ++genetic;
+    const auto it = got.find(cols[a].second);
+    ASSERT_NE(it, got.end()) << cols[a].second;
+    EXPECT_NEAR(it->second[0], est[a], 1e-8) << cols[a].second;
+    EXPECT_NEAR(it->second[1], std::sqrt(std::max(0.0, s2 * H[a][a])), 1e-8) << cols[a].second;
+    if (!gcasca::compares_levels(code)) continue;
+    for (std::size_t b = a + 1; b < n && cols[b].first == code; ++b) {
+      const auto ka = rec::csv::parse(cols[a].second)[0], kb = rec::csv::parse(cols[b].second)[0];
+      if (ka[4] != kb[4]) continue;  // another set
+      ++compared;
+      const auto dt = diffs.find("Y," + code + "," + ka[4] + "," + ka[5] + "," + kb[5]);
+      ASSERT_NE(dt, diffs.end()) << cols[a].second << " " << cols[b].second;
+      const double v = s2 * (H[a][a] + H[b][b] - 2.0 * H[a][b]);
+      EXPECT_NEAR(dt->second[0], est[a] - est[b], 1e-8);
+      EXPECT_NEAR(dt->second[1], std::sqrt(std::max(0.0, v)), 1e-8);
+    }
+  }
+  EXPECT_EQ(got.size(), genetic);
+  EXPECT_EQ(diffs.size(), compared);
+}
+
+TEST(FixedEffects, AgreeWithTheConstrainedSolveOnUnbalancedDesigns) {
+  const DesignCase cases[] = {
+      {"one set, maternal and reciprocal effects, replications, missing crosses",
+       {5, 1, 0, 2, 0, -1, 1, 1, 0, 0, 0}, {}, {{1, 1, 2}, {1, 2, 1}, {1, 3, 4}, {1, 5, 2}}, 7, 5},
+      {"two sets in two locations, family by location, selfs inside SCA (no data)",
+       {4, 2, 2, 0, 0, 0, 1, 0, 1, 0, 0}, {}, {{1, 1, 3}, {2, 2, 4}, {2, 4, 2}}, 6, 4},
+      {"a SELF block without data, reciprocal effects, one location",
+       {4, 1, 0, 3, 0, 1, 0, 1, 0, 0, 0}, {}, {{1, 2, 3}, {1, 3, 2}}, 5, 3},
+  };
+  for (const DesignCase& dc : cases) check_against_constrained_solve(dc);
 }
 
 // ---------------------------------------------------------------------------------

@@ -136,6 +136,7 @@ TEST(Report, SmallCaseBytes) {
       "            1     1     .647668         .541060               .4145       1",
       "            1     2    -.692687         .533153               .4315       3",
       "            1     3     .450183E-01     .533153               .4315       2",
+      "0        SE of a difference of two lines of a set:  smallest     .586739     mean     .600957     largest     .608066    ",
       "0        SCA  specific combining ability",
       "0         SET   LOW  HIGH  PREDICTION              SE         RELIABILITY",
       "            1     1     2    -.180073E-01     .406793               .1726",
@@ -157,6 +158,128 @@ TEST(Report, SmallCaseBytes) {
   // RECP of the pair 2 x 3: one cross made, in two replications; no named parents.
   EXPECT_EQ(rows[9], (std::vector<std::string>{"YIELD", "RECP", "NA", "NA", "1", "2", "3", "NA",
                                                 "0", "0", "NA", "NA", "NA", "2"}));
+}
+
+// With every effect fixed: the estimates, SEs, ranks and the tests of the GCA differences
+// of the small diallel (3 lines: SCA has no degrees of freedom and is 0; RECP of the pair
+// 2 x 3, made in one direction only, is confounded and 0), and the two tables.
+TEST(Report, FixedSmallCaseBytes) {
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(kControl, small_data());
+  ASSERT_EQ(o.status, 0) << o.console;
+  EXPECT_EQ(o.report, testsupport::crlf({
+      "1",
+      "",
+      "                    * * * *  E S T I M A T E D   D I A L L E L   E F F E C T S  * * * *",
+      "0                            GCASCA - least-squares estimates of the effects of the parents and",
+      "                             crosses of a diallel, every effect fixed: general and specific combining",
+      "                             ability, selfs, maternal and reciprocal effects and their interactions,",
+      "                             each restricted to what the effects before it leave unexplained, with",
+      "                             standard errors from the error mean square of the analysis of variance.",
+      "0                   * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * * *",
+      "",
+      "                                          Title:   SMALL DIALLEL FOR THE REPORT                                                    ",
+      "",
+      "                                          Number of observations                 =       10",
+      "                                          Number of columns of the model         =       13",
+      "                                          Fixed columns dropped as dependent     =        2",
+      "                                          Number of traits                       =        2",
+      "1",
+      "0                                L E A S T - S Q U A R E S   E S T I M A T E S   F O R",
+      "0                                                YIELD           ",
+      "0        Error mean square     .425000E-01 on       4 degrees of freedom (the error of the analysis of variance)",
+      "0        GCA  general combining ability",
+      "0         SET  LINE    ESTIMATE              SE         RANK",
+      "            1     1     1.04167         .108653           1",
+      "            1     2    -1.08333         .909060E-01       3",
+      "            1     3     .416667E-01     .909060E-01       2",
+      "0        SE of a difference of two lines of a set:  smallest     .145774     mean     .167615     largest     .178536    ",
+      "0        SCA  specific combining ability",
+      "0         SET   LOW  HIGH    ESTIMATE              SE",
+      "            1     1     2     .000000         .000000    ",
+      "            1     1     3     .000000         .000000    ",
+      "            1     2     3     .000000         .000000    ",
+      "0        RECP reciprocal effect (sign +1 for the cross whose female is the lower line)",
+      "0         SET   LOW  HIGH    ESTIMATE              SE",
+      "            1     1     2     .250000         .103078    ",
+      "            1     1     3    -.250000E-01     .103078    ",
+      "            1     2     3     .000000         .000000    ",
+      "0        GCA  differences of two lines of a set (the first line minus the second)",
+      "0         SET  LINE  LINE  DIFFERENCE              SE              T        P-VALUE",
+      "            1     1     2     2.12500         .178536         11.9024         .0003",
+      "            1     1     3     1.00000         .178536         5.60112         .0050",
+      "            1     2     3    -1.12500         .145774        -7.71743         .0015",
+      "1",
+      "0                                L E A S T - S Q U A R E S   E S T I M A T E S   F O R",
+      "0                                                HEIGHT          ",
+      "0        Error mean square     4.25000     on       4 degrees of freedom (the error of the analysis of variance)",
+      "0        GCA  general combining ability",
+      "0         SET  LINE    ESTIMATE              SE         RANK",
+      "            1     1     10.4167         1.08653           1",
+      "            1     2    -10.8333         .909059           3",
+      "            1     3     .416667         .909059           2",
+      "0        SE of a difference of two lines of a set:  smallest     1.45774     mean     1.67615     largest     1.78536    ",
+      "0        SCA  specific combining ability",
+      "0         SET   LOW  HIGH    ESTIMATE              SE",
+      "            1     1     2     .000000         .000000    ",
+      "            1     1     3     .000000         .000000    ",
+      "            1     2     3     .000000         .000000    ",
+      "0        RECP reciprocal effect (sign +1 for the cross whose female is the lower line)",
+      "0         SET   LOW  HIGH    ESTIMATE              SE",
+      "            1     1     2     2.50000         1.03078    ",
+      "            1     1     3    -.250000         1.03078    ",
+      "            1     2     3     .000000         .000000    ",
+      "0        GCA  differences of two lines of a set (the first line minus the second)",
+      "0         SET  LINE  LINE  DIFFERENCE              SE              T        P-VALUE",
+      "            1     1     2     21.2500         1.78536         11.9024         .0003",
+      "            1     1     3     10.0000         1.78536         5.60112         .0050",
+      "            1     2     3    -11.2500         1.45774        -7.71744         .0015",
+      "1",
+      "",
+      "",
+      "0 * * * * E n d   o f   t h e   e s t i m a t e s  * * * *",
+  }));
+  const auto rows = rec::csv::parse(o.effects);
+  ASSERT_EQ(rows.size(), 19u);  // header, then 9 genetic columns per trait
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"trait", "effect", "location", "replication", "set",
+                                               "line_1", "line_2", "clone", "estimate", "se"}));
+  EXPECT_EQ(std::vector<std::string>(rows[16].begin(), rows[16].begin() + 8),
+            (std::vector<std::string>{"HEIGHT", "RECP", "NA", "NA", "1", "1", "2", "NA"}));
+  EXPECT_NEAR(std::stod(rows[16][8]), 2.5, 1e-12);
+  EXPECT_NEAR(std::stod(rows[16][9]), 1.0307764064052976, 1e-12);
+  const auto diffs = rec::csv::parse(o.differences);
+  ASSERT_EQ(diffs.size(), 7u);
+  EXPECT_EQ(diffs[0], (std::vector<std::string>{"trait", "effect", "set", "level_1", "level_2",
+                                                "difference", "se", "t", "p"}));
+  EXPECT_EQ(diffs[6][0] + diffs[6][1] + diffs[6][3] + diffs[6][4], "HEIGHTGCA23");
+}
+
+// Without error degrees of freedom (one plot per cross) the estimates stand, and every
+// SE, t and P is undefined: NA in the tables, said once on the trait's page.
+TEST(Report, FixedWithoutErrorDegreesOfFreedom) {
+  const double y[] = {5.0, 6.5, 4.0, 7.5, 3.0, 6.0};  // crosses 1x2, 1x3, 1x4, 2x3, 2x4, 3x4
+  std::string data;
+  char buf[64];
+  int k = 0;
+  for (int i = 1; i <= 4; ++i)
+    for (int j = i + 1; j <= 4; ++j) {
+      std::snprintf(buf, sizeof buf, "  1%3d%3d  0%8.2f\n", i, j, y[k++]);
+      data += buf;
+    }
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+      "  4  1  0 -1  0  0  0  0  0  1  0  1  0  0  0\nT\nY\n(4I3,F8.2)\n", data);
+  ASSERT_EQ(o.status, 0) << o.console << o.report;
+  EXPECT_NE(o.report.find("0        No error degrees of freedom: the standard errors and tests "
+                          "are not defined (NA)\r\n"),
+            std::string::npos)
+      << o.report;
+  const auto effects = gcasca_test::rows_by_key(o.effects, 8);
+  ASSERT_EQ(effects.size(), 10u);
+  // g_1 = (p X_1. - 2 X..) / (p (p - 2)) with X_1. = 15.5, X.. = 32.
+  EXPECT_NEAR(effects.at("Y,GCA,NA,NA,1,1,NA,NA")[0], (4 * 15.5 - 2 * 32.0) / 8.0, 1e-9);
+  for (const auto& [key, v] : effects) EXPECT_TRUE(std::isnan(v[1])) << key;
+  const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
+  ASSERT_EQ(diffs.size(), 6u);
+  for (const auto& [key, v] : diffs) EXPECT_TRUE(std::isnan(v[1]) && std::isnan(v[2]) && std::isnan(v[3])) << key;
 }
 
 // effects.csv names the parents of every level and counts the data lines behind it: on

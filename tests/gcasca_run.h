@@ -20,35 +20,65 @@ namespace gcasca_test {
 
 struct Outcome {
   int status = -1;
-  std::string console, report, effects;
+  std::string console, report, effects, differences;
 };
 
 using korbal_test::FixedClock;
 
 // Writes the control, data and components files and runs gcasca on them with
-// `--csv csv` and a clock fixed at `time`; collects the console, the report and
-// effects.csv (empty when missing).
+// `--csv csv` and a clock fixed at `time` (with `fixed`, `gcasca --fixed` without the
+// components file); collects the console, the report, effects.csv and differences.csv
+// (empty when missing).
 inline Outcome run_gcasca(const std::string& control, const std::string& data,
                           const std::string& components,
-                          korbal::ClockReading time = {10, 0, 0, 0}) {
+                          korbal::ClockReading time = {10, 0, 0, 0}, bool fixed = false) {
   testsupport::TempDir dir;
   testsupport::write_file(dir / "problem.ctl", control);
   testsupport::write_file(dir / "problem.dat", data);
-  testsupport::write_file(dir / "components.csv", components);
+  std::vector<std::string> args = {"problem.ctl", "problem.dat", "problem.gca"};
+  if (!fixed) {
+    testsupport::write_file(dir / "components.csv", components);
+    args.insert(args.begin() + 2, "components.csv");
+  }
   std::istringstream in;
   std::ostringstream out;
   Outcome o;
   {
-    rec::Io io({"problem.ctl", "problem.dat", "components.csv", "problem.gca"}, in, out,
-               dir.path());
+    rec::Io io(args, in, out, dir.path());
     FixedClock clock(time);
-    o.status = gcasca::run(io, clock, std::filesystem::path("csv"));
+    o.status = gcasca::run(io, clock, std::filesystem::path("csv"), fixed);
   }
   o.console = out.str();
   o.report = testsupport::read_file(dir / "problem.gca");
-  if (testsupport::file_exists(dir / "csv" / "effects.csv"))
-    o.effects = testsupport::read_file(dir / "csv" / "effects.csv");
+  for (auto [name, text] : {std::pair{"effects.csv", &o.effects},
+                            std::pair{"differences.csv", &o.differences}})
+    if (testsupport::file_exists(dir / "csv" / name))
+      *text = testsupport::read_file(dir / "csv" / name);
   return o;
+}
+
+// gcasca --fixed --csv csv on the control and data files.
+inline Outcome run_gcasca_fixed(const std::string& control, const std::string& data) {
+  return run_gcasca(control, data, "", {10, 0, 0, 0}, true);
+}
+
+// A CSV table by the first `key_fields` fields of its rows joined with commas -> the
+// remaining fields as numbers (NaN for NA); the header is left out.
+inline std::map<std::string, std::vector<double>> rows_by_key(const std::string& text,
+                                                               std::size_t key_fields) {
+  std::map<std::string, std::vector<double>> out;
+  const auto rows = rec::csv::parse(text);
+  for (std::size_t k = 1; k < rows.size(); ++k) {
+    const auto& r = rows[k];
+    if (r.size() <= key_fields) continue;
+    std::string key = r[0];
+    for (std::size_t i = 1; i < key_fields; ++i) key += "," + r[i];
+    std::vector<double> v;
+    for (std::size_t i = key_fields; i < r.size(); ++i)
+      v.push_back(r[i] == "NA" ? std::nan("") : std::stod(r[i]));
+    out[key] = v;
+  }
+  return out;
 }
 
 // Rows of components.csv for one trait: {component, estimate} pairs.

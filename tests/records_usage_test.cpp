@@ -54,7 +54,12 @@ TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
     std::vector<std::string> args;
     std::vector<std::string> files;  // what is left
     std::string csv, error;
+    bool fixed = false;  // the switch --fixed was taken
   } cases[] = {
+      {{"--fixed", "a.ctl", "--csv", "o"}, {"a.ctl"}, "o", "", true},
+      {{"a.ctl", "--", "--fixed"}, {"a.ctl", "--fixed"}, "", ""},
+      {{"--fixed=1", "a.ctl"}, {"--fixed=1", "a.ctl"}, "", "option --fixed takes no value"},
+      {{"--fixed", "--fixed"}, {"--fixed", "--fixed"}, "", "option --fixed is given twice"},
       {{"a.ctl", "--csv", "out", "b.out"}, {"a.ctl", "b.out"}, "out", ""},
       {{"--csv=out", "a.ctl"}, {"a.ctl"}, "out", ""},
       {{"a.ctl", "--", "--csv", "x"}, {"a.ctl", "--csv", "x"}, "", ""},
@@ -68,8 +73,9 @@ TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
-    const rec::OptionValues o = rec::take_options(args, {"--csv", "--inbreeding"});
+    const rec::OptionValues o = rec::take_options(args, {"--csv", "--inbreeding"}, {"--fixed"});
     EXPECT_EQ(o.error, c.error);
+    EXPECT_EQ(o.switches.count("--fixed") == 1, c.fixed);
     EXPECT_EQ(args, c.files);
     const auto it = o.values.find("--csv");
     EXPECT_EQ(it == o.values.end() ? "" : it->second, c.csv);
