@@ -255,6 +255,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
   for (const auto& e : P.effect) res.levels.push_back(static_cast<std::int64_t>(e.size()));
   res.levels.push_back(0);
   res.boundary.assign(nv, 0);
+  res.no_data.assign(nv, 0);
   res.se.assign(nv, kNaN);
   const double dfe = P.nobs - static_cast<double>(P.fixed.size());
   if (!(dfe > 0.0)) {
@@ -279,7 +280,10 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
   for (std::size_t k = 0; k < K; ++k) {
     bool data = false;
     for (int c : P.effect[k]) data = data || P.xpx(c, c) > 0.0;
-    if (data) ++informative; else res.boundary[k] = 1;
+    if (data)
+      ++informative;
+    else
+      res.boundary[k] = res.no_data[k] = 1;
   }
   for (std::size_t k = 0; k < K; ++k) v[k] = res.boundary[k] ? 0.0 : s2y / static_cast<double>(informative + 1);
   v[K] = s2y / static_cast<double>(informative + 1);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@ struct RemlResult {
   std::vector<double> estimate;    // final variances
   std::vector<double> se;          // from the inverse average information; NaN on the boundary
   std::vector<char> boundary;      // the variance reached 0 and stays there
+  std::vector<char> no_data;       // no observation falls in the effect's columns: not estimated
   double loglik = 0.0;             // REML log-likelihood at the estimates
   bool converged = false;
   std::string reason;              // why the iterations stopped without convergence
@@ -51,5 +53,20 @@ double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, cons
 // fixed columns (accepted_fixed).
 RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
                       double ypy, std::int64_t nobs, std::span<const char> keep);
+
+// The components of a REML fit as predict_trait takes them: the estimates by code, ERR
+// the error variance. Empty when the fit did not converge.
+std::map<std::string, double> reml_components(const RemlResult& r);
+
+// The REML page of one trait on the report: the iterations, the components with their
+// SEs, the log-likelihood.
+void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r);
+
+// components.csv in meridox's columns (problem 1; the columns of the F tests NA) and
+// reml.csv (trait, iteration, loglik, component, estimate), one entry per trait.
+std::string reml_components_table(const std::vector<std::string>& traits,
+                                  const std::vector<RemlResult>& results);
+std::string reml_history_table(const std::vector<std::string>& traits,
+                               const std::vector<RemlResult>& results);
 
 }  // namespace gcasca
