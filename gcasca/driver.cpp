@@ -16,7 +16,8 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxComponentsBytes = std::size_t{16} << 20;  // 16 MiB
 constexpr std::size_t kMaxComponentsLine = rec::kMaxRecordLength;   // 65536
 
-int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
+int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir,
+            bool selfs) {
   io.say({"gcasca: predicted effects of the parents and crosses of a diallel"});
   io.say({">> Control file (korbal's)"});
   io.open(kControlUnit, "", rec::OpenMode::Input);
@@ -31,7 +32,7 @@ int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& cs
                        comp_name);
 
   Design d;
-  const ControlOutcome outcome = read_control(io, d);
+  const ControlOutcome outcome = read_control(io, d, selfs);
   if (outcome != ControlOutcome::Ok) {
     write_closing(io);
     return outcome == ControlOutcome::Refused ? 1 : 0;
@@ -83,12 +84,12 @@ int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& cs
 
 }  // namespace
 
-int run(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir) {
+int run(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& csv_dir, bool selfs) {
   return rec::run_to_stop(
       io,
       [&] {
         if (csv_dir) rec::csv::prepare_tables(io, *csv_dir, {"effects.csv"});
-        return predict(io, clock, csv_dir);
+        return predict(io, clock, csv_dir, selfs);
       },
       true);
 }

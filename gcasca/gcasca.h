@@ -158,6 +158,7 @@ std::string effects_table(const ReportContext& ctx, const std::vector<TraitResul
 // pass, `csv_dir` is the folder of effects.csv when asked for. Returns the exit
 // status: 0 normal, 1 input refused or traits not predicted (said on the report), 2
 // run-time error.
-int run(rec::Io& io, korbal::Clock& clock, const std::optional<std::filesystem::path>& csv_dir);
+int run(rec::Io& io, korbal::Clock& clock, const std::optional<std::filesystem::path>& csv_dir,
+        bool selfs = false);
 
 }  // namespace gcasca

@@ -43,7 +43,7 @@ struct Slots {
 };
 
 // Computes ICOL(1..KRXF) and VX(1..KRXF) of a data line whose identifiers passed
-// check_ids (and which is neither a self nor the terminating line).
+// check_ids (and which is not the terminating line, nor a self unless m.selfs).
 void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s);
 
@@ -89,7 +89,8 @@ inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 struct PassResult {
   std::int64_t NREAD = 0;      // lines read, the terminating line (or the end) included
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
-  std::int64_t self_lines = 0;  // self lines skipped
+  std::int64_t self_lines = 0;  // self lines skipped, or analysed when selfs_analysed
+  bool selfs_analysed = false;  // self lines entered the equations (--selfs)
   std::int64_t missing_lines = 0;  // data lines left out for a missing value (CSV data)
   bool last_line_cut = false;  // the last record of a CSV data file lacks its line end
   // Non-blank lines after the end of the data (a blank or terminating line): how many,

@@ -17,9 +17,10 @@
 namespace korbal {
 
 Options parse_options(std::vector<std::string>& args) {
-  rec::OptionValues v = rec::take_options(args, {"--csv"});
+  rec::OptionValues v = rec::take_options(args, {"--csv"}, {"--selfs"});
   Options opt;
   opt.error = v.error;
+  opt.selfs = v.switches.count("--selfs") != 0;
   if (auto it = v.values.find("--csv"); it != v.values.end()) opt.csv_dir = it->second;
   return opt;
 }
@@ -76,6 +77,8 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
     io.say({"No response variables (NV = 0): nothing was analysed"});
   } else {
     normalise(c);
+    c.selfs = opt.selfs;
+    check_selfs(c);
     read_title(io, a.TITLE);
     if (!check_dimensions(io, c)) {
       status = 1;

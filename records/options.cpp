@@ -6,8 +6,15 @@
 namespace rec {
 
 OptionValues take_options(std::vector<std::string>& args,
-                          std::initializer_list<std::string_view> names) {
+                          std::initializer_list<std::string_view> names,
+                          std::initializer_list<std::string_view> switches) {
   OptionValues o;
+  auto fail = [&o](std::string error) {
+    o.error = std::move(error);
+    o.values.clear();
+    o.switches.clear();
+    return o;
+  };
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view a(args[i]);
@@ -25,25 +32,23 @@ OptionValues take_options(std::vector<std::string>& args,
       } else {
         continue;
       }
-      if (value.empty()) {
-        o.error = "option " + std::string(name) + " needs a value";
-        o.values.clear();
-        return o;
-      }
-      if (o.values.count(name) != 0) {
-        o.error = "option " + std::string(name) + " is given twice";
-        o.values.clear();
-        return o;
-      }
+      if (value.empty()) return fail("option " + std::string(name) + " needs a value");
+      if (o.values.count(name) != 0) return fail("option " + std::string(name) + " is given twice");
       o.values[std::string(name)] = value;
       taken = true;
       break;
     }
-    if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version") {
-      o.error = "unknown option " + echo(a);
-      o.values.clear();
-      return o;
+    for (std::string_view name : switches) {
+      if (taken) break;
+      if (a.size() > name.size() && a.starts_with(name) && a[name.size()] == '=')
+        return fail("option " + std::string(name) + " takes no value");
+      if (a != name) continue;
+      if (!o.switches.insert(std::string(name)).second)
+        return fail("option " + std::string(name) + " is given twice");
+      taken = true;
     }
+    if (!taken && a.size() > 2 && a.starts_with("--") && a != "--help" && a != "--version")
+      return fail("unknown option " + echo(a));
     if (!taken) rest.push_back(args[i]);
   }
   args = std::move(rest);

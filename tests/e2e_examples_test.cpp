@@ -367,7 +367,7 @@ TEST(Usage, BothProgramsPrintUsageAndVersion) {
 
   ASSERT_EQ(run_in(tmp.path(), korbal_exe() + " --help"), 0);
   std::string help = read_file(tmp / "console.txt");
-  EXPECT_EQ(help.rfind("Usage: korbal [--csv DIR] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n", 0), 0u) << help;
+  EXPECT_EQ(help.rfind("Usage: korbal [--csv DIR] [--selfs] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n", 0), 0u) << help;
   EXPECT_NE(help.find("\nkorbal 1.0.0\n"), std::string::npos) << help;
   EXPECT_TRUE(help.ends_with("\"The data file\".\n")) << help;
   ASSERT_EQ(run_in(tmp.path(), meridox_exe() + " --help"), 0);
