@@ -40,6 +40,13 @@ examples: programs
 	cd examples/csv && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT hayman54.vc </dev/null
 	cd examples/csv && ../../$(BUILD)/gcasca --csv csv hayman54.ctl hayman54.csv \
 	  csv/components.csv hayman54.gca </dev/null
+	# Griffing's methods 1 and 2: the self lines analysed (--selfs).
+	for ex in method1:hayman54 method2:zhang05; do dir=$${ex%%:*}; name=$${ex##*:}; \
+	  (cd examples/$$dir && ../../$(BUILD)/korbal --selfs --csv csv $$name.ctl $$name.out \
+	    $$name.csv </dev/null >/dev/null && \
+	  ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT $$name.vc </dev/null >/dev/null && \
+	  ../../$(BUILD)/gcasca --selfs --csv csv $$name.ctl $$name.csv csv/components.csv \
+	    $$name.gca </dev/null >/dev/null) || exit 1; done
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

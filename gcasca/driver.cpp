@@ -53,6 +53,15 @@ int predict(rec::Io& io, korbal::Clock& clock, const std::optional<fs::path>& cs
   ctx.level_names = p.pass.level_names;
   for (int i = 1; i <= p.SDFL; ++i)
     ctx.lines.push_back(static_cast<std::int64_t>(p.XPX[static_cast<std::size_t>(korbal::packed(i, i) - 1)]));
+  // A self line puts 2 in the GCA column of its parent, 4 on the diagonal: 3 too many.
+  const std::int64_t nl = d.c.NLINES;
+  if (d.c.selfs && !p.pass.cross_lines.empty())
+    for (std::size_t j = 0; j < ctx.ids.size(); ++j) {
+      const ColumnId& id = ctx.ids[j];
+      if (id.effect != "GCA") continue;
+      const std::int64_t self = ((id.set - 1) * nl + id.line_1 - 1) * nl + id.line_1 - 1;
+      ctx.lines[j] -= 3 * p.pass.cross_lines[static_cast<std::size_t>(self)];
+    }
   int nfixed = 0;
   while (nfixed < p.SDFL && ctx.ids[static_cast<std::size_t>(nfixed)].fixed) ++nfixed;
   const std::vector<char> keep = accepted_fixed(p.XPX, p.SDFL, nfixed);

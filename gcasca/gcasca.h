@@ -130,7 +130,8 @@ struct ReportContext {
   // clone (the order of the identifiers of a data line); an empty list means the
   // levels are numbered. Lines carry one list for both parents' roles: the female list.
   std::array<std::vector<std::string>, 6> level_names;
-  // Data lines behind each column (the diagonal of X'X: every design value is +1 or -1);
+  // Data lines behind each column (the diagonal of X'X, every design value +1 or -1, but
+  // for the 2 of a self line in GCA);
   // empty when not known, and then NA in effects.csv.
   std::vector<std::int64_t> lines;
 };
