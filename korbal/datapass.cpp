@@ -353,6 +353,11 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
   const std::array<std::int32_t, 6> nlevels = level_counts(c);
   const bool per_line = size_line_counts(r, c, m, index, nlevels);
+  // The sums per cross of the means of heterosis, sized once.
+  if (c.selfs && !r.cross_lines.empty())
+    r.cross_sums.assign(r.cross_lines.size() * static_cast<std::size_t>(c.NV), 0.0);
+  double* const sums = r.cross_sums.empty() ? nullptr : r.cross_sums.data();
+  const std::int64_t p = c.NLINES;
 
   const Ids& d = src.d;
   const float* Y = src.Y;
@@ -377,6 +382,10 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
     else
       accumulate_xpx(s, nslots, 1.0, XPX);
     if (per_line) count_lines(r, nlevels, d, 1);
+    if (sums) {
+      double* sum = sums + (((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1) * c.NV;
+      for (int v = 0; v < c.NV; ++v) sum[v] += Y[v];
+    }
   }
   add_counted_patterns(c, m, index, counts, per_line, nlevels, s, XPX, r);
   *a.NOBS = nobs;

@@ -98,6 +98,9 @@ struct PassResult {
   std::int64_t lines_after_end = 0, end_line = 0;
   // Accumulated lines per ordered cross: index ((ISET-1) NLINES + IFEM-1) NLINES + IMALE-1.
   std::vector<std::int64_t> cross_lines;
+  // With self lines analysed (and cross_lines sized): the sum of each response over the
+  // accumulated lines of each cross and self, index (cross index) NV + v; else empty.
+  std::vector<double> cross_sums;
   // Accumulated lines per level of each identifier the layout reads (indexed by
   // Factor, level 1 at index 0); empty for an identifier the layout does not read.
   std::array<std::vector<std::int64_t>, 6> level_lines;

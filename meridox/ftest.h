@@ -6,6 +6,7 @@
 #include <string>
 
 #include "meridox/arrays.h"
+#include "records/beta.h"
 #include "records/io.h"
 
 namespace meridox {
@@ -20,10 +21,8 @@ float BETACF(float a, float b, float x, bool* converged = nullptr);
 // [0, 1] it returns a quiet NaN, which the caller must not print. `converged` (when
 // given) is cleared when the continued fraction did not converge.
 float BETAI(float a, float b, float x, bool* converged = nullptr);
-// I_x(a, b) in 64 bits, with y = 1 - x given separately so that x near 1 loses nothing:
-// the same continued fraction by the modified Lentz method, which converges for every
-// a, b > 0 within its (large) step limit.
-double incomplete_beta(double a, double b, double x, double y);
+// I_x(a, b) in 64 bits (records/beta.h).
+using rec::incomplete_beta;
 
 // Test results of one component; a field whose computation meets a zero divisor or a
 // bad argument is not defined and is printed blank.
