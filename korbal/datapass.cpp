@@ -288,9 +288,13 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
     ++r.missing_lines;
     return false;
   }
-  if (d.IFEM == d.IMALE && !c.selfs) {
-    ++r.self_lines;
-    return false;
+  if (d.IFEM == d.IMALE) {
+    if (!c.selfs) {
+      ++r.self_lines;
+      return false;
+    }
+    // Both parents 0 (a CSV record; in fixed columns it ends the data) is no self line.
+    if (d.IFEM == 0) return false;
   }
   RangeFault f;
   if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {

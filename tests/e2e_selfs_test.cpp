@@ -1,4 +1,4 @@
-// Heterosis of korbal --selfs: heterosis.csv of a small design computed by hand (means,
+// Self lines analysed (korbal --selfs): heterosis.csv of a small design computed by hand (means,
 // mid- and better parent, percentages, t on the error of the analysis; P-values from the
 // closed form of Student's t on 3 DF), and the undefined values a design without error
 // DF or with a mid-parent of 0 gives.
@@ -93,6 +93,20 @@ TEST(Heterosis, HandComputedTables) {
     expect_table(read_file(tmp / "csv" / "heterosis.csv"), c.csv);
     EXPECT_NE(read_file(tmp / "h.out").find("H E T E R O S I S"), std::string::npos);
   }
+}
+
+// In a CSV data file a record with both parents 0 is skipped with --selfs as without it,
+// not refused as a parent out of range, and not counted among the self lines analysed.
+TEST(SelfLines, CsvRecordWithBothParents0IsNoSelfLine) {
+  TempDir tmp;
+  write_file(tmp / "h.ctl", "  3  1  0  0  0  0  0  0  0  1  0  1  0  0  0\nZERO PARENTS\n"
+                            "Y\nCSV Set Fem Male - Y\n");
+  write_file(tmp / "h.csv", "Set,Fem,Male,Y\n1,1,1,10\n1,2,2,20\n1,1,2,15\n1,0,0,99\n1,2,1,16\n");
+  ASSERT_EQ(testsupport::run_in(tmp.path(), testsupport::program("korbal") + " --selfs h.ctl h.out h.csv"), 0)
+      << read_file(tmp / "console.txt");
+  EXPECT_NE(read_file(tmp / "console.txt").find("Self lines analysed:           2\n"), std::string::npos)
+      << read_file(tmp / "console.txt");
+  EXPECT_NE(read_file(tmp / "h.out").find("Total     4"), std::string::npos);
 }
 
 }  // namespace
