@@ -1,7 +1,7 @@
 // Self lines analysed (korbal --selfs): heterosis.csv of a small design computed by hand (means,
 // mid- and better parent, percentages, t on the error of the analysis; P-values from the
 // closed form of Student's t on 3 DF), and the undefined values a design without error
-// DF or with a mid-parent of 0 gives.
+// DF or with a mid-parent of 0 gives; and a CSV record with both parents 0, which is no self line.
 #include <gtest/gtest.h>
 
 #include <cmath>
