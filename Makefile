@@ -50,6 +50,13 @@ examples: programs
 	  met_f0.vc </dev/null >/dev/null
 	cd examples/met && ../../$(BUILD)/gcasca --csv csv met.ctl diallelMET.csv \
 	  csv/components.csv met.gca </dev/null
+	# Griffing's methods 1 and 2: the self lines analysed (--selfs).
+	for ex in method1:hayman54 method2:zhang05; do dir=$${ex%%:*}; name=$${ex##*:}; \
+	  (cd examples/$$dir && ../../$(BUILD)/korbal --selfs --csv csv $$name.ctl $$name.out \
+	    $$name.csv </dev/null >/dev/null && \
+	  ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT $$name.vc </dev/null >/dev/null && \
+	  ../../$(BUILD)/gcasca --selfs --csv csv $$name.ctl $$name.csv csv/components.csv \
+	    $$name.gca </dev/null >/dev/null) || exit 1; done
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -126,6 +126,44 @@ void BM_KorbalCsvDataPass(benchmark::State& state) {
 }
 BENCHMARK(BM_KorbalCsvDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Self lines analysed (--selfs) against crosses alone, on one model of 4 lines a set with
+// ISELF 0 (441 columns with the self families): the time per line should not change.
+void selfs_pass(benchmark::State& state, bool selfs) {
+  const Files& f = files();
+  const std::filesystem::path data = f.dir / (selfs ? "big4_selfs.dat" : "big4.dat");
+  trialdata::write_data(data, kLines, 4, selfs);
+  korbal::Control c = trialdata::every_effect(4, 3);
+  c.ISELF = 0;
+  c.selfs = selfs;
+  const korbal::Model m = korbal::allocate_columns(c);
+  c.NLOC = m.NLOC;
+  c.NREP = m.NREP;
+  auto a = std::make_unique<korbal::Arrays>();
+  const rec::Format fmt = rec::Format::compile(kFormat);
+  std::istringstream in;
+  std::ostringstream out;
+  std::int64_t self_lines = 0;
+  for (auto _ : state) {
+    rec::Io io({}, in, out, f.dir);
+    io.open(1, data.string(), rec::OpenMode::Input);
+    std::fill(a->XPX.begin(), a->XPX.end(), 0.0);
+    std::fill(a->XPY.begin(), a->XPY.end(), 0.0);
+    std::fill(a->YPY.begin(), a->YPY.end(), 0.0);
+    a->NOBS = 0;
+    const korbal::PassResult r = korbal::accumulate(io, c, m, *a, fmt, 1);
+    if (r.bad_lines != 0 || a->NOBS != kLines) state.SkipWithError("unexpected data pass");
+    self_lines = r.self_lines;
+    benchmark::DoNotOptimize(a->XPX.data());
+  }
+  state.counters["columns"] = m.SDFL;
+  state.counters["self_lines"] = static_cast<double>(self_lines);
+  state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
+}
+void BM_KorbalDataPassCrossesOnly(benchmark::State& state) { selfs_pass(state, false); }
+void BM_KorbalDataPassWithSelfs(benchmark::State& state) { selfs_pass(state, true); }
+BENCHMARK(BM_KorbalDataPassCrossesOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KorbalDataPassWithSelfs)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 #ifdef FORTRAN_READER
 void BM_FortranFormattedRead(benchmark::State& state) {
   const Files& f = files();

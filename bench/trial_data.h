@@ -55,19 +55,21 @@ inline std::filesystem::path shared_dir() {
   return dir;
 }
 
-// Writes `lines` random data lines of every_effect(5, 3) in kFormat to `path`, unless
+// Writes `lines` random data lines of every_effect(nlines, 3) in kFormat to `path`, unless
 // the file is there already (the generator's seed is fixed, so it is the same file).
-inline void write_data(const std::filesystem::path& path, int lines) {
+// With `selfs` the male is drawn like the female, so about one line in nlines is a self.
+inline void write_data(const std::filesystem::path& path, int lines, int nlines = 5,
+                       bool selfs = false) {
   if (std::filesystem::exists(path)) return;
   std::mt19937 rng(7);
-  std::uniform_int_distribution<int> loc(1, 2), rep(1, 2), set(1, 2), line(1, 5), clone(1, 2);
+  std::uniform_int_distribution<int> loc(1, 2), rep(1, 2), set(1, 2), line(1, nlines), clone(1, 2);
   std::uniform_real_distribution<double> y(0.0, 999.0);
   std::string out;
   out.reserve(static_cast<std::size_t>(lines) * 44);
   char buf[64];
   for (int k = 0; k < lines; ++k) {
     int f = line(rng), m;
-    do m = line(rng); while (m == f);
+    do m = line(rng); while (m == f && !selfs);
     std::snprintf(buf, sizeof buf, "%3d%3d%3d%3d%3d%3d%8.2f%8.2f%8.2f\n", loc(rng), rep(rng),
                   set(rng), f, m, clone(rng), y(rng), y(rng), y(rng));
     out += buf;

@@ -37,6 +37,16 @@ inline constexpr int kReportUnit = 6;
 inline constexpr int kDataUnit = 1;
 inline constexpr int kComponentsUnit = 4;
 
+// What a run computes: predictions with meridox's components, every effect fixed
+// (--fixed), or the components by REML and the predictions with them (--reml).
+enum class Mode { Predict, Fixed, Reml };
+
+struct RunOptions {
+  std::optional<std::filesystem::path> csv_dir;  // --csv DIR: the tables go there
+  Mode mode = Mode::Predict;
+  bool selfs = false;  // --selfs: the self lines are analysed, as korbal --selfs
+};
+
 // ---------------------------------------------------------------------------------
 // Columns of the model
 
@@ -207,14 +217,15 @@ struct ReportContext {
   // clone (the order of the identifiers of a data line); an empty list means the
   // levels are numbered. Lines carry one list for both parents' roles: the female list.
   std::array<std::vector<std::string>, 6> level_names;
-  // Data lines behind each column (the diagonal of X'X: every design value is +1 or -1);
+  // Data lines behind each column (the diagonal of X'X, every design value +1 or -1, but
+  // for the 2 of a self line in GCA);
   // empty when not known, and then NA in effects.csv.
   std::vector<std::int64_t> lines;
 };
 
 // The banner and the title at the head of the report (of the estimates with every
 // effect fixed when `fixed`).
-void write_heading(rec::Io& io, const std::string& title, bool fixed = false);
+void write_heading(rec::Io& io, const std::string& title, Mode mode = Mode::Predict);
 
 // The size of the problem, after the data pass.
 void write_problem(rec::Io& io, const ReportContext& ctx, int ntraits);
@@ -245,13 +256,11 @@ std::string differences_table(const std::vector<FixedResult>& results);
 // ---------------------------------------------------------------------------------
 // The run
 
-// The whole run; `args` are the file names (CONTROL DATA COMPONENTS REPORT, or with
-// `fixed` CONTROL DATA REPORT; those not given are asked for on the console), `clock`
-// stamps the progress lines of the data pass, `csv_dir` is the folder of effects.csv and
-// differences.csv when asked for; `fixed` estimates every effect as fixed (no
-// components). Returns the exit status: 0 normal, 1 input refused or traits not
-// predicted (said on the report), 2 run-time error.
-int run(rec::Io& io, korbal::Clock& clock, const std::optional<std::filesystem::path>& csv_dir,
-        bool fixed = false);
+// The whole run; `args` are the file names (CONTROL DATA COMPONENTS REPORT, or in the
+// modes Fixed and Reml CONTROL DATA REPORT; those not given are asked for on the
+// console), `clock` stamps the progress lines of the data pass. Returns the exit status:
+// 0 normal, 1 input refused or traits not predicted (said on the report), 2 run-time
+// error.
+int run(rec::Io& io, korbal::Clock& clock, const RunOptions& options);
 
 }  // namespace gcasca

@@ -8,21 +8,24 @@
 
 namespace gcasca {
 
-Design design_of(const korbal::Control& c) {
+Design design_of(const korbal::Control& c, bool selfs) {
   Design d;
   d.c = c;
   korbal::normalise(d.c);
+  d.c.selfs = selfs;
   d.m = korbal::allocate_columns(d.c);
   return d;
 }
 
-ControlOutcome read_control(rec::Io& io, Design& d) {
+ControlOutcome read_control(rec::Io& io, Design& d, bool selfs) {
   korbal::Control c;
   if (!korbal::read_dimensions(io, c) || c.NV == 0) return ControlOutcome::Empty;
+  c.selfs = selfs;
+  korbal::check_selfs(c);
   std::string title;
   korbal::read_title(io, title);
   if (!korbal::check_dimensions(io, c)) return ControlOutcome::Refused;
-  d = design_of(c);
+  d = design_of(c, selfs);
   d.title = title;
   if (!korbal::check_column_limit(io, d.m, korbal::LimitWording::Reader))
     return ControlOutcome::Refused;

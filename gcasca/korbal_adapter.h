@@ -25,8 +25,8 @@ struct Design {
 };
 
 // The control items `c` as read: the model, the layout of the data lines and the
-// adjusted counts.
-Design design_of(const korbal::Control& c);
+// adjusted counts; with `selfs` the self lines are analysed (korbal --selfs).
+Design design_of(const korbal::Control& c, bool selfs = false);
 
 enum class ControlOutcome {
   Ok,
@@ -36,7 +36,8 @@ enum class ControlOutcome {
 
 // Reads the control file on kControlUnit: dimension record, title, variable names
 // "(4(2A8,4X))" and the data format. Refusals ("JOB TERMINATED") go to the report.
-ControlOutcome read_control(rec::Io& io, Design& d);
+// With `selfs` the self lines are analysed; with ISELF < 0 that is a run-time error.
+ControlOutcome read_control(rec::Io& io, Design& d, bool selfs = false);
 
 // What every column of the model stands for, in column order.
 std::vector<ColumnId> identify_columns(const Design& d);

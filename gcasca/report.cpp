@@ -206,7 +206,7 @@ void difference_table(rec::Io& io, const std::vector<Difference>& ds, const std:
 
 }  // namespace
 
-void write_heading(rec::Io& io, const std::string& title, bool fixed) {
+void write_heading(rec::Io& io, const std::string& title, Mode mode) {
   static const Format kFixedBanner = Format::compile(
       "('1',/,/,' ',T21,'* * * *  E S T I M A T E D   D I A L L E L   E F F E C T S  * * * *',"
       "/,'0',T30,'GCASCA - least-squares estimates of the effects of the parents and',"
@@ -223,8 +223,17 @@ void write_heading(rec::Io& io, const std::string& title, bool fixed) {
       "/,' ',T30,'from the mixed-model equations with the variance components of meridox.',"
       "/,' ',T30,'Means, locations, replications and sets are fixed; the rest is random.',"
       "/,'0',T20,23A4,/)");
+  static const Format kRemlBanner = Format::compile(
+      "('1',/,/,' ',T21,'* * * *  P R E D I C T E D   D I A L L E L   E F F E C T S  * * * *',"
+      "/,'0',T30,'GCASCA - variance components by restricted maximum likelihood (REML)',"
+      "/,' ',T30,'and best linear unbiased prediction of the effects of the parents and',"
+      "/,' ',T30,'crosses of a diallel: general and specific combining ability, selfs,',"
+      "/,' ',T30,'maternal and reciprocal effects and their interactions.',"
+      "/,' ',T30,'Means, locations, replications and sets are fixed; the rest is random.',"
+      "/,'0',T20,23A4,/)");
   static const Format kTitle = Format::compile("(' ',T42,' Title:   ',20A4,/)");
-  io.write(kReportUnit, fixed ? kFixedBanner : kBanner, korbal::star_items());
+  const Format& banner = mode == Mode::Fixed ? kFixedBanner : mode == Mode::Reml ? kRemlBanner : kBanner;
+  io.write(kReportUnit, banner, korbal::star_items());
   io.write(kReportUnit, kTitle, korbal::title_items(title));
 }
 

@@ -62,6 +62,12 @@ std::vector<std::string> read_variable_names(rec::Io& io, int NV) {
   return names;
 }
 
+void check_selfs(const Control& c) {
+  if (c.selfs && c.ISELF < 0)
+    throw rec::RunError(rec::ErrorSite{}, "--selfs: self lines need ISELF 0 or more (ISELF is " +
+                                              std::to_string(c.ISELF) + ")");
+}
+
 bool check_dimensions(rec::Io& io, const Control& c) {
   static const rec::Format kTooMany = rec::Format::compile(
       "('0The no. of response variables specified,',I4,' ,is greater than the dimension of Y, "

@@ -29,6 +29,10 @@ std::vector<std::string> read_variable_names(rec::Io& io, int NV);
 // record is refused.
 bool check_dimensions(rec::Io& io, const Control& c);
 
+// Self lines (c.selfs, the option --selfs) need self columns in the model: with ISELF < 0
+// a run-time error (rec::RunError), before any output is written.
+void check_selfs(const Control& c);
+
 // The banner: title page of the report.
 void print_banner(rec::Io& io);
 

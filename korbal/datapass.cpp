@@ -88,12 +88,12 @@ void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std
   // All sizes fit 32 bits here: the model fits the column limit and the identifiers
   // are within their ranges.
   const std::int32_t p = NLINES;
-  const std::int32_t q = p * (p - 1);         // ordered crosses of a set
-  const std::int32_t sq = NSETS * q;          // ordered crosses of all sets
+  const std::int32_t sq = NSETS * families_per_set(p, m.selfs);  // families of all sets
   const std::int32_t low = d.IFEM < d.IMALE ? d.IFEM : d.IMALE;
   const std::int32_t high = d.IFEM < d.IMALE ? d.IMALE : d.IFEM;
   const float sgn = d.IFEM < d.IMALE ? 1.0f : -1.0f;
-  const std::int32_t family = family_index(p, d.ISET, d.IFEM, d.IMALE);  // within all sets
+  // Family of the line within all sets (a self family after the crosses of its set).
+  const std::int32_t family = family_index(p, d.ISET, d.IFEM, d.IMALE, m.selfs);
   const std::int32_t lineoff = p * (d.ISET - 1);
 
   std::int32_t* icol = s.ICOL.data() - 1;  // 1-based views
@@ -109,19 +109,39 @@ void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std
     icol[m.KREP] = col;
   }
   icol[m.KSET] = static_cast<std::int32_t>(m.SETBAS) + d.ISET;
-  icol[m.KGCA] = static_cast<std::int32_t>(m.GCABAS) + lineoff + low;
-  icol[m.KGCA + 1] = static_cast<std::int32_t>(m.GCABAS) + lineoff + high;
-  const std::int32_t ipair = pair_index(p, d.ISET, low, high);
-  icol[m.KSCA] = static_cast<std::int32_t>(m.SCABAS) + ipair;
-  if (m.has_matr) {
-    icol[m.KMAT - 1] = static_cast<std::int32_t>(m.SCAEND) + lineoff + low;
-    icol[m.KMAT] = static_cast<std::int32_t>(m.SCAEND) + lineoff + high;
-    vx[m.KMAT - 1] = sgn;
-    vx[m.KMAT] = -sgn;
-  }
-  if (m.has_recp) {
-    icol[m.KREC] = static_cast<std::int32_t>(m.RECBAS) + ipair;
-    vx[m.KREC] = sgn;
+  if (low == high) {
+    // A self line of parent i: GCA of i with 2 (the second GCA slot stands on the same
+    // column with 0, so that the slot columns still increase and X'X gets 4, not 2 x 2
+    // + 2 x 2), its self column with 1, MATR +1 - 1 = 0 and no RECP (slots of value 0
+    // on columns that keep the order).
+    icol[m.KGCA] = static_cast<std::int32_t>(m.GCABAS) + lineoff + low;
+    icol[m.KGCA + 1] = icol[m.KGCA];
+    vx[m.KGCA] = 2.0f;
+    vx[m.KGCA + 1] = 0.0f;
+    icol[m.KSCA] = static_cast<std::int32_t>(m.SLFBAS) + lineoff + low;
+    if (m.has_matr) {
+      icol[m.KMAT - 1] = icol[m.KMAT] = static_cast<std::int32_t>(m.SCAEND) + lineoff + low;
+      vx[m.KMAT - 1] = vx[m.KMAT] = 0.0f;
+    }
+    if (m.has_recp) {
+      icol[m.KREC] = static_cast<std::int32_t>(m.RECBAS) + 1;
+      vx[m.KREC] = 0.0f;
+    }
+  } else {
+    icol[m.KGCA] = static_cast<std::int32_t>(m.GCABAS) + lineoff + low;
+    icol[m.KGCA + 1] = static_cast<std::int32_t>(m.GCABAS) + lineoff + high;
+    const std::int32_t ipair = pair_index(p, d.ISET, low, high);
+    icol[m.KSCA] = static_cast<std::int32_t>(m.SCABAS) + ipair;
+    if (m.has_matr) {
+      icol[m.KMAT - 1] = static_cast<std::int32_t>(m.SCAEND) + lineoff + low;
+      icol[m.KMAT] = static_cast<std::int32_t>(m.SCAEND) + lineoff + high;
+      vx[m.KMAT - 1] = sgn;
+      vx[m.KMAT] = -sgn;
+    }
+    if (m.has_recp) {
+      icol[m.KREC] = static_cast<std::int32_t>(m.RECBAS) + ipair;
+      vx[m.KREC] = sgn;
+    }
   }
   if (m.has_gxl || m.has_sxl || m.has_mxl || m.has_rxl)
     select_by_location(m, p, NSETS, d, low, high, sgn, icol, vx);
@@ -313,8 +333,9 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
 }
 
 // Whether the line just read from `src` (the r.NREAD-th) enters the equations: a line
-// with a missing value and a self are counted and skipped; a line with an identifier
-// out of range is counted, reported (the first kMaxBadLines of them) and skipped.
+// with a missing value, and a self unless self lines are analysed, are counted and
+// skipped; a line with an identifier out of range is counted, reported (the first
+// kMaxBadLines of them) and skipped. An analysed self line is counted as well.
 [[gnu::always_inline]] inline bool admitted(rec::Io& io, const Control& c, const Model& m,
                                             LineSource& src, PassResult& r) {
   const Ids& d = src.d;
@@ -323,14 +344,19 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
     return false;
   }
   if (d.IFEM == d.IMALE) {
-    ++r.self_lines;
-    return false;
+    if (!c.selfs) {
+      ++r.self_lines;
+      return false;
+    }
+    // Both parents 0 (a CSV record; in fixed columns it ends the data) is no self line.
+    if (d.IFEM == 0) return false;
   }
   RangeFault f;
   if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
     if (++r.bad_lines <= kMaxBadLines) src.report_bad(io, rec::clamped_int(r.NREAD), f);
     return false;
   }
+  if (d.IFEM == d.IMALE) ++r.self_lines;
   return true;
 }
 
@@ -371,6 +397,7 @@ void add_counted_patterns(const Control& c, const Model& m, const PatternIndex& 
 PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
                       LineSource& src) {
   PassResult r;
+  r.selfs_analysed = c.selfs;
   const bool cross = c.CROSS > 0;
   const bool listing = c.IPRINT < 0;
   const int nslots = m.KRXF;
@@ -385,6 +412,11 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
   const std::array<std::int32_t, 6> nlevels = level_counts(c);
   const bool per_line = size_line_counts(r, c, m, index, nlevels);
+  // The sums per cross of the means of heterosis, sized once.
+  if (c.selfs && !r.cross_lines.empty())
+    r.cross_sums.assign(r.cross_lines.size() * static_cast<std::size_t>(c.NV), 0.0);
+  double* const sums = r.cross_sums.empty() ? nullptr : r.cross_sums.data();
+  const std::int64_t p = c.NLINES;
 
   const Ids& d = src.d;
   const float* Y = src.Y;
@@ -409,6 +441,10 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
     else
       accumulate_xpx(s, nslots, 1.0, XPX);
     if (per_line) count_lines(r, nlevels, d, 1);
+    if (sums) {
+      double* sum = sums + (((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1) * c.NV;
+      for (int v = 0; v < c.NV; ++v) sum[v] += Y[v];
+    }
   }
   add_counted_patterns(c, m, index, counts, per_line, nlevels, s, XPX, r);
   *a.NOBS = nobs;
@@ -419,6 +455,8 @@ void finish_pass(rec::Io& io, Clock& clock, std::int32_t NOBS, const PassResult&
                  std::int64_t lines_read) {
   static const rec::Format kCount = rec::Format::compile("(' Number of data lines read: ',A)");
   static const rec::Format kSelfs = rec::Format::compile("(' Self lines skipped:        ',A)");
+  static const rec::Format kSelfsAnalysed =
+      rec::Format::compile("(' Self lines analysed:       ',A)");
   static const rec::Format kMissingReport =
       rec::Format::compile("('0',I8,' DATA LINES WITH A MISSING VALUE WERE LEFT OUT')");
   static const rec::Format kMissingConsole =
@@ -437,7 +475,8 @@ void finish_pass(rec::Io& io, Clock& clock, std::int32_t NOBS, const PassResult&
       rec::Format::compile("('0',I8,' DATA LINES AFTER LINE ',A,' WERE NOT READ')");
 
   io.write(rec::kConsole, kCount, {rec::edit_count(lines_read, 5)});
-  io.write(rec::kConsole, kSelfs, {rec::edit_count(r.self_lines, 5)});
+  io.write(rec::kConsole, r.selfs_analysed ? kSelfsAnalysed : kSelfs,
+           {rec::edit_count(r.self_lines, 5)});
   if (r.missing_lines > 0) {
     io.write(rec::kConsole, kMissingConsole, {std::to_string(r.missing_lines)});
     io.write(kReportUnit, kMissingReport, {rec::clamped_int(r.missing_lines)});

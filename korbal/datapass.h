@@ -45,10 +45,10 @@ struct Slots {
 };
 
 // Computes ICOL(1..KRXF) and VX(1..KRXF) of a data line whose identifiers passed
-// check_ids (and which is not the terminating line). The effects by location also
-// code a self line (IFEM = IMALE): GXL +2 in the parent's column, SXL its self column
-// when ISELF = 0, MXL and RXL nothing; a slot that selects nothing holds a column of
-// its block with the value 0, which adds nothing to the equations.
+// check_ids (and which is not the terminating line, nor a self unless m.selfs). The
+// effects by location code a self line (IFEM = IMALE) too: GXL +2 in the parent's column,
+// SXL its self column when ISELF = 0, MXL and RXL nothing; a slot that selects nothing
+// holds a column of its block with the value 0, which adds nothing to the equations.
 void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
            const Ids& d, Slots& s);
 
@@ -94,7 +94,8 @@ inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 struct PassResult {
   std::int64_t NREAD = 0;      // lines read, the terminating line (or the end) included
   std::int64_t bad_lines = 0;  // data lines with identifiers out of range
-  std::int64_t self_lines = 0;  // self lines skipped
+  std::int64_t self_lines = 0;  // self lines skipped, or analysed when selfs_analysed
+  bool selfs_analysed = false;  // self lines entered the equations (--selfs)
   std::int64_t missing_lines = 0;  // data lines left out for a missing value (CSV data)
   bool last_line_cut = false;  // the last record of a CSV data file lacks its line end
   // Non-blank lines after the end of the data (a blank or terminating line): how many,
@@ -102,6 +103,9 @@ struct PassResult {
   std::int64_t lines_after_end = 0, end_line = 0;
   // Accumulated lines per ordered cross: index ((ISET-1) NLINES + IFEM-1) NLINES + IMALE-1.
   std::vector<std::int64_t> cross_lines;
+  // With self lines analysed (and cross_lines sized): the sum of each response over the
+  // accumulated lines of each cross and self, index (cross index) NV + v; else empty.
+  std::vector<double> cross_sums;
   // Accumulated lines per level of each identifier the layout reads (indexed by
   // Factor, level 1 at index 0); empty for an identifier the layout does not read.
   std::array<std::vector<std::int64_t>, 6> level_lines;

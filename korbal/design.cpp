@@ -22,7 +22,7 @@ std::array<std::int32_t, 6> level_counts(const Control& c) {
 
 std::vector<Column> columns(const Control& c, const Model& m) {
   const std::int32_t p = c.NLINES, s = c.NSETS, nloc = m.NLOC, nrep = m.NREP, nclon = c.NCLON;
-  const std::int32_t sq = s * p * (p - 1);  // ordered crosses of all sets
+  const std::int32_t sq = s * families_per_set(p, m.selfs);  // families of all sets
   const std::int32_t pairs = s * (p * (p - 1) / 2);
   // The SCA block's columns (its self columns first with ISELF = 0), once per location in SXL.
   const std::int32_t head = c.ISELF == 0 ? p * s : 0, sxl = head + pairs;
@@ -79,8 +79,9 @@ std::vector<Column> columns(const Control& c, const Model& m) {
   for (std::int32_t k = 1; k <= s; ++k)
     for (std::int32_t f = 1; f <= p; ++f)
       for (std::int32_t ml = 1; ml <= p; ++ml) {
-        if (f == ml) continue;
-        const std::int32_t fam = family_index(p, k, f, ml);
+        // A self family (line_1 = line_2) has columns only when self lines are analysed.
+        if (f == ml && !m.selfs) continue;
+        const std::int32_t fam = family_index(p, k, f, ml, m.selfs);
         const Column id = at(0, 0, k, f, ml);
         for (std::int32_t cl = 1; m.has_clon && cl <= nclon; ++cl) {
           Column x = id;

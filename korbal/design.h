@@ -57,11 +57,20 @@ inline std::int32_t pair_index(std::int32_t p, std::int32_t set, std::int32_t lo
   return (set - 1) * (p * (p - 1) / 2) + low * p - p + high - (low * low + low) / 2;
 }
 
-// Position (1-based, over all sets) of the ordered cross fem x male (fem != male) of
-// `set` among the crosses of a set of `p` lines, by female, then male.
+// Families of a set of `p` lines: its ordered crosses, and when self lines are analysed
+// (`selfs`) the p self families after them.
+inline std::int32_t families_per_set(std::int32_t p, bool selfs) {
+  return p * (p - 1) + (selfs ? p : 0);
+}
+
+// Position (1-based, over all sets) of the family fem x male of `set` among the
+// families of a set of `p` lines: the ordered crosses (fem != male) by female, then
+// male; with `selfs` the self family of fem (fem == male) after them.
 inline std::int32_t family_index(std::int32_t p, std::int32_t set, std::int32_t fem,
-                                 std::int32_t male) {
-  return (set - 1) * p * (p - 1) + (fem - 1) * (p - 1) + (male > fem ? male - 1 : male);
+                                 std::int32_t male, bool selfs = false) {
+  const std::int32_t first = (set - 1) * families_per_set(p, selfs);
+  if (fem == male) return first + p * (p - 1) + fem;
+  return first + (fem - 1) * (p - 1) + (male > fem ? male - 1 : male);
 }
 
 // The meaning of columns 1..SDFL of the model `m` of the normalised control record `c`

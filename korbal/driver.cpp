@@ -6,6 +6,7 @@
 #include "korbal/analysis.h"
 #include "korbal/control.h"
 #include "korbal/datapass.h"
+#include "korbal/heterosis.h"
 #include "korbal/korbal.h"
 #include "korbal/model.h"
 #include "records/csv.h"
@@ -17,9 +18,10 @@
 namespace korbal {
 
 Options parse_options(std::vector<std::string>& args) {
-  rec::OptionValues v = rec::take_options(args, {"--csv"});
+  rec::OptionValues v = rec::take_options(args, {"--csv"}, {"--selfs"});
   Options opt;
   opt.error = v.error;
+  opt.selfs = v.switches.count("--selfs") != 0;
   if (auto it = v.values.find("--csv"); it != v.values.end()) opt.csv_dir = it->second;
   return opt;
 }
@@ -52,6 +54,7 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
   // or another output, is found before any output exists.
   if (opt.csv_dir)
     rec::csv::prepare_tables(io, *opt.csv_dir, {"ems.csv", "anova.csv", "crosses.csv", "levels.csv"});
+  if (opt.csv_dir && opt.selfs) rec::csv::prepare_tables(io, *opt.csv_dir, {"heterosis.csv"});
 
   const double T0 = static_cast<double>(SECNDS(clock, 0.0f));
   stamp(io, clock, kStarted);
@@ -76,6 +79,8 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
     io.say({"No response variables (NV = 0): nothing was analysed"});
   } else {
     normalise(c);
+    c.selfs = opt.selfs;
+    check_selfs(c);
     read_title(io, a.TITLE);
     if (!check_dimensions(io, c)) {
       status = 1;
@@ -95,9 +100,18 @@ int analyse(rec::Io& io, Clock& clock, const Options& opt) {
           const std::vector<EffectBlock> effects = m->effects();
           const Results results = compute_results(io, clock, c, effects, a);
           write_report(io, results, a.VNAME);
+          // With the self lines analysed, heterosis of the crosses over their parents.
+          std::vector<HeterosisRow> het;
+          if (c.selfs) {
+            het = heterosis(c, pass, results);
+            write_heterosis(io, c, het, a.VNAME, pass.level_names[kFemale]);
+          }
           rec::interchange::write_problem(io, kInterchangeUnit, interchange_of(results, a.VNAME),
                                           false);
           if (opt.csv_dir) write_tables(io, *opt.csv_dir, c, results, pass, a.VNAME);
+          if (opt.csv_dir && c.selfs)
+            io.add_table(*opt.csv_dir / "heterosis.csv",
+                         heterosis_table(het, a.VNAME, pass.level_names[kFemale]));
         }
       }
     }

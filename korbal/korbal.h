@@ -49,6 +49,9 @@ struct Control {
   // The counts of locations and replications as the record gives them (NLOC and NREP
   // become 0 for a count of 1 when the record is normalised).
   std::int32_t NLOC_READ = 0, NREP_READ = 0;
+  // Not a record item: whether self lines (female = male) are analysed (the option
+  // --selfs). A self family then has columns of its own in the family-level effects.
+  bool selfs = false;
 };
 
 // Normalises a dimension record right after it is read: the layout of the data lines
@@ -60,11 +63,12 @@ void normalise(Control& c);
 // Run options from the command line.
 struct Options {
   std::optional<std::filesystem::path> csv_dir;  // --csv DIR: also write the CSV tables
+  bool selfs = false;                            // --selfs: analyse the self lines
   std::string error;                             // a malformed option, for the console
 };
 
 // Takes the options out of `args` (the arguments after the program name), leaving the
-// file names: "--csv DIR" or "--csv=DIR".
+// file names: "--csv DIR" or "--csv=DIR", and "--selfs".
 Options parse_options(std::vector<std::string>& args);
 
 // The fixed arrays of the run, allocated once at their sizes for MAXCOL columns; a model

@@ -13,11 +13,12 @@
 
 namespace {
 constexpr std::string_view kUsage =
-    "Usage: korbal [--csv DIR] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
+    "Usage: korbal [--csv DIR] [--selfs] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n"
     "Least-squares analysis of a diallel experiment: reads the control file and the\n"
     "data file, writes the report and MERIDOX_IN.DAT (in the current directory) for\n"
     "meridox. File names not given are asked for on the console.\n"
     "  --csv DIR   also write the tables as CSV files into the folder DIR\n"
+    "  --selfs     analyse the self lines (female = male; needs ISELF 0 or more)\n"
     "  -h, --help  show this text and the version, then exit\n"
     "  --version   show the version, then exit\n"
     "Exit status: 0 done, 1 JOB TERMINATED (see the report), 2 run-time error.\n";

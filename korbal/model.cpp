@@ -14,7 +14,8 @@ namespace {
 
 // One effect of the model, in model order: its code, whether the control record
 // switches it on, its number of columns, and how many slots of a data line it fills
-// (the columns a line selects in it; self columns are never selected by a cross).
+// (the columns a line selects in it; self columns are selected only by a self line,
+// through the SCA slot, so the SELF block has none).
 struct EffectRow {
   const char* label;
   bool present;
@@ -28,7 +29,8 @@ std::array<EffectRow, kEffects> effect_rows(const Control& c) {
   const std::int64_t p = c.NLINES, s = c.NSETS, nclon = c.NCLON;
   const std::int64_t nloc = c.NLOC == 1 ? 0 : c.NLOC, nrep = c.NREP == 1 ? 0 : c.NREP;
   const std::int64_t pairs = s * (p * (p - 1) / 2);  // unordered crosses of all sets
-  const std::int64_t families = s * p * (p - 1);      // ordered crosses of all sets
+  // Families of all sets: the ordered crosses, and the selfs when they are analysed.
+  const std::int64_t families = s * (p * (p - 1) + (c.selfs ? p : 0));
   // With ISELF = 0 the self columns stand at the head of the SCA block.
   const std::int64_t head = c.ISELF == 0 ? p * s : 0;
   const bool fxl = c.IFXL > 0 && nloc >= 2, cxl = c.ICXL != 0 && nloc >= 2 && nclon >= 2,
@@ -103,6 +105,8 @@ Model allocate_columns(const Control& c) {
   m.GCABAS = base(4);
   m.SCABAS = base(6) + (c.ISELF == 0 ? std::int64_t{c.NLINES} * c.NSETS : 0);
   m.SCAEND = m.blocks[6].last;
+  m.selfs = c.selfs;
+  m.SLFBAS = m.has_self ? base(5) : base(6);
   if (m.has_recp) m.RECBAS = base(8);
   if (m.has_gxl) m.GXLBAS = base(9);
   if (m.has_sxl) m.SXLBAS = base(10);

@@ -42,10 +42,14 @@ struct Model {
        has_recp = false, has_gxl = false, has_sxl = false, has_mxl = false, has_rxl = false,
        has_fxl = false, has_clon = false, has_cxl = false, has_rxf = false;
 
+  // Whether self lines are analysed (Control::selfs): a self line then selects the self
+  // column of its parent, at SLFBAS + the line (the SELF block, or the head of SCA).
+  bool selfs = false;
+
   // Where the data pass finds the blocks (the last column of each is in `blocks`).
   std::int64_t LOCEND = 1, REPBAS = 0, SETBAS = 0, GCABAS = 0, SCABAS = 0, SCAEND = 0,
                RECBAS = 0, GXLBAS = 0, SXLBAS = 0, MXLBAS = 0, RXLBAS = 0, FXLBAS = 0,
-               CLNBAS = 0, CXLBAS = 0, RXFBAS = 0;
+               CLNBAS = 0, CXLBAS = 0, RXFBAS = 0, SLFBAS = 0;
 
   // Slot numbers (1-based); KRXF is the number of slots every data line fills. KMAT,
   // KGXL and KMXL are the second of their effect's two slots.

@@ -52,7 +52,7 @@ Table crosses_table(const Control& c, const PassResult& pass) {
   for (std::int64_t s = 1; s <= c.NSETS; ++s)
     for (std::int64_t f = 1; f <= p; ++f)
       for (std::int64_t m = 1; m <= p; ++m) {
-        if (f == m) continue;
+        if (f == m && !c.selfs) continue;  // a self is a row when self lines are analysed
         const std::size_t k = static_cast<std::size_t>(((s - 1) * p + f - 1) * p + m - 1);
         t.row().integer(s).integer(f).integer(m).integer(
             k < pass.cross_lines.size() ? pass.cross_lines[k] : 0);

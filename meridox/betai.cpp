@@ -1,7 +1,7 @@
 // Incomplete beta function and log-gamma, in single precision as the tests expect
 // their P-values: 32-bit arguments, results and continued fraction; the log-gamma
 // series is summed in 64 bits. Where the single-precision fraction does not converge
-// (very large degrees of freedom) the 64-bit evaluation takes over.
+// (very large degrees of freedom) the 64-bit evaluation (rec::incomplete_beta) takes over.
 #include <cmath>
 #include <limits>
 

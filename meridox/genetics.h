@@ -29,7 +29,7 @@ struct Genetics {
 
 // The weight of a component in the variance of a single observation: the sum of squares
 // of its design coefficients in one data line (GCA and GXL 2 for the two parents, MATR and
-// MXL 2 for +1 and -1, SELF 0 because self lines are not analysed, 1 for the other random
+// MXL 2 for +1 and -1, SELF 0 because a cross has no self effect, 1 for the other random
 // effects (SXL and RXL among them) and
 // the error); 0 for the fixed effects MEAN, LOC, REPS and SETS; -1 for a code it does not
 // know.

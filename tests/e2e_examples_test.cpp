@@ -104,6 +104,37 @@ TEST(Examples, RealisticDataAreWhatTheGeneratorWrites) {
   EXPECT_TRUE(same_file(tmp / "realistic.dat", src / "realistic.dat"));
 }
 
+// Griffing's methods 1 (hayman54: selfs and reciprocals) and 2 (zhang05: selfs, one of
+// each cross) with the self lines analysed: korbal, meridox and gcasca reproduce every
+// stored file, the CSV tables of the three included.
+TEST(Examples, SelfLinesExamplesAreReproducedExactly) {
+  const struct {
+    const char *folder, *name;
+  } cases[] = {{"method1", "hayman54"}, {"method2", "zhang05"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const fs::path src = source_path(std::string("examples/") + c.folder);
+    const std::string n = c.name;
+    TempDir tmp;
+    for (const std::string& f : {n + ".ctl", n + ".csv"}) fs::copy_file(src / f, tmp / f);
+    for (const std::string& cmd :
+         {korbal_exe() + " --selfs --csv csv " + n + ".ctl " + n + ".out " + n + ".csv",
+          meridox_exe() + " --csv csv MERIDOX_IN.DAT " + n + ".vc",
+          testsupport::program("gcasca") + " --selfs --csv csv " + n + ".ctl " + n + ".csv csv/components.csv " +
+              n + ".gca"})
+      ASSERT_EQ(run_in(tmp.path(), cmd), 0) << cmd << read_file(tmp / "console.txt");
+    for (const std::string& f : {n + ".out", std::string("MERIDOX_IN.DAT"), n + ".vc", n + ".gca"})
+      EXPECT_TRUE(same_file(tmp / f, src / f));
+    int tables = 0;
+    for (const fs::directory_entry& e : fs::directory_iterator(src / "csv")) {
+      EXPECT_TRUE(same_file(tmp / "csv" / e.path().filename(), e.path()));
+      ++tables;
+    }
+    EXPECT_EQ(tables, static_cast<int>(std::distance(fs::directory_iterator(tmp / "csv"),
+                                                     fs::directory_iterator())));
+  }
+}
+
 // --- Analysis lines of a korbal report ----------------------------------------------
 
 // One row of an analysis table: "(39X,A5,2X,I5,4X,2G20.12)".
@@ -387,7 +418,7 @@ TEST(Usage, BothProgramsPrintUsageAndVersion) {
 
   ASSERT_EQ(run_in(tmp.path(), korbal_exe() + " --help"), 0);
   std::string help = read_file(tmp / "console.txt");
-  EXPECT_EQ(help.rfind("Usage: korbal [--csv DIR] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n", 0), 0u) << help;
+  EXPECT_EQ(help.rfind("Usage: korbal [--csv DIR] [--selfs] [CONTROL-FILE [REPORT-FILE [DATA-FILE]]]\n", 0), 0u) << help;
   EXPECT_NE(help.find("\nkorbal 1.0.0\n"), std::string::npos) << help;
   EXPECT_TRUE(help.ends_with("\"The data file\".\n")) << help;
   ASSERT_EQ(run_in(tmp.path(), meridox_exe() + " --help"), 0);

@@ -43,7 +43,7 @@ TEST(Gcasca, UsageAndVersion) {
   for (const char* opt : {" --help", " -h"}) {
     ASSERT_EQ(run_in(tmp.path(), gcasca_exe() + opt), 0);
     const std::string help = read_file(tmp / "console.txt");
-    EXPECT_EQ(help.rfind("Usage: gcasca [--csv DIR] [CONTROL-FILE [DATA-FILE [COMPONENTS-FILE "
+    EXPECT_EQ(help.rfind("Usage: gcasca [--csv DIR] [--selfs] [CONTROL-FILE [DATA-FILE [COMPONENTS-FILE "
                          "[REPORT-FILE]]]]\n",
                          0),
               0u)

@@ -79,6 +79,12 @@ TEST(SafeOutputs, AFailedRunLeavesEveryEarlierFileAsItWas) {
       {"korbal: an option given twice", [](const fs::path&) {},
        kKorbal + " --csv csv --csv=csv small.ctl small.out small.dat", 2,
        "option --csv is given twice"},
+      {"korbal: self lines without self columns (ISELF -1)", [](const fs::path&) {},
+       kKorbal + " --selfs small.ctl small.out small.dat", 2,
+       "--selfs: self lines need ISELF 0 or more (ISELF is -1)"},
+      {"korbal: a switch given a value", [](const fs::path&) {},
+       kKorbal + " --selfs=yes small.ctl small.out small.dat", 2,
+       "option --selfs takes no value"},
       {"meridox: a cut interchange file",
        [](const fs::path& d) {
          std::string t = read_file(d / "MERIDOX_IN.DAT");
@@ -93,6 +99,9 @@ TEST(SafeOutputs, AFailedRunLeavesEveryEarlierFileAsItWas) {
       {"gcasca: components that cannot be read",
        [](const fs::path& d) { write_file(d / "csv/components.csv", "\x01\x02\n\"open"); },
        kGcascaRun, 2, "Run-time error"},
+      {"gcasca: self lines without self columns (ISELF -1)", [](const fs::path&) {},
+       kGcasca + " --selfs small.ctl small.dat csv/components.csv small.gca", 2,
+       "--selfs: self lines need ISELF 0 or more (ISELF is -1)"},
       {"gcasca: the report named like its table", [](const fs::path&) {},
        kGcasca + " --csv csv small.ctl small.dat csv/components.csv csv/effects.csv", 2,
        "is also the output '"},

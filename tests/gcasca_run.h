@@ -46,7 +46,10 @@ inline Outcome run_gcasca(const std::string& control, const std::string& data,
   {
     rec::Io io(args, in, out, dir.path());
     FixedClock clock(time);
-    o.status = gcasca::run(io, clock, std::filesystem::path("csv"), fixed);
+    gcasca::RunOptions opt;
+    opt.csv_dir = std::filesystem::path("csv");
+    opt.mode = fixed ? gcasca::Mode::Fixed : gcasca::Mode::Predict;
+    o.status = gcasca::run(io, clock, opt);
   }
   o.console = out.str();
   o.report = testsupport::read_file(dir / "problem.gca");

@@ -1,18 +1,26 @@
 // The arithmetic of the analysis: the reduction of the normal equations, the
 // coefficients of the expected mean squares and the sequential sums of squares,
 // checked against closed forms and against an independent dense computation
-// (Gram-Schmidt on the explicit design matrix).
+// (Gram-Schmidt on the explicit design matrix), and the analysis of self lines from
+// korbal's data pass against the design matrix written out with their coding.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "korbal/analysis.h"
+#include "korbal/control.h"
+#include "korbal/datapass.h"
 #include "korbal/korbal.h"
+#include "korbal/model.h"
 #include "korbal_effects.h"
+#include "records/format.h"
+#include "support.h"
 
 namespace {
 
@@ -476,6 +484,163 @@ TEST(IndependentCheck, ReductionMatchesTheOnePivotAtATimeLoopsBitForBit) {
     literal_reduction(b.xpx, b.xpy, tol, d.sdfl, d.nv);
     ASSERT_EQ(a.xpx, b.xpx) << "trial " << trial;
     ASSERT_EQ(a.xpy, b.xpy) << "trial " << trial;
+  }
+}
+
+// ---------------------------------------------------------------------------------
+// Self lines analysed: the hayman54 diallel (8 parents, every ordered cross and self,
+// 2 blocks) through korbal's data pass against its design matrix written out here. A
+// cross f x m: GCA f and m 1, its pair in SCA 1, MATR f +1 and m -1, RECP +1 (f < m) or
+// -1; a self of i: GCA i 2, the self column of i 1 (SELF, or the head of SCA).
+
+struct Hayman54Line {
+  int block, female, male;
+  double days;
+};
+
+std::vector<Hayman54Line> hayman54() {
+  // "Block","Par1","Par2","Ftime": Par1 is the male, Par2 the female; parents A to H.
+  std::istringstream in(testsupport::read_file(testsupport::source_path("examples/csv/hayman54.csv")));
+  std::vector<Hayman54Line> lines;
+  std::string rec;
+  std::getline(in, rec);
+  while (std::getline(in, rec)) {
+    for (char& ch : rec)
+      if (ch == '"' || ch == ',') ch = ' ';
+    std::istringstream f(rec);
+    int block = 0;
+    char male = 0, female = 0;
+    double days = 0.0;
+    f >> block >> male >> female >> days;
+    lines.push_back({block, female - 'A' + 1, male - 'A' + 1, days});
+  }
+  return lines;
+}
+
+Design explicit_design(const std::vector<Hayman54Line>& lines, int p, int iself, bool matr,
+                       bool recp) {
+  Design d;
+  d.nv = 1;
+  auto add = [&d](const char* code, int n) {
+    const int first = static_cast<int>(d.ename.size());
+    for (int k = 0; k < n; ++k) d.ename.emplace_back(code);
+    return first;
+  };
+  const int mean = add("MEAN", 1), reps = add("REPS", 2);
+  add("SETS", 1);
+  const int gca = add("GCA ", p);
+  const int self = iself >= 1 ? add("SELF", p) : add("SCA ", p);
+  std::map<std::pair<int, int>, int> pair;
+  const int sca = add("SCA ", p * (p - 1) / 2);
+  for (int lo = 1, k = 0; lo <= p; ++lo)
+    for (int hi = lo + 1; hi <= p; ++hi) pair[{lo, hi}] = k++;
+  const int mat = matr ? add("MATR", p) : -1;
+  const int rec = recp ? add("RECP", p * (p - 1) / 2) : -1;
+  d.sdfl = static_cast<int>(d.ename.size());
+  for (const Hayman54Line& l : lines) {
+    std::vector<double> x(static_cast<std::size_t>(d.sdfl), 0.0);
+    x[mean] = 1.0;
+    x[reps + l.block - 1] = 1.0;
+    x[gca - 1] = 1.0;  // SETS: the one set
+    if (l.female == l.male) {
+      x[gca + l.female - 1] = 2.0;
+      x[self + l.female - 1] = 1.0;
+    } else {
+      const int lo = std::min(l.female, l.male), hi = std::max(l.female, l.male);
+      x[gca + l.female - 1] = x[gca + l.male - 1] = 1.0;
+      x[sca + pair[{lo, hi}]] = 1.0;
+      if (matr) {
+        x[mat + l.female - 1] = 1.0;
+        x[mat + l.male - 1] = -1.0;
+      }
+      if (recp) x[rec + pair[{lo, hi}]] = l.female < l.male ? 1.0 : -1.0;
+    }
+    d.X.push_back(x);
+    d.Y.push_back({l.days});
+  }
+  return d;
+}
+
+TEST(IndependentCheck, SelfLinesOfHayman54AgreeWithTheExplicitDesign) {
+  const struct {
+    const char* name;
+    int iself, imatr, irecp;
+    std::vector<std::pair<std::string, int>> df;  // degrees of freedom by effect, error last
+  } cases[] = {
+      {"method 1: selfs in SCA, maternal and reciprocal", 0, 1, 1,
+       {{"GCA ", 7}, {"SCA ", 28}, {"MATR", 7}, {"RECP", 21}, {"Error", 63}}},
+      {"selfs in SELF, reciprocal", 1, 0, 1,
+       {{"GCA ", 7}, {"SELF", 8}, {"SCA ", 20}, {"RECP", 28}, {"Error", 63}}},
+      {"selfs in SCA, reciprocals pooled", 0, 0, 0, {{"GCA ", 7}, {"SCA ", 28}, {"Error", 91}}},
+  };
+  const std::vector<Hayman54Line> lines = hayman54();
+  ASSERT_EQ(lines.size(), 128u);
+  std::string text;
+  char buf[64];
+  for (const Hayman54Line& l : lines) {
+    std::snprintf(buf, sizeof buf, "%3d%3d%3d%3d%3d%8.0f\n", l.block, 1, l.female, l.male, 0, l.days);
+    text += buf;
+  }
+  testsupport::TempDir tmp;
+  testsupport::write_file(tmp / "lines.dat", text);
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    korbal::Control c;
+    c.NLINES = 8;
+    c.NV = 1;
+    c.ISELF = t.iself;
+    c.IMATR = t.imatr;
+    c.IRECP = t.irecp;
+    c.NREP = 2;
+    c.NSETS = 1;
+    korbal::normalise(c);
+    c.selfs = true;
+    const korbal::Model m = korbal::allocate_columns(c);
+    auto a = std::make_unique<korbal::Arrays>();
+    std::istringstream in;
+    std::ostringstream out;
+    rec::Io io({}, in, out, tmp.path());
+    io.open(1, "lines.dat", rec::OpenMode::Input);
+    const korbal::PassResult r =
+        korbal::accumulate(io, c, m, *a, rec::Format::compile("(5I3,F8.0)"), 1);
+    EXPECT_EQ(r.self_lines, 16);
+    ASSERT_EQ(a->NOBS, 128);
+
+    const Design d = explicit_design(lines, 8, t.iself, t.imatr != 0, t.irecp != 0);
+    ASSERT_EQ(m.SDFL, d.sdfl);
+    const Normal n = normal_equations(d.X, d.Y, d.sdfl, d.nv);
+    const std::size_t npx = n.xpx.size();
+    EXPECT_EQ(std::vector<double>(a->XPX.begin(), a->XPX.begin() + npx), n.xpx);
+    EXPECT_EQ(std::vector<double>(a->XPY.begin(), a->XPY.begin() + d.sdfl), n.xpy);
+
+    // The sequential analysis of korbal's equations against the fit of X in column order.
+    const double tol = korbal::pivot_tolerance(m.SDFL, a->XPX[0]);
+    const Reference ref = gram_schmidt(d, tol);
+    korbal::covred_reduce(a->XPX.data(), a->XPY.data(), tol, m.SDFL, 1);
+    const std::vector<korbal::EffectBlock> effects = m.effects();
+    const korbal::AnovaResult res =
+        korbal::anova_sums(a->XPY.data(), 0, 0, effects, korbal::accepted_columns(a->XPX.data(), m.SDFL, tol), tol);
+    ASSERT_EQ(res.lines.size(), effects.size());
+    double fitted = 0.0, ypy = 0.0;
+    std::map<std::string, int> df;
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+      double ss = 0.0;
+      int k = 0;
+      for (std::int64_t col = effects[e].first; col <= effects[e].last; ++col)
+        if (ref.accepted[static_cast<std::size_t>(col - 1)]) {
+          ss += ref.z[static_cast<std::size_t>(col - 1)][0] * ref.z[static_cast<std::size_t>(col - 1)][0];
+          ++k;
+        }
+      fitted += ss;
+      EXPECT_EQ(res.lines[e].df, k) << effects[e].label;
+      expect_close(res.lines[e].sum, ss, 1.0, effects[e].label);
+      df[effects[e].label] = k;
+    }
+    for (const Hayman54Line& l : lines) ypy += l.days * l.days;
+    const korbal::ErrorLine err = korbal::error_line(ypy, res.accounted, res.df, 128, tol);
+    expect_close(err.sum, ypy - fitted, ypy, "error");
+    df["Error"] = err.df;
+    for (const auto& [code, want] : t.df) EXPECT_EQ(df[code], want) << code;
   }
 }
 

@@ -54,12 +54,14 @@ TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
     std::vector<std::string> args;
     std::vector<std::string> files;  // what is left
     std::string csv, error;
-    bool fixed = false;  // the switch --fixed was taken
+    bool selfs = false;  // the switch --selfs taken
   } cases[] = {
-      {{"--fixed", "a.ctl", "--csv", "o"}, {"a.ctl"}, "o", "", true},
-      {{"a.ctl", "--", "--fixed"}, {"a.ctl", "--fixed"}, "", ""},
-      {{"--fixed=1", "a.ctl"}, {"--fixed=1", "a.ctl"}, "", "option --fixed takes no value"},
-      {{"--fixed", "--fixed"}, {"--fixed", "--fixed"}, "", "option --fixed is given twice"},
+      {{"--selfs", "a.ctl", "--csv", "out"}, {"a.ctl"}, "out", "", true},
+      {{"a.ctl", "--selfs"}, {"a.ctl"}, "", "", true},
+      {{"a.ctl", "--", "--selfs"}, {"a.ctl", "--selfs"}, "", ""},
+      {{"--selfs=1", "a.ctl"}, {"--selfs=1", "a.ctl"}, "", "option --selfs takes no value"},
+      {{"--selfs", "--selfs"}, {"--selfs", "--selfs"}, "", "option --selfs is given twice"},
+      {{"--selfsx"}, {"--selfsx"}, "", "unknown option '--selfsx'"},
       {{"a.ctl", "--csv", "out", "b.out"}, {"a.ctl", "b.out"}, "out", ""},
       {{"--csv=out", "a.ctl"}, {"a.ctl"}, "out", ""},
       {{"a.ctl", "--", "--csv", "x"}, {"a.ctl", "--csv", "x"}, "", ""},
@@ -73,9 +75,9 @@ TEST(Options, ValuedOptionsAnywhereBeforeTheEndOfOptions) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.args;
-    const rec::OptionValues o = rec::take_options(args, {"--csv", "--inbreeding"}, {"--fixed"});
+    const rec::OptionValues o = rec::take_options(args, {"--csv", "--inbreeding"}, {"--selfs"});
     EXPECT_EQ(o.error, c.error);
-    EXPECT_EQ(o.switches.count("--fixed") == 1, c.fixed);
+    EXPECT_EQ(o.switches.count("--selfs") != 0, c.selfs);
     EXPECT_EQ(args, c.files);
     const auto it = o.values.find("--csv");
     EXPECT_EQ(it == o.values.end() ? "" : it->second, c.csv);

@@ -1,0 +1,4 @@
+  5  1  0  0  0  0  2  2  1  1  0  1  0  0  0
+YIELD, 5 X 5 HALF DIALLEL WITH SELFS, 2 BLOCKS IN 2 ENVIRONMENTS: METHOD 2
+YIELD           
+CSV Env Block - Par1 Par2 - Yield
