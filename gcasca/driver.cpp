@@ -139,8 +139,11 @@ int reml(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
     const std::string trimmed(rec::csv::trimmed(name));
     io.say({"REML of " + trimmed});
     const double* xpy = p.XPY.data() + static_cast<std::ptrdiff_t>(v) * p.SDFL;
-    fits.push_back(reml_trait(ctx.ids, p.XPX.data(), xpy, p.YPY[static_cast<std::size_t>(v)],
-                              p.NOBS, keep));
+    // y'y of the trait: with cross products the responses' sums stand in analysis order
+    // (1,1), (1,2), ..., (1,NV), (2,2), ...
+    const std::size_t yy = d.c.CROSS > 0 ? static_cast<std::size_t>(v * p.NV - v * (v - 1) / 2)
+                                         : static_cast<std::size_t>(v);
+    fits.push_back(reml_trait(ctx.ids, p.XPX.data(), xpy, p.YPY[yy], p.NOBS, keep));
     const RemlResult& f = fits.back();
     write_reml(io, name, f);
     if (!f.converged) {

@@ -43,21 +43,32 @@ struct Problem {
   }
 };
 
+// Sum of a[k] * b[k], k < n, in four interleaved partial sums, which pipeline.
+double dot(const double* a, const double* b, std::size_t n) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  std::size_t k = 0;
+  for (; k + 4 <= n; k += 4) {
+    s0 += a[k] * b[k];
+    s1 += a[k + 1] * b[k + 1];
+    s2 += a[k + 2] * b[k + 2];
+    s3 += a[k + 3] * b[k + 3];
+  }
+  for (; k < n; ++k) s0 += a[k] * b[k];
+  return (s0 + s1) + (s2 + s3);
+}
+
 // Cholesky factor of the m x m symmetric matrix `a` (row-major; the lower triangle is
 // read) in place; false when it is not positive definite.
 bool cholesky(std::vector<double>& a, std::size_t m) {
   for (std::size_t j = 0; j < m; ++j) {
     double* lj = &a[j * m];
-    double d = lj[j];
-    for (std::size_t k = 0; k < j; ++k) d -= lj[k] * lj[k];
+    const double d = lj[j] - dot(lj, lj, j);
     if (!(d > 0.0)) return false;
     const double s = std::sqrt(d);
     lj[j] = s;
     for (std::size_t i = j + 1; i < m; ++i) {
       double* li = &a[i * m];
-      double v = li[j];
-      for (std::size_t k = 0; k < j; ++k) v -= li[k] * lj[k];
-      li[j] = v / s;
+      li[j] = (li[j] - dot(li, lj, j)) / s;
     }
   }
   return true;
@@ -66,10 +77,7 @@ bool cholesky(std::vector<double>& a, std::size_t m) {
 // Solves L w = v in place (L lower, row-major m x m).
 void forward(const std::vector<double>& L, std::size_t m, double* v) {
   for (std::size_t a = 0; a < m; ++a) {
-    double s = v[a];
-    const double* la = &L[a * m];
-    for (std::size_t k = 0; k < a; ++k) s -= la[k] * v[k];
-    v[a] = s / la[a];
+    v[a] = (v[a] - dot(&L[a * m], v, a)) / L[a * m + a];
   }
 }
 
@@ -135,22 +143,20 @@ Point evaluate(const Problem& P, std::span<const double> v, bool derivatives) {
   pt.ok = std::isfinite(pt.loglik);
   if (!derivatives || !pt.ok) return pt;
 
-  // T = L^-1 (lower), so that C^-1 = T'T and its diagonal is the column sums of squares.
-  std::vector<double> T(m * m, 0.0);
-  for (std::size_t j = 0; j < m; ++j) {
-    for (std::size_t i = j; i < m; ++i) {
-      double s = i == j ? 1.0 : 0.0;
-      const double* li = &L[i * m];
-      for (std::size_t k = j; k < i; ++k) s -= li[k] * T[k * m + j];
-      T[i * m + j] = s / li[i];
-    }
-  }
-  std::vector<double> tr(K, 0.0), bb(K, 0.0), qk(K, 0.0);
+  // The diagonal of C^-1 over the random columns: C^-1 restricted to them is the inverse
+  // of the Schur complement Lrr Lrr' (L is block lower triangular, fixed columns first),
+  // so its diagonal is the squared column norms of Lrr^-1, built column by column.
+  const std::size_t nf = P.fixed.size(), nr = m - nf;
+  std::vector<double> tr(K, 0.0), bb(K, 0.0), qk(K, 0.0), t(nr);
   double lam_bb = 0.0;
-  for (std::size_t a = 0; a < m; ++a) {
-    if (owner[a] == K) continue;
+  for (std::size_t j = 0; j < nr; ++j) {
     double d = 0.0;
-    for (std::size_t i = a; i < m; ++i) d += T[i * m + a] * T[i * m + a];
+    for (std::size_t i = j; i < nr; ++i) {
+      const double* li = &L[(nf + i) * m + nf];
+      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t.data() + j, i - j)) / li[i];
+      d += t[i] * t[i];
+    }
+    const std::size_t a = nf + j;
     tr[owner[a]] += d;
     bb[owner[a]] += b[a] * b[a];
     qk[owner[a]] += 1.0;
@@ -310,6 +316,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
       backward(A, act.size(), delta.data());
     }
     std::vector<double> next;
+    Point trial;
     std::vector<char> hits(nv, 0);
     bool accepted = false;
     double scale = 1.0;
@@ -329,7 +336,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
         }
       }
       if (!(next[K] > 0.0)) continue;
-      const Point trial = evaluate(P, next, false);
+      trial = evaluate(P, next, true);
       accepted = trial.ok && trial.loglik >= pt.loglik - 1e-10 * std::abs(pt.loglik);
     }
     if (!accepted) {
@@ -348,7 +355,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
     res.history.push_back(h);
     for (std::size_t k = 0; k < K; ++k)
       if (hits[k]) res.boundary[k] = 1;
-    const Point after = evaluate(P, next, true);
+    const Point after = accepted ? std::move(trial) : evaluate(P, next, true);
     if (!after.ok) break;
     bool small = std::abs(after.loglik - pt.loglik) < 1e-8;
     for (std::size_t k = 0; k < nv; ++k) {

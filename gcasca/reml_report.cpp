@@ -50,8 +50,9 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
     io.write(kReportUnit, kReason, {r.reason});
     return;
   }
-  std::vector<rec::Item> codes;
-  for (const std::string& c : r.codes) codes.emplace_back(padded(c, 14));
+  std::vector<std::string> heads;  // the items refer to these texts
+  for (const std::string& c : r.codes) heads.push_back(padded(c, 14));
+  std::vector<rec::Item> codes(heads.begin(), heads.end());
   io.write(kReportUnit, kCodes, codes);
   for (const RemlIteration& h : r.history) {
     std::vector<rec::Item> items{h.iteration, h.loglik};
