@@ -43,6 +43,9 @@ examples: programs
 	# Every effect fixed: least-squares estimates, SEs and tests of differences.
 	cd examples/csv && ../../$(BUILD)/gcasca --fixed --csv csv_fixed hayman54.ctl hayman54.csv \
 	  hayman54_fixed.gca </dev/null
+	# The components by REML, then the predictions with them.
+	cd examples/realistic && ../../$(BUILD)/gcasca --reml --csv csv_reml realistic.ctl realistic.dat \
+	  realistic_reml.gca </dev/null >/dev/null
 	# The trial over ten environments, with GCA and SCA by location.
 	cd examples/met && ../../$(BUILD)/korbal --csv csv met.ctl met.out diallelMET.csv </dev/null
 	cd examples/met && ../../$(BUILD)/meridox --csv csv MERIDOX_IN.DAT met.vc </dev/null

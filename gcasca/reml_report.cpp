@@ -37,7 +37,7 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
   static const Format kRow = Format::compile("(' ',T10,A4,4X,2G16.6,I8)");
   static const Format kErr = Format::compile("(' ',T10,A4,4X,2G16.6)");
   static const Format kBoundary =
-      Format::compile("(' ',T10,A4,4X,G16.6,'  on the boundary',I6)");
+      Format::compile("(' ',T10,A4,4X,G16.6,'  on the boundary',I7)");
   static const Format kNoData =
       Format::compile("(' ',T10,A4,4X,'    no observation in its columns: not estimated')");
   static const Format kConverged = Format::compile(

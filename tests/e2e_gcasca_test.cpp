@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support.h"
 
@@ -77,19 +78,33 @@ TEST(Gcasca, ExamplesAreReproducedExactly) {
   }
 }
 
-// The flowering-time example with every effect fixed (gcasca --fixed, no components).
-TEST(Gcasca, FixedExampleIsReproducedExactly) {
-  TempDir tmp;
-  const fs::path src = source_path("examples/csv");
-  for (const char* f : {"hayman54.ctl", "hayman54.csv"}) fs::copy_file(src / f, tmp / f);
-  ASSERT_EQ(run_in(tmp.path(), gcasca_exe() +
-                                   " --fixed --csv csv_fixed hayman54.ctl hayman54.csv hayman54_fixed.gca"),
-            0)
-      << read_file(tmp / "console.txt");
-  EXPECT_EQ(read_file(tmp / "hayman54_fixed.gca"), read_file(src / "hayman54_fixed.gca"))
-      << "regenerate with `make examples` if intended";
-  for (const char* table : {"effects.csv", "differences.csv"})
-    EXPECT_EQ(read_file(tmp / "csv_fixed" / table), read_file(src / "csv_fixed" / table)) << table;
+// The examples without a components file: the flowering-time data with every effect
+// fixed (gcasca --fixed), and the realistic trial with its components by REML.
+TEST(Gcasca, FixedAndRemlExamplesAreReproducedExactly) {
+  const struct {
+    const char *folder, *mode, *name, *data, *report, *dir;
+    std::vector<const char*> tables;
+  } cases[] = {
+      {"csv", "--fixed", "hayman54", "hayman54.csv", "hayman54_fixed.gca", "csv_fixed",
+       {"effects.csv", "differences.csv"}},
+      {"realistic", "--reml", "realistic", "realistic.dat", "realistic_reml.gca", "csv_reml",
+       {"effects.csv", "differences.csv", "components.csv", "reml.csv"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    TempDir tmp;
+    const fs::path src = source_path(std::string("examples/") + c.folder);
+    for (const std::string f : {std::string(c.name) + ".ctl", std::string(c.data)})
+      fs::copy_file(src / f, tmp / f);
+    ASSERT_EQ(run_in(tmp.path(), gcasca_exe() + " " + c.mode + " --csv " + c.dir + " " + c.name +
+                                     ".ctl " + c.data + " " + c.report),
+              0)
+        << read_file(tmp / "console.txt");
+    EXPECT_EQ(read_file(tmp / c.report), read_file(src / c.report))
+        << "regenerate with `make examples` if intended";
+    for (const char* table : c.tables)
+      EXPECT_EQ(read_file(tmp / c.dir / table), read_file(src / c.dir / table)) << table;
+  }
 }
 
 // The simulated example knows the effects it drew: the predicted GCA and maternal
