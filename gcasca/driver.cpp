@@ -50,37 +50,22 @@ std::vector<char> accepted_columns(const korbal::NormalEquations& p, ReportConte
   return keep;
 }
 
-int predict(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
-  io.say({"gcasca: predicted effects of the parents and crosses of a diallel"});
-  io.say({">> Control file (korbal's)"});
-  io.open(kControlUnit, "", rec::OpenMode::Input);
-  io.say({">> Data file"});
-  io.open(kDataUnit, "", rec::OpenMode::Input);
-  io.say({">> Variance components (components.csv of meridox --csv)"});
-  const std::string comp_name = io.open(kComponentsUnit, "", rec::OpenMode::Input);
-  io.say({">> Report file"});
-  io.open(kReportUnit, "", rec::OpenMode::Output);
-  const std::vector<ComponentRow> components =
-      parse_components(io.read_rest(kComponentsUnit, kMaxComponentsBytes, kMaxComponentsLine),
-                       comp_name);
-
+// The problem of the run: the design, the normal equations of the data pass and the
+// context of the report.
+struct Problem {
   Design d;
-  const ControlOutcome outcome = read_control(io, d, opt.selfs);
-  if (outcome != ControlOutcome::Ok) {
-    write_closing(io);
-    return outcome == ControlOutcome::Refused ? 1 : 0;
-  }
-  write_heading(io, d.title);
-  io.say({"Reading the data"});
-  const korbal::NormalEquations p = data_pass(io, clock, d);
-  if (p.pass.bad_lines > 0 || p.NOBS == 0) {  // the data pass said why on the report
-    write_closing(io);
-    return 1;
-  }
-  ReportContext ctx = context_of(d, p);
+  korbal::NormalEquations p;
+  ReportContext ctx;
+};
+
+// The predictions of every trait with meridox's components.
+int predict(rec::Io& io, Problem& pb, const std::vector<ComponentRow>& components,
+            const RunOptions& opt) {
+  const Design& d = pb.d;
+  const korbal::NormalEquations& p = pb.p;
+  ReportContext& ctx = pb.ctx;
   const std::vector<char> keep = accepted_columns(p, ctx);
   write_problem(io, ctx, p.NV);
-
   int status = 0;
   std::vector<TraitResult> results;
   for (int v = 0; v < p.NV; ++v) {
@@ -101,36 +86,16 @@ int predict(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
     io.add_table(*opt.csv_dir / "differences.csv", differences_table(results));
     io.say({"Written: effects.csv, differences.csv"});
   }
-  write_closing(io);
   return status;
 }
 
 // The variance components of every trait by REML, then the predictions with them.
-int reml(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
-  io.say({"gcasca --reml: variance components by REML and predicted effects of a diallel"});
-  io.say({">> Control file (korbal's)"});
-  io.open(kControlUnit, "", rec::OpenMode::Input);
-  io.say({">> Data file"});
-  io.open(kDataUnit, "", rec::OpenMode::Input);
-  io.say({">> Report file"});
-  io.open(kReportUnit, "", rec::OpenMode::Output);
-  Design d;
-  const ControlOutcome outcome = read_control(io, d, opt.selfs);
-  if (outcome != ControlOutcome::Ok) {
-    write_closing(io);
-    return outcome == ControlOutcome::Refused ? 1 : 0;
-  }
-  write_heading(io, d.title, Mode::Reml);
-  io.say({"Reading the data"});
-  const korbal::NormalEquations p = data_pass(io, clock, d);
-  if (p.pass.bad_lines > 0 || p.NOBS == 0) {
-    write_closing(io);
-    return 1;
-  }
-  ReportContext ctx = context_of(d, p);
+int reml(rec::Io& io, Problem& pb, const RunOptions& opt) {
+  const Design& d = pb.d;
+  const korbal::NormalEquations& p = pb.p;
+  ReportContext& ctx = pb.ctx;
   const std::vector<char> keep = accepted_columns(p, ctx);
   write_problem(io, ctx, p.NV);
-
   int status = 0;
   std::vector<TraitResult> results;
   std::vector<RemlResult> fits;
@@ -166,41 +131,15 @@ int reml(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
     io.add_table(*opt.csv_dir / "reml.csv", reml_history_table(d.traits, fits));
     io.say({"Written: effects.csv, differences.csv, components.csv, reml.csv"});
   }
-  write_closing(io);
   return status;
 }
 
 // Every effect fixed: the least-squares estimates with their SEs and the tests of the
 // differences of two lines, from korbal's reduction of the same normal equations.
-int estimate(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
-  const std::optional<fs::path>& csv_dir = opt.csv_dir;
-  io.say({"gcasca --fixed: least-squares estimates of the effects of the parents and crosses"});
-  io.say({">> Control file (korbal's)"});
-  io.open(kControlUnit, "", rec::OpenMode::Input);
-  io.say({">> Data file"});
-  io.open(kDataUnit, "", rec::OpenMode::Input);
-  io.say({">> Report file"});
-  io.open(kReportUnit, "", rec::OpenMode::Output);
-
-  Design d;
-  const ControlOutcome outcome = read_control(io, d, opt.selfs);
-  if (outcome != ControlOutcome::Ok) {
-    write_closing(io, true);
-    return outcome == ControlOutcome::Refused ? 1 : 0;
-  }
-  write_heading(io, d.title, Mode::Fixed);
-  io.say({"Reading the data"});
-  const korbal::NormalEquations p = data_pass(io, clock, d);
-  if (p.pass.bad_lines > 0 || p.NOBS == 0) {
-    write_closing(io, true);
-    return 1;
-  }
-  ReportContext ctx;
-  ctx.title = d.title;
-  ctx.nobs = p.NOBS;
-  ctx.columns = p.SDFL;
-  ctx.ids = identify_columns(d);
-  ctx.level_names = p.pass.level_names;
+int estimate(rec::Io& io, Problem& pb, const RunOptions& opt) {
+  const Design& d = pb.d;
+  const korbal::NormalEquations& p = pb.p;
+  ReportContext& ctx = pb.ctx;
   const Reduction red = reduce(d, p);
   for (int i = 0; i < p.SDFL; ++i)
     if (ctx.ids[static_cast<std::size_t>(i)].fixed && !red.accepted[static_cast<std::size_t>(i)])
@@ -221,13 +160,62 @@ int estimate(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
   }
   if (!results.empty() && results.front().error_df == 0)
     io.say({"No error degrees of freedom: the standard errors and tests are not defined"});
-  if (csv_dir) {
-    io.add_table(*csv_dir / "effects.csv", effects_table(ctx, results));
-    io.add_table(*csv_dir / "differences.csv", differences_table(results));
+  if (opt.csv_dir) {
+    io.add_table(*opt.csv_dir / "effects.csv", effects_table(ctx, results));
+    io.add_table(*opt.csv_dir / "differences.csv", differences_table(results));
     io.say({"Written: effects.csv, differences.csv"});
   }
-  write_closing(io, true);
   return 0;
+}
+
+// The run of every mode: the files (the components only for the predictions with
+// meridox's components), korbal's control records, the data pass, then the mode's own
+// analysis and the closing line.
+int run_mode(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
+  static const char* const kGreeting[] = {
+      "gcasca: predicted effects of the parents and crosses of a diallel",
+      "gcasca --fixed: least-squares estimates of the effects of the parents and crosses",
+      "gcasca --reml: variance components by REML and predicted effects of a diallel"};
+  const bool fixed = opt.mode == Mode::Fixed;
+  io.say({kGreeting[static_cast<int>(opt.mode)]});
+  io.say({">> Control file (korbal's)"});
+  io.open(kControlUnit, "", rec::OpenMode::Input);
+  io.say({">> Data file"});
+  io.open(kDataUnit, "", rec::OpenMode::Input);
+  std::string comp_name;
+  if (opt.mode == Mode::Predict) {
+    io.say({">> Variance components (components.csv of meridox --csv)"});
+    comp_name = io.open(kComponentsUnit, "", rec::OpenMode::Input);
+  }
+  io.say({">> Report file"});
+  io.open(kReportUnit, "", rec::OpenMode::Output);
+  std::vector<ComponentRow> components;
+  if (opt.mode == Mode::Predict)
+    components = parse_components(
+        io.read_rest(kComponentsUnit, kMaxComponentsBytes, kMaxComponentsLine), comp_name);
+
+  Problem pb;
+  const ControlOutcome outcome = read_control(io, pb.d, opt.selfs);
+  if (outcome != ControlOutcome::Ok) {
+    write_closing(io, fixed);
+    return outcome == ControlOutcome::Refused ? 1 : 0;
+  }
+  write_heading(io, pb.d.title, opt.mode);
+  io.say({"Reading the data"});
+  pb.p = data_pass(io, clock, pb.d);
+  if (pb.p.pass.bad_lines > 0 || pb.p.NOBS == 0) {  // the data pass said why on the report
+    write_closing(io, fixed);
+    return 1;
+  }
+  pb.ctx = context_of(pb.d, pb.p);
+  int status = 0;
+  switch (opt.mode) {
+    case Mode::Fixed: status = estimate(io, pb, opt); break;
+    case Mode::Reml: status = reml(io, pb, opt); break;
+    default: status = predict(io, pb, components, opt);
+  }
+  write_closing(io, fixed);
+  return status;
 }
 
 }  // namespace
@@ -243,11 +231,7 @@ int run(rec::Io& io, korbal::Clock& clock, const RunOptions& opt) {
           else
             rec::csv::prepare_tables(io, *opt.csv_dir, {"effects.csv", "differences.csv"});
         }
-        switch (opt.mode) {
-          case Mode::Fixed: return estimate(io, clock, opt);
-          case Mode::Reml: return reml(io, clock, opt);
-          default: return predict(io, clock, opt);
-        }
+        return run_mode(io, clock, opt);
       },
       true);
 }

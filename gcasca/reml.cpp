@@ -14,6 +14,8 @@
 // q_e = e / s2e, whose products W'q and q'q come from X'X as well.
 #include "gcasca/reml.h"
 
+#include "gcasca/dense.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -42,20 +44,6 @@ struct Problem {
     return XPX[i + static_cast<std::ptrdiff_t>(j + 1) * j / 2];
   }
 };
-
-// Sum of a[k] * b[k], k < n, in four interleaved partial sums, which pipeline.
-double dot(const double* a, const double* b, std::size_t n) {
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  std::size_t k = 0;
-  for (; k + 4 <= n; k += 4) {
-    s0 += a[k] * b[k];
-    s1 += a[k + 1] * b[k + 1];
-    s2 += a[k + 2] * b[k + 2];
-    s3 += a[k + 3] * b[k + 3];
-  }
-  for (; k < n; ++k) s0 += a[k] * b[k];
-  return (s0 + s1) + (s2 + s3);
-}
 
 // Cholesky factor of the m x m symmetric matrix `a` (row-major; the lower triangle is
 // read) in place; false when it is not positive definite.
