@@ -5,6 +5,7 @@
 #include "korbal/analysis.h"
 #include "korbal/control.h"
 #include "korbal/design.h"
+#include "records/csv.h"
 
 namespace gcasca {
 
@@ -90,6 +91,47 @@ Reduction reduce(const Design& d, const korbal::NormalEquations& p) {
     ++k;
   }
   return r;
+}
+
+std::vector<std::map<std::string, double>> moment_components(const Design& d,
+                                                             const korbal::NormalEquations& p) {
+  Reduction r;
+  r.XPX = p.XPX;
+  r.XPY = p.XPY;
+  const double TOL = korbal::pivot_tolerance(p.SDFL, p.XPX[0]);
+  korbal::covred_reduce(r.XPX.data(), r.XPY.data(), TOL, p.SDFL, p.NV);
+  r.accepted = korbal::accepted_columns(r.XPX.data(), p.SDFL, TOL);
+  const std::vector<korbal::EffectBlock> effects = d.m.effects();
+  const std::vector<korbal::EmsRow> ems = korbal::ems_coefficients(r.XPX.data(), effects, TOL);
+  const bool cross = d.c.CROSS > 0;
+  const korbal::Reduced red{r.XPX.data(), r.XPY.data(), p.YPY.data(), p.NV, p.SDFL, p.NOBS,
+                            cross,        effects,      r.accepted};
+  const int ne = static_cast<int>(effects.size());
+  std::vector<std::map<std::string, double>> out(static_cast<std::size_t>(p.NV));
+  int k = 0;
+  for (const auto& [a, b] : korbal::analysis_order(p.NV, cross)) {
+    if (a == b) {
+      const korbal::Analysis an = korbal::analysis_of(red, a, b, k);
+      auto& comps = out[static_cast<std::size_t>(a)];
+      if (an.error.df > 0) {
+        const double s2e = an.error.mean;
+        comps["ERR"] = s2e;
+        std::vector<double> vc(static_cast<std::size_t>(ne), 0.0);
+        for (int e = ne - 1; e >= 0; --e) {
+          const korbal::EmsRow& row = ems[static_cast<std::size_t>(e)];
+          const std::string code(rec::csv::trimmed(row.code));
+          const double own = row.coef[static_cast<std::size_t>(ne - 1 - e)];
+          if (is_fixed_effect(code) || row.df == 0 || !(own > 0.0)) continue;
+          double rest = an.effects.lines[static_cast<std::size_t>(e)].mean - s2e;
+          for (int j = e + 1; j < ne; ++j) rest -= row.coef[static_cast<std::size_t>(ne - 1 - j)] * vc[static_cast<std::size_t>(j)];
+          vc[static_cast<std::size_t>(e)] = rest / own;
+          comps[code] = vc[static_cast<std::size_t>(e)];
+        }
+      }
+    }
+    ++k;
+  }
+  return out;
 }
 
 }  // namespace gcasca

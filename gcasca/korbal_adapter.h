@@ -2,6 +2,7 @@
 // its data pass. Everything gcasca takes from korbal goes through this file.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -60,5 +61,13 @@ struct Reduction {
   std::vector<korbal::ErrorLine> errors;  // one per trait
 };
 Reduction reduce(const Design& d, const korbal::NormalEquations& p);
+
+// The variance components of every trait by the method of moments, as meridox computes
+// them from korbal's sequential analysis and expected mean squares: for the random
+// effects from the last to the first, (MS - the later components' shares - sigma2(ERR))
+// over the effect's own coefficient. By code, with "ERR"; a trait without error degrees
+// of freedom gets an empty table.
+std::vector<std::map<std::string, double>> moment_components(const Design& d,
+                                                             const korbal::NormalEquations& p);
 
 }  // namespace gcasca

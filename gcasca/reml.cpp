@@ -241,7 +241,8 @@ double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, cons
 }
 
 RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
-                      double ypy, std::int64_t nobs, std::span<const char> keep) {
+                      double ypy, std::int64_t nobs, std::span<const char> keep,
+                      const std::map<std::string, double>& start) {
   RemlResult res;
   const Problem P = make_problem(columns, XPX, xpy, ypy, nobs, keep, &res.codes);
   const std::size_t K = P.effect.size(), nv = K + 1;
@@ -281,6 +282,17 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
   }
   for (std::size_t k = 0; k < K; ++k) v[k] = res.boundary[k] ? 0.0 : s2y / static_cast<double>(informative + 1);
   v[K] = s2y / static_cast<double>(informative + 1);
+  const auto err = start.find("ERR");
+  if (err != start.end() && err->second > 0.0 && std::isfinite(err->second)) {
+    res.moment_start = true;
+    v[K] = err->second;
+    for (std::size_t k = 0; k < K; ++k) {
+      if (res.boundary[k]) continue;
+      const auto it = start.find(res.codes[k]);
+      const double mom = it == start.end() || !std::isfinite(it->second) ? 0.0 : it->second;
+      v[k] = std::max(mom, 1e-3 * s2y);
+    }
+  }
 
   // A variance below this share of the start variance has reached 0.
   const double tiny = 1e-8 * s2y;

@@ -36,6 +36,7 @@ struct RemlResult {
   std::vector<char> no_data;       // no observation falls in the effect's columns: not estimated
   double loglik = 0.0;             // REML log-likelihood at the estimates
   bool converged = false;
+  bool moment_start = false;       // started from the method-of-moments components
   std::string reason;              // why the iterations stopped without convergence
   std::vector<RemlIteration> history;
 };
@@ -51,8 +52,13 @@ double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, cons
 // Estimates the variances of one trait: `XPX` the packed X'X of the model, `xpy` the
 // trait's X'y, `ypy` its y'y, `nobs` the number of observations, `keep` the accepted
 // fixed columns (accepted_fixed).
+// `start`: the method-of-moments components by code (moment_components), the start of
+// the iterations when its ERR is positive: a component below 1e-3 of the variance left
+// after the fixed effects (a negative one among them) starts there. Without a usable
+// start the iterations start from that variance shared evenly.
 RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
-                      double ypy, std::int64_t nobs, std::span<const char> keep);
+                      double ypy, std::int64_t nobs, std::span<const char> keep,
+                      const std::map<std::string, double>& start = {});
 
 // The components of a REML fit as predict_trait takes them: the estimates by code, ERR
 // the error variance. Empty when the fit did not converge.

@@ -30,6 +30,11 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
   static const Format kHead = Format::compile(
       "('1',/,'0',T30,'R E M L   V A R I A N C E   C O M P O N E N T S   F O R',/,'0',T50,A16,/,"
       "'0',T10,'Iterations: the log-likelihood at the start of each, and the components')");
+  static const Format kMoments = Format::compile(
+      "(' ',T10,'Start: the method-of-moments components, at least 1E-3 of the variance',"
+      "' after the fixed effects')");
+  static const Format kEven = Format::compile(
+      "(' ',T10,'Start: the variance left after the fixed effects, shared evenly')");
   static const Format kCodes = Format::compile("('0',T10,'ITER',T14,'      LOG-LIKELIHOOD',99A14)");
   static const Format kIteration = Format::compile("(' ',T10,I4,F20.6,99G14.6)");
   static const Format kTableHead =
@@ -50,6 +55,7 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
     io.write(kReportUnit, kReason, {r.reason});
     return;
   }
+  io.write(kReportUnit, r.moment_start ? kMoments : kEven, {});
   std::vector<std::string> heads;  // the items refer to these texts
   for (const std::string& c : r.codes) heads.push_back(padded(c, 14));
   std::vector<rec::Item> codes(heads.begin(), heads.end());
