@@ -91,6 +91,16 @@ TEST(Reml, BalancedTrialsGiveMeridoxsComponents) {
       ASSERT_GT(mom.at(code), 0.0) << code << ": the case needs positive components";
       EXPECT_NEAR(reml.at(code), mom.at(code), 1e-6 * mom.at(code)) << code;
     }
+    // The iterations start from meridox's components.
+    const auto history = rec::csv::parse(read_file(tmp / "reml/reml.csv"));
+    int starts = 0;
+    for (std::size_t r = 1; r < history.size(); ++r) {
+      if (history[r].size() != 5 || history[r][1] != "0") continue;
+      ++starts;
+      EXPECT_NEAR(std::stod(history[r][4]), mom.at(history[r][3]), 1e-6 * mom.at(history[r][3]))
+          << history[r][3];
+    }
+    EXPECT_EQ(starts, static_cast<int>(reml.size()));
     // The REML table feeds the predictions exactly as meridox's does.
     ASSERT_EQ(run_in(tmp.path(), gcasca + " --csv blup t.ctl t.dat reml/components.csv b.gca"), 0)
         << read_file(tmp / "console.txt");
