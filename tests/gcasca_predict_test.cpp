@@ -431,33 +431,33 @@ TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
 // ---------------------------------------------------------------------------------
 // Every effect fixed (gcasca --fixed).
 
-// Two-sided tail of Student's t on an even number of degrees of freedom nu, by the finite
-// series P(|T| < t) = sin q (1 + cos^2 q / 2 + 1.3 cos^4 q / (2.4) + ... up to cos^(nu-2) q),
-// q = atan(t / sqrt(nu)).
-double t_tail_even(double t, int nu) {
-  const double q = std::atan(std::abs(t) / std::sqrt(nu)), c2 = std::cos(q) * std::cos(q);
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k <= nu / 2 - 1; ++k) sum += (term *= c2 * (2 * k - 1) / (2.0 * k));
-  return 1.0 - std::sin(q) * sum;
-}
+using testsupport::t_tail_even;
 
 TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
-  // Crosses i < j in b replications (fixed), x the cross means, X_i. the sum of line i's
-  // crosses, X.. of all: g_i = (p X_i. - 2 X..) / (p (p-2)),
-  // s_ij = x_ij - (X_i. + X_j.) / (p-2) + 2 X.. / ((p-1)(p-2)); Var(g_i) = (p-1) s2 /
-  // (p (p-2) b), Var(s_ij) = (p-3) s2 / ((p-1) b), Var(g_i - g_j) = 2 s2 / ((p-2) b), s2
-  // the error mean square of replications + crosses on (b-1)(c-1) DF (even here).
-  struct Case { int p, b; } cases[] = {{5, 3}, {6, 2}, {4, 3}};
+  // Crosses i < j (and with self lines the selfs i = i: Griffing's method 2, through
+  // korbal's data pass with --selfs) in b replications (fixed), x the family means, Y_i
+  // the sum of the families of line i (a self counted twice), X.. of all, k = p - 2 for
+  // crosses only and p + 2 with the selfs: g_i = (Y_i - 2 X.. / p) / k,
+  // s_ij = x_ij - (Y_i + Y_j) / k + 2 X.. / ((p-1)(p-2)) or / ((p+1)(p+2)); Var(g_i) =
+  // (p-1) s / (p k), Var(g_i - g_j) = 2 s / k, Var(s_ij) = (p-3) s / (p-1) for crosses
+  // only, and (p^2+p+2) s / ((p+1)(p+2)), Var(s_ii) = p(p-1) s / ((p+1)(p+2)) in
+  // method 2, s = s2 / b, s2 the error mean square of replications + families on
+  // (b-1)(c-1) DF (even here).
+  struct Case { int p, b; bool selfs; } cases[] = {
+      {5, 3, false}, {6, 2, false}, {4, 3, false}, {4, 3, true}, {5, 3, true}, {6, 3, true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b);
-    const int p = c.p, b = c.b, crosses = p * (p - 1) / 2;
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b << (c.selfs ? " selfs" : ""));
+    const int p = c.p, b = c.b, crosses = p * (p - 1) / 2 + (c.selfs ? p : 0);
+    const double k = c.selfs ? p + 2.0 : p - 2.0;
     std::string data;
-    std::map<std::pair<int, int>, std::vector<double>> y;  // by cross, one per replication
+    std::map<std::pair<int, int>, std::vector<double>> y;  // by family, one per replication
     for (int i = 1; i <= p; ++i)
-      for (int j = i + 1; j <= p; ++j)
+      for (int j = c.selfs ? i : i + 1; j <= p; ++j)
         for (int rep = 1; rep <= b; ++rep) {
           std::string text;
-          y[{i, j}].push_back(as_read(10.0 + 0.7 * i - 0.3 * j + std::sin(i * j + 2.0 * rep), text));
+          y[{i, j}].push_back(as_read(10.0 + 0.7 * i - 0.3 * j + (i == j ? 2.0 : 0.0) +
+                                          std::sin(i * j + 2.0 * rep),
+                                      text));
           data += data_line({1, rep, 1, i, j, 0}, text);
         }
     std::map<std::pair<int, int>, double> x;
@@ -475,29 +475,34 @@ TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
     for (const auto& [ij, v] : y)
       for (int r = 0; r < b; ++r) sse += std::pow(v[r] - x[ij] - rep_mean[r] + grand, 2);
     const int df = (b - 1) * (crosses - 1);
-    const double s2 = sse / df;
+    const double s2 = sse / df, s = s2 / b;
 
-    const gcasca_test::Outcome o =
-        gcasca_test::run_gcasca_fixed(control_for({p, 1, 0, b, 0, -1, 0, 0, 0, 0, 0}), data);
+    const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+        control_for({p, 1, 0, b, 0, c.selfs ? 0 : -1, 0, 0, 0, 0, 0}), data, c.selfs);
     ASSERT_EQ(o.status, 0) << o.console;
     const auto got = gcasca_test::rows_by_key(o.effects, 8);
     const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
     ASSERT_EQ(got.size(), static_cast<std::size_t>(p + crosses)) << o.effects;
-    ASSERT_EQ(diffs.size(), static_cast<std::size_t>(crosses)) << o.differences;
+    ASSERT_EQ(diffs.size(), static_cast<std::size_t>(p * (p - 1) / 2)) << o.differences;
     const double tol = 1e-9 * (1.0 + std::abs(grand));
-    auto g = [&](int i) { return (p * line[i] - 2.0 * total) / (p * (p - 2.0)); };
+    auto g = [&](int i) { return (line[i] - 2.0 * total / p) / k; };
+    const double last = c.selfs ? 2.0 / ((p + 1.0) * (p + 2.0)) : 2.0 / ((p - 1.0) * (p - 2.0));
     for (int i = 1; i <= p; ++i) {
       const auto& e = got.at(key("GCA", 0, 0, 1, i, 0, 0));
       EXPECT_NEAR(e[0], g(i), tol) << i;
-      EXPECT_NEAR(e[1], std::sqrt((p - 1.0) * s2 / (p * (p - 2.0) * b)), 1e-9) << i;
-      for (int j = i + 1; j <= p; ++j) {
+      EXPECT_NEAR(e[1], std::sqrt((p - 1.0) * s / (p * k)), 1e-9) << i;
+      for (int j = i; j <= p; ++j) {
+        if (j == i && !c.selfs) continue;
         const auto& sij = got.at(key("SCA", 0, 0, 1, i, j, 0));
-        const double sca =
-            x[{i, j}] - (line[i] + line[j]) / (p - 2.0) + 2.0 * total / ((p - 1.0) * (p - 2.0));
+        const double sca = x[{i, j}] - (line[i] + line[j]) / k + last * total;
         EXPECT_NEAR(sij[0], sca, tol) << i << "," << j;
-        EXPECT_NEAR(sij[1], std::sqrt((p - 3.0) * s2 / ((p - 1.0) * b)), 1e-9) << i << "," << j;
+        const double var = !c.selfs  ? (p - 3.0) / (p - 1.0)
+                           : i == j ? p * (p - 1.0) / ((p + 1.0) * (p + 2.0))
+                                    : (p * p + p + 2.0) / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(sij[1], std::sqrt(var * s), 1e-9) << i << "," << j;
+        if (j == i) continue;
         const auto& d = diffs.at("Y,GCA,1," + std::to_string(i) + "," + std::to_string(j));
-        const double se = std::sqrt(2.0 * s2 / ((p - 2.0) * b));
+        const double se = std::sqrt(2.0 * s / k);
         EXPECT_NEAR(d[0], g(i) - g(j), tol);
         EXPECT_NEAR(d[1], se, 1e-9);
         EXPECT_NEAR(d[2], (g(i) - g(j)) / se, 1e-7 * (1.0 + std::abs(d[2])));
@@ -505,6 +510,55 @@ TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
       }
     }
   }
+}
+
+TEST(FixedEffects, GcaByLocationOfABalancedMethodTwoTrialIsTheLocationsGcaLessThePooled) {
+  // Griffing's method 2 in each of E locations (b replications): the fixed GXL of line i
+  // in location l is the GCA of i estimated from location l alone less the pooled GCA,
+  // g_i = (Y_i - 2 X.. / p) / (p + 2) on the family means of that location or of all.
+  const int p = 4, b = 2, nloc = 3;
+  std::string data;
+  std::map<std::array<int, 3>, double> x;  // location (0: all), female, male -> mean
+  for (int l = 1; l <= nloc; ++l)
+    for (int i = 1; i <= p; ++i)
+      for (int j = i; j <= p; ++j)
+        for (int rep = 1; rep <= b; ++rep) {
+          std::string text;
+          const double v = as_read(10.0 + 0.7 * i * l - 0.3 * j + (i == j ? 2.0 : 0.0) +
+                                       std::sin(i * j + 2.0 * rep + l),
+                                   text);
+          x[{l, i, j}] += v / b;
+          x[{0, i, j}] += v / (b * nloc);
+          data += data_line({l, rep, 1, i, j, 0}, text);
+        }
+  auto gca = [&](int l, int i) {
+    double yi = 0.0, total = 0.0;
+    for (int a = 1; a <= p; ++a)
+      for (int c = a; c <= p; ++c) {
+        total += x[{l, a, c}];
+        yi += (a == i) * x[{l, a, c}] + (c == i) * x[{l, a, c}];
+      }
+    return (yi - 2.0 * total / p) / (p + 2.0);
+  };
+  // ISELF 0, NREP b, NLOC 3, IGXL 1, ISXL 1.
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+      dims({p, 1, 0, 0, 0, 0, b, nloc, 0, 1, 0, 1, 0, 0, 0, 1, 1}) + "TEST DESIGN\nY\n(6I3,F10.4)\n",
+      data, true);
+  ASSERT_EQ(o.status, 0) << o.console;
+  const auto got = gcasca_test::rows_by_key(o.effects, 8);
+  int gxl = 0, sxl = 0;
+  for (const auto& [k, v] : got) {
+    gxl += k.rfind("Y,GXL,", 0) == 0;
+    sxl += k.rfind("Y,SXL,", 0) == 0;
+  }
+  EXPECT_EQ(gxl, nloc * p) << o.effects;
+  EXPECT_EQ(sxl, nloc * p * (p + 1) / 2) << o.effects;
+  for (int l = 1; l <= nloc; ++l)
+    for (int i = 1; i <= p; ++i) {
+      const auto it = got.find(key("GXL", l, 0, 1, i, 0, 0));
+      ASSERT_NE(it, got.end()) << o.effects;
+      EXPECT_NEAR(it->second[0], gca(l, i) - gca(0, i), 1e-9) << l << "," << i;
+    }
 }
 
 TEST(FixedEffects, BalancedHalfDiallelWithSelfsGivesGriffingsMethodTwo) {
