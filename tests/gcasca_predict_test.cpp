@@ -159,10 +159,18 @@ struct Layout {
   int p, sets, nloc, nrep, nclon, iself, imatr, irecp, ifxl, icxl, irxf;
 };
 
-std::string control_for(const Layout& d) {
-  return dims({d.p, 1, 0, d.iself, d.imatr, d.irecp, std::max(1, d.nrep), std::max(1, d.nloc),
-               d.ifxl, 1, 0, d.sets, d.nclon, d.icxl, d.irxf}) +
-         "TEST DESIGN\nY\n(6I3,F10.4)\n";
+// Self lines analysed (--selfs) and the switches of the genetic effects by location.
+struct Extra {
+  bool selfs = false;
+  int gxl = 0, sxl = 0, mxl = 0, rxl = 0;
+};
+
+std::string control_for(const Layout& d, const Extra& x = {}) {
+  std::string record = dims({d.p, 1, 0, d.iself, d.imatr, d.irecp, std::max(1, d.nrep),
+                             std::max(1, d.nloc), d.ifxl, 1, 0, d.sets, d.nclon, d.icxl, d.irxf});
+  if (x.gxl || x.sxl || x.mxl || x.rxl)
+    record.insert(record.size() - 1, dims({x.gxl, x.sxl, x.mxl, x.rxl}).substr(0, 12));
+  return record + "TEST DESIGN\nY\n(6I3,F10.4)\n";
 }
 
 std::string data_line(const Plot& x, const std::string& ytext) {
@@ -228,7 +236,43 @@ struct DesignCase {
   std::vector<std::pair<std::string, std::string>> comps;
   std::set<std::array<int, 3>> missing;  // crosses (set, female, male) never made
   int drop, dup;                         // every drop-th plot lost, every dup-th doubled
+  Extra x{};
 };
+
+// The genetic effects of one plot (female f, male m, location l of set s) as the model
+// codes them, each by its code and identifiers: a self line of i has GCA i twice (2),
+// its self column (SELF i, or SCA (i, i)), in location l GXL i twice and, with the self
+// columns heading SCA, SXL (l, i, i); no MATR, RECP, MXL or RXL. Families (FXL, CLON,
+// CXL, RXF) are ordered crosses and selfs alike.
+struct Coded {
+  const char* code;
+  double value;
+  int loc, rep, l1, l2, clone;
+};
+std::vector<Coded> genetic_effects(const Layout& d, const Extra& x, int l, int r, int f, int m,
+                                   int clone) {
+  const bool has_loc = d.nloc >= 2, has_rep = d.nrep >= 2, self = f == m;
+  const int lo = std::min(f, m), hi = std::max(f, m);
+  const double sgn = f < m ? 1.0 : -1.0;
+  std::vector<Coded> e = {{"GCA", 1.0, 0, 0, f, 0, 0}, {"GCA", 1.0, 0, 0, m, 0, 0}};
+  if (self && d.iself >= 1)
+    e.push_back({"SELF", 1.0, 0, 0, f, 0, 0});
+  else
+    e.push_back({"SCA", 1.0, 0, 0, lo, hi, 0});
+  if (!self && d.imatr) e.push_back({"MATR", 1.0, 0, 0, f, 0, 0}), e.push_back({"MATR", -1.0, 0, 0, m, 0, 0});
+  if (!self && d.irecp > 0) e.push_back({"RECP", sgn, 0, 0, lo, hi, 0});
+  if (has_loc) {
+    if (x.gxl) e.push_back({"GXL", 1.0, l, 0, f, 0, 0}), e.push_back({"GXL", 1.0, l, 0, m, 0, 0});
+    if (x.sxl && (!self || d.iself == 0)) e.push_back({"SXL", 1.0, l, 0, lo, hi, 0});
+    if (!self && x.mxl && d.imatr) e.push_back({"MXL", 1.0, l, 0, f, 0, 0}), e.push_back({"MXL", -1.0, l, 0, m, 0, 0});
+    if (!self && x.rxl && d.irecp > 0) e.push_back({"RXL", sgn, l, 0, lo, hi, 0});
+    if (d.ifxl > 0) e.push_back({"FXL", 1.0, l, 0, f, m, 0});
+  }
+  if (d.nclon) e.push_back({"CLON", 1.0, 0, 0, f, m, clone});
+  if (d.icxl && has_loc && d.nclon >= 2) e.push_back({"CXL", 1.0, l, 0, f, m, clone});
+  if (d.irxf && has_loc && has_rep) e.push_back({"RXF", 1.0, l, r, f, m, 0});
+  return e;
+}
 
 // Expected predictions of the trait from the explicit mixed model.
 void check_against_explicit_model(const DesignCase& dc) {
@@ -255,7 +299,7 @@ void check_against_explicit_model(const DesignCase& dc) {
         for (int f = 1; f <= d.p; ++f)
           for (int m = 1; m <= d.p; ++m)
             for (int cl = 1; cl <= std::max(1, d.nclon); ++cl) {
-              if (f == m || dc.missing.count({s, f, m})) continue;
+              if ((f == m && !dc.x.selfs) || dc.missing.count({s, f, m})) continue;
               ++counter;
               if (counter % dc.drop == 0) continue;
               for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
@@ -290,17 +334,8 @@ void check_against_explicit_model(const DesignCase& dc) {
       col[o] += v;
       effect_of[k] = code;
     };
-    const int lo = std::min(x.fem, x.male), hi = std::max(x.fem, x.male);
-    const double sgn = x.fem < x.male ? 1.0 : -1.0;
-    add("GCA", 1.0, 0, 0, x.fem, 0, 0);
-    add("GCA", 1.0, 0, 0, x.male, 0, 0);
-    add("SCA", 1.0, 0, 0, lo, hi, 0);
-    if (d.imatr) add("MATR", 1.0, 0, 0, x.fem, 0, 0), add("MATR", -1.0, 0, 0, x.male, 0, 0);
-    if (d.irecp > 0) add("RECP", sgn, 0, 0, lo, hi, 0);
-    if (d.ifxl > 0 && has_loc) add("FXL", 1.0, x.loc, 0, x.fem, x.male, 0);
-    if (d.nclon) add("CLON", 1.0, 0, 0, x.fem, x.male, x.clone);
-    if (d.icxl && has_loc && d.nclon >= 2) add("CXL", 1.0, x.loc, 0, x.fem, x.male, x.clone);
-    if (d.irxf && has_loc && has_rep) add("RXF", 1.0, x.loc, x.rep, x.fem, x.male, 0);
+    for (const Coded& e : genetic_effects(d, dc.x, x.loc, x.rep, x.fem, x.male, x.clone))
+      add(e.code, e.value, e.loc, e.rep, e.l1, e.l2, e.clone);
   }
   for (auto& row : X) row.resize(fixed_index.size(), 0.0);
 
@@ -355,7 +390,8 @@ void check_against_explicit_model(const DesignCase& dc) {
   const std::string comps =
       std::string(gcasca_test::kComponentsHeader) + gcasca_test::component_rows("Y", dc.comps) +
       gcasca_test::component_rows("Y", {{"GCA", "99"}, {"ERR", "99"}}, "2");
-  const gcasca_test::Outcome o = gcasca_test::run_gcasca(control_for(d), data, comps);
+  const gcasca_test::Outcome o =
+      gcasca_test::run_gcasca(control_for(d, dc.x), data, comps, {10, 0, 0, 0}, false, dc.x.selfs);
   ASSERT_EQ(o.status, 0) << o.console << o.report;
   const auto got = gcasca_test::effects_by_key(o.effects);
   for (const auto& [k, col] : z) EXPECT_TRUE(got.count(k)) << k << " missing in effects.csv";
@@ -424,6 +460,16 @@ TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
        {{"GCA", "0.5"}, {"SELF", "0.2"}, {"SCA", "0.3"}, {"RECP", "-0.05"}, {"FXL", "0.1"},
         {"CLON", "0.1"}, {"CXL", "0.05"}, {"RXF", "0.07"}, {"ERR", "0.5"}},
        {{1, 2, 3}}, 5, 9},
+      {"self lines inside SCA and SXL, every genetic effect by location, two sets",
+       {4, 2, 2, 2, 0, 0, 1, 1, 1, 0, 0},
+       {{"GCA", "0.5"}, {"SCA", "0.3"}, {"MATR", "0.2"}, {"RECP", "0.1"}, {"GXL", "0.15"},
+        {"SXL", "0.1"}, {"MXL", "0.05"}, {"RXL", "0.04"}, {"FXL", "0.06"}, {"ERR", "0.7"}},
+       {{1, 1, 3}, {2, 2, 2}}, 7, 5, {true, 1, 1, 1, 1}},
+      {"self lines in SELF, GCA and SCA by location, clones",
+       {3, 1, 2, 2, 2, 1, 0, 0, 0, 0, 0},
+       {{"GCA", "0.4"}, {"SELF", "0.3"}, {"SCA", "0.2"}, {"GXL", "0.1"}, {"SXL", "0.08"},
+        {"CLON", "0.1"}, {"ERR", "0.5"}},
+       {{1, 1, 2}}, 5, 7, {true, 1, 1, 0, 0}},
   };
   for (const DesignCase& dc : cases) check_against_explicit_model(dc);
 }
@@ -720,16 +766,27 @@ void check_against_constrained_solve(const DesignCase& dc) {
         for (int j = i + 1; j <= d.p; ++j) column(code, key(code, 0, 0, s, i, j, 0));
     }
   };
+  auto by_location = [&](const char* code, bool lines_of_sets, bool selfs) {
+    for (int l = 1; has_loc && l <= d.nloc; ++l)
+      for (int s = 1; s <= d.sets; ++s)
+        for (int i = 1; i <= d.p; ++i)
+          for (int j = lines_of_sets ? 0 : i + (selfs ? 0 : 1); j <= (lines_of_sets ? 0 : d.p); ++j)
+            column(code, key(code, l, 0, s, i, j, 0));
+  };
   lines("GCA");
   if (d.iself >= 1) lines("SELF");
   pairs("SCA", d.iself == 0);
   if (d.imatr) lines("MATR");
   if (d.irecp > 0) pairs("RECP", false);
+  if (dc.x.gxl) by_location("GXL", true, false);
+  if (dc.x.sxl) by_location("SXL", false, d.iself == 0);
+  if (dc.x.mxl && d.imatr) by_location("MXL", true, false);
+  if (dc.x.rxl && d.irecp > 0) by_location("RXL", false, false);
   for (int l = 1; d.ifxl > 0 && has_loc && l <= d.nloc; ++l)
     for (int s = 1; s <= d.sets; ++s)
       for (int f = 1; f <= d.p; ++f)
         for (int m = 1; m <= d.p; ++m)
-          if (f != m) column("FXL", key("FXL", l, 0, s, f, m, 0));
+          if (f != m || dc.x.selfs) column("FXL", key("FXL", l, 0, s, f, m, 0));
   const std::size_t n = cols.size();
 
   // The plots and their rows of X.
@@ -744,24 +801,20 @@ void check_against_constrained_solve(const DesignCase& dc) {
       for (int s = 1; s <= d.sets; ++s)
         for (int f = 1; f <= d.p; ++f)
           for (int m = 1; m <= d.p; ++m) {
-            if (f == m || dc.missing.count({s, f, m}) || ++counter % dc.drop == 0) continue;
+            if ((f == m && !dc.x.selfs) || dc.missing.count({s, f, m}) || ++counter % dc.drop == 0)
+              continue;
             for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
               std::string text;
               y.push_back(as_read(10.0 + 3.0 * uniform() + 0.5 * f - 0.2 * m + 0.3 * l, text));
               data += data_line({l, r, s, f, m, 0}, text);
               std::vector<double> row(n, 0.0);
               auto put = [&](const std::string& k, double v) { row[index.at(k)] += v; };
-              const int lo = std::min(f, m), hi = std::max(f, m);
               put("MEAN", 1.0);
               if (has_loc) put("LOC" + std::to_string(l), 1.0);
               if (has_rep) put("REPS" + std::to_string(has_loc ? l : 0) + "," + std::to_string(r), 1.0);
               put("SETS" + std::to_string(s), 1.0);
-              put(key("GCA", 0, 0, s, f, 0, 0), 1.0);
-              put(key("GCA", 0, 0, s, m, 0, 0), 1.0);
-              put(key("SCA", 0, 0, s, lo, hi, 0), 1.0);
-              if (d.imatr) put(key("MATR", 0, 0, s, f, 0, 0), 1.0), put(key("MATR", 0, 0, s, m, 0, 0), -1.0);
-              if (d.irecp > 0) put(key("RECP", 0, 0, s, lo, hi, 0), f < m ? 1.0 : -1.0);
-              if (d.ifxl > 0 && has_loc) put(key("FXL", l, 0, s, f, m, 0), 1.0);
+              for (const Coded& e : genetic_effects(d, dc.x, l, r, f, m, 0))
+                put(key(e.code, e.loc, e.rep, s, e.l1, e.l2, e.clone), e.value);
               X.push_back(row);
             }
           }
@@ -829,7 +882,7 @@ void check_against_constrained_solve(const DesignCase& dc) {
   for (std::size_t a = 0; a < n; ++a) sse -= est[a] * xty[a];
   const double s2 = sse / static_cast<double>(N - Q.size());
 
-  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(control_for(d), data);
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(control_for(d, dc.x), data, dc.x.selfs);
   ASSERT_EQ(o.status, 0) << o.console << o.report;
   const auto got = gcasca_test::rows_by_key(o.effects, 8);
   const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
@@ -866,6 +919,11 @@ TEST(FixedEffects, AgreeWithTheConstrainedSolveOnUnbalancedDesigns) {
        {4, 2, 2, 0, 0, 0, 1, 0, 1, 0, 0}, {}, {{1, 1, 3}, {2, 2, 4}, {2, 4, 2}}, 6, 4},
       {"a SELF block without data, reciprocal effects, one location",
        {4, 1, 0, 3, 0, 1, 0, 1, 0, 0, 0}, {}, {{1, 2, 3}, {1, 3, 2}}, 5, 3},
+      {"self lines inside SCA and SXL, every genetic effect by location, missing families",
+       {4, 1, 2, 2, 0, 0, 1, 1, 1, 0, 0}, {}, {{1, 1, 3}, {1, 3, 1}, {1, 2, 2}}, 7, 5,
+       {true, 1, 1, 1, 1}},
+      {"self lines in SELF, GCA and SCA by location, two sets",
+       {3, 2, 3, 0, 0, 1, 0, 0, 0, 0, 0}, {}, {{2, 1, 2}}, 6, 4, {true, 1, 1, 0, 0}},
   };
   for (const DesignCase& dc : cases) check_against_constrained_solve(dc);
 }
