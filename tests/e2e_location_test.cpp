@@ -4,6 +4,7 @@
 // meridox's components of a balanced trial against their closed forms.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -374,6 +375,41 @@ TEST(EffectsByLocation, BalancedExpectedMeanSquaresAndComponents) {
       if (row.at("parameter") == "sigma2_P") sigma2_p = std::stod(row.at("estimate"));
     EXPECT_NEAR(sigma2_p, 2 * vc["GCA"] + 2 * vc["GXL"] + vc["SCA"] + vc["SXL"] + vc["ERR"],
                 1e-9 * std::fabs(sigma2_p));
+  }
+}
+
+// Griffing's method 2 over E locations, balanced, with GCA, SCA and both by location
+// random: the covariances of the family means are one strata per effect, so REML
+// (gcasca --reml) equals the estimates from the expected mean squares (meridox) when
+// these are all positive.
+TEST(EffectsByLocation, BalancedMethodTwoRemlIsTheAnalysisOfVariance) {
+  const int p = 5, nloc = 3, nrep = 3;
+  std::mt19937 gen(5);
+  std::normal_distribution<double> z(0.0, 1.0);
+  std::vector<double> g(p + 1), gl((p + 1) * (nloc + 1));
+  std::map<std::array<int, 3>, double> s;  // (location 0 for SCA itself, low, high)
+  for (double& v : g) v = 1.5 * z(gen);
+  for (double& v : gl) v = 0.6 * z(gen);
+  for (int l = 0; l <= nloc; ++l)
+    for (int i = 1; i <= p; ++i)
+      for (int j = i; j <= p; ++j) s[{l, i, j}] = (l == 0 ? 1.0 : 0.6) * z(gen);
+  std::vector<Plot> plots = balanced(p, true, true, nloc, nrep, 3);
+  for (Plot& x : plots)
+    x.y = 50.0 + g[x.fem] + g[x.male] + gl[x.loc * (p + 1) + x.fem] + gl[x.loc * (p + 1) + x.male] +
+          s[{0, x.fem, x.male}] + s[{x.loc, x.fem, x.male}] + z(gen);
+  TempDir tmp;
+  korbal_anova(tmp.path(), testsupport::dims({p, 1, 0, 0, 0, 0, nrep, nloc, 0, 1, 0, 1, 0, 0, 0, 1, 1}),
+               plots, true, true);
+  ASSERT_EQ(run_in(tmp.path(), kMeridox + " --csv csv MERIDOX_IN.DAT t.vc"), 0) << read_file(tmp / "console.txt");
+  ASSERT_EQ(run_in(tmp.path(), testsupport::program("gcasca") + " --reml --selfs --csv reml t.ctl t.dat t.gca"), 0)
+      << read_file(tmp / "console.txt");
+  std::map<std::string, double> anova, reml;
+  for (const auto& row : table(tmp / "csv/components.csv")) anova[row.at("component")] = std::stod(row.at("estimate"));
+  for (const auto& row : table(tmp / "reml/components.csv")) reml[row.at("component")] = std::stod(row.at("estimate"));
+  for (const char* c : {"GCA", "SCA", "GXL", "SXL", "ERR"}) {
+    ASSERT_TRUE(anova.count(c) && reml.count(c)) << c;
+    ASSERT_GT(anova.at(c), 0.0) << c;  // inside the parameter space
+    EXPECT_NEAR(reml.at(c), anova.at(c), 1e-5 * anova.at(c)) << c;
   }
 }
 
