@@ -50,8 +50,11 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
     io.write(kReportUnit, kReason, {r.reason});
     return;
   }
-  std::vector<rec::Item> codes;
-  for (const std::string& c : r.codes) codes.emplace_back(padded(c, 14));
+  // The padded codes live as long as the items that view them.
+  std::vector<std::string> padded_codes;
+  padded_codes.reserve(r.codes.size());
+  for (const std::string& c : r.codes) padded_codes.push_back(padded(c, 14));
+  const std::vector<rec::Item> codes(padded_codes.begin(), padded_codes.end());
   io.write(kReportUnit, kCodes, codes);
   for (const RemlIteration& h : r.history) {
     std::vector<rec::Item> items{h.iteration, h.loglik};

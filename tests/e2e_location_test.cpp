@@ -411,6 +411,13 @@ TEST(EffectsByLocation, BalancedMethodTwoRemlIsTheAnalysisOfVariance) {
     ASSERT_GT(anova.at(c), 0.0) << c;  // inside the parameter space
     EXPECT_NEAR(reml.at(c), anova.at(c), 1e-5 * anova.at(c)) << c;
   }
+  // The report's table of the iterations is headed by the components in model order.
+  std::string head;
+  for (const std::string& line : testsupport::lines_of(read_file(tmp / "t.gca")))
+    if (line.find("LOG-LIKELIHOOD") != std::string::npos) head = line;
+  EXPECT_EQ(head, "0        ITER      LOG-LIKELIHOOD           GCA           SCA           GXL"
+                  "           SXL           ERR")
+      << read_file(tmp / "t.gca");
 }
 
 }  // namespace
