@@ -1,7 +1,8 @@
 // Trials over several locations with the genetic effects by location (GXL, SXL, MXL,
 // RXL): the pooled analysis against the analyses of each location, against a dense
 // least-squares fit of the design matrix built here, and the expected mean squares and
-// meridox's components of a balanced trial against their closed forms.
+// meridox's components of a balanced trial against their closed forms, with and without
+// self lines; and REML of a balanced method 2 trial against the analysis of variance.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -50,9 +51,8 @@ struct Line {
 using Anova = std::map<std::string, Line>;
 
 // korbal --csv csv in `dir` on the dimension record `dims` (set 1 only, with its line end)
-// and the plots; with
-// `by_location` the plots carry their location, with `selfs` the self lines are analysed.
-// Returns the analysis of variance.
+// and the plots; with `by_location` the plots carry their location, with `selfs` the self
+// lines are analysed. Returns the analysis of variance.
 Anova korbal_anova(const fs::path& dir, const std::string& dims, const std::vector<Plot>& plots,
                    bool by_location, bool selfs = false) {
   std::string data;
@@ -109,14 +109,16 @@ TEST(EffectsByLocation, BalancedPooledAnalysisAddsUpToThePerLocationAnalyses) {
     TempDir tmp;
     // IMATR 1, IRECP 1, NREP 2, NLOC 3, IFXL 1; IGXL, ISXL, IMXL, IRXL 1.
     const Anova pooled = korbal_anova(
-        tmp.path(), testsupport::dims({p, 1, 0, c.iself, 1, 1, nrep, nloc, 1, 1, 0, 1, 0, 0, 0, 1, 1, 1, 1}),
+        tmp.path(),
+        testsupport::dims({p, 1, 0, c.iself, 1, 1, nrep, nloc, 1, 1, 0, 1, 0, 0, 0, 1, 1, 1, 1}),
         plots, true, c.selfs);
     std::vector<Anova> each;
     for (int l = 1; l <= nloc; ++l) {
       std::vector<Plot> here;
       for (const Plot& x : plots)
         if (x.loc == l) here.push_back(x);
-      each.push_back(korbal_anova(tmp.path(), testsupport::dims({p, 1, 0, c.iself, 1, 1, nrep, 0, 0, 1, 0, 1}),
+      each.push_back(korbal_anova(tmp.path(),
+                                  testsupport::dims({p, 1, 0, c.iself, 1, 1, nrep, 0, 0, 1, 0, 1}),
                                   here, false, c.selfs));
     }
     const std::pair<const char*, const char*> splits[] = {
@@ -271,7 +273,8 @@ TEST(EffectsByLocation, SequentialAnalysisAgreesWithADenseFitOfTheDesignMatrix) 
     Switches w;
     std::vector<std::pair<std::string, int>> df;  // degrees of freedom to expect
   } cases[] = {
-      {"zhang05, crosses only", "zhang05", 2, 2, false, crosses, {{"GCA", 4}, {"SCA", 5}, {"GXL", 4}, {"SXL", 5}}},
+      {"zhang05, crosses only", "zhang05", 2, 2, false, crosses,
+       {{"GCA", 4}, {"SCA", 5}, {"GXL", 4}, {"SXL", 5}}},
       {"diallelMET, crosses only", "diallelMET", 10, 5, false, crosses, {{"GXL", 45}, {"SXL", 81}}},
       {"zhang05 with selfs", "zhang05", 2, 2, true, gs, {{"SCA", 10}, {"GXL", 4}, {"SXL", 10}}},
       {"zhang05 with selfs, every switch", "zhang05", 2, 2, true, all,
@@ -282,7 +285,8 @@ TEST(EffectsByLocation, SequentialAnalysisAgreesWithADenseFitOfTheDesignMatrix) 
       {"full diallel with selfs", nullptr, 3, 2, true, all,
        {{"SCA", 10}, {"MATR", 4}, {"RECP", 6}, {"GXL", 8}, {"SXL", 20}, {"MXL", 8}, {"RXL", 12}}},
       {"full diallel with selfs in SELF", nullptr, 3, 2, true, all_self_block,
-       {{"SELF", 5}, {"SCA", 5}, {"MATR", 4}, {"RECP", 6}, {"GXL", 8}, {"SXL", 20}, {"MXL", 8}, {"RXL", 12}}},
+       {{"SELF", 5}, {"SCA", 5}, {"MATR", 4}, {"RECP", 6}, {"GXL", 8}, {"SXL", 20}, {"MXL", 8},
+        {"RXL", 12}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -400,12 +404,15 @@ TEST(EffectsByLocation, BalancedMethodTwoRemlIsTheAnalysisOfVariance) {
   TempDir tmp;
   korbal_anova(tmp.path(), testsupport::dims({p, 1, 0, 0, 0, 0, nrep, nloc, 0, 1, 0, 1, 0, 0, 0, 1, 1}),
                plots, true, true);
-  ASSERT_EQ(run_in(tmp.path(), kMeridox + " --csv csv MERIDOX_IN.DAT t.vc"), 0) << read_file(tmp / "console.txt");
-  ASSERT_EQ(run_in(tmp.path(), testsupport::program("gcasca") + " --reml --selfs --csv reml t.ctl t.dat t.gca"), 0)
+  ASSERT_EQ(run_in(tmp.path(), kMeridox + " --csv csv MERIDOX_IN.DAT t.vc"), 0)
+      << read_file(tmp / "console.txt");
+  ASSERT_EQ(run_in(tmp.path(), testsupport::program("gcasca") +
+                                   " --reml --selfs --csv reml t.ctl t.dat t.gca"),
+            0)
       << read_file(tmp / "console.txt");
   std::map<std::string, double> anova, reml;
-  for (const auto& row : table(tmp / "csv/components.csv")) anova[row.at("component")] = std::stod(row.at("estimate"));
-  for (const auto& row : table(tmp / "reml/components.csv")) reml[row.at("component")] = std::stod(row.at("estimate"));
+  for (auto [file, to] : {std::pair{"csv/components.csv", &anova}, {"reml/components.csv", &reml}})
+    for (const auto& row : table(tmp / file)) (*to)[row.at("component")] = std::stod(row.at("estimate"));
   for (const char* c : {"GCA", "SCA", "GXL", "SXL", "ERR"}) {
     ASSERT_TRUE(anova.count(c) && reml.count(c)) << c;
     ASSERT_GT(anova.at(c), 0.0) << c;  // inside the parameter space

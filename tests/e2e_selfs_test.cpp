@@ -131,7 +131,8 @@ TEST(Heterosis, MethodTwoTrialOverLocations) {
         << read_file(tmp / "console.txt");
     std::smatch m;
     const std::string report = read_file(tmp / "z.out");
-    ASSERT_TRUE(std::regex_search(report, m, std::regex("Error mean square +([0-9.E+-]+) +on +([0-9]+) DF")));
+    ASSERT_TRUE(
+        std::regex_search(report, m, std::regex("Error mean square +([0-9.E+-]+) +on +([0-9]+) DF")));
     const double mse = std::stod(m[1]);
     const int df = std::stoi(m[2]);
     EXPECT_EQ(df, 28);

@@ -259,12 +259,14 @@ std::vector<Coded> genetic_effects(const Layout& d, const Extra& x, int l, int r
     e.push_back({"SELF", 1.0, 0, 0, f, 0, 0});
   else
     e.push_back({"SCA", 1.0, 0, 0, lo, hi, 0});
-  if (!self && d.imatr) e.push_back({"MATR", 1.0, 0, 0, f, 0, 0}), e.push_back({"MATR", -1.0, 0, 0, m, 0, 0});
+  if (!self && d.imatr)
+    e.push_back({"MATR", 1.0, 0, 0, f, 0, 0}), e.push_back({"MATR", -1.0, 0, 0, m, 0, 0});
   if (!self && d.irecp > 0) e.push_back({"RECP", sgn, 0, 0, lo, hi, 0});
   if (has_loc) {
     if (x.gxl) e.push_back({"GXL", 1.0, l, 0, f, 0, 0}), e.push_back({"GXL", 1.0, l, 0, m, 0, 0});
     if (x.sxl && (!self || d.iself == 0)) e.push_back({"SXL", 1.0, l, 0, lo, hi, 0});
-    if (!self && x.mxl && d.imatr) e.push_back({"MXL", 1.0, l, 0, f, 0, 0}), e.push_back({"MXL", -1.0, l, 0, m, 0, 0});
+    if (!self && x.mxl && d.imatr)
+      e.push_back({"MXL", 1.0, l, 0, f, 0, 0}), e.push_back({"MXL", -1.0, l, 0, m, 0, 0});
     if (!self && x.rxl && d.irecp > 0) e.push_back({"RXL", sgn, l, 0, lo, hi, 0});
     if (d.ifxl > 0) e.push_back({"FXL", 1.0, l, 0, f, m, 0});
   }
