@@ -94,7 +94,7 @@ TEST(Gcasca, FixedAndRemlExamplesAreReproducedExactly) {
     SCOPED_TRACE(c.mode);
     TempDir tmp;
     const fs::path src = source_path(std::string("examples/") + c.folder);
-    for (const std::string f : {std::string(c.name) + ".ctl", std::string(c.data)})
+    for (const std::string& f : {std::string(c.name) + ".ctl", std::string(c.data)})
       fs::copy_file(src / f, tmp / f);
     ASSERT_EQ(run_in(tmp.path(), gcasca_exe() + " " + c.mode + " --csv " + c.dir + " " + c.name +
                                      ".ctl " + c.data + " " + c.report),

@@ -1,11 +1,14 @@
 // Self lines analysed (korbal --selfs): heterosis.csv of a small design computed by hand (means,
 // mid- and better parent, percentages, t on the error of the analysis; P-values from the
 // closed form of Student's t on 3 DF), and the undefined values a design without error
-// DF or with a mid-parent of 0 gives; and a CSV record with both parents 0, which is no self line.
+// DF or with a mid-parent of 0 gives; the method 2 trial over locations against its data;
+// and a CSV record with both parents 0, which is no self line.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -92,6 +95,71 @@ TEST(Heterosis, HandComputedTables) {
         << read_file(tmp / "console.txt");
     expect_table(read_file(tmp / "csv" / "heterosis.csv"), c.csv);
     EXPECT_NE(read_file(tmp / "h.out").find("H E T E R O S I S"), std::string::npos);
+  }
+}
+
+// The method 2 example (zhang05: selfs and crosses in 2 blocks in 2 environments) with the
+// family by location effect, and with GCA and SCA by location instead: heterosis.csv
+// against the means of every cross and parent over all its lines of the CSV data, and the
+// error mean square and DF of the report's error line.
+TEST(Heterosis, MethodTwoTrialOverLocations) {
+  const struct {
+    const char* name;
+    std::string dims;
+  } cases[] = {
+      {"FXL", testsupport::dims({5, 1, 0, 0, 0, 0, 2, 2, 1, 1, 0, 1, 0, 0, 0})},
+      {"GXL and SXL", testsupport::dims({5, 1, 0, 0, 0, 0, 2, 2, 0, 1, 0, 1, 0, 0, 0, 1, 1})},
+  };
+  const std::string example = read_file(testsupport::source_path("examples/method2/zhang05.ctl"));
+  const std::string csv = read_file(testsupport::source_path("examples/method2/zhang05.csv"));
+  // "Par1","Par2","Block","Combination","Env","Yield"; the responses as korbal holds them.
+  std::map<std::pair<int, int>, std::pair<int, double>> family;  // -> lines, sum
+  for (const auto& f : fields_of(csv)) {
+    if (f.size() != 6 || f[0] == "\"Par1\"") continue;
+    auto& [n, sum] = family[{std::stoi(f[0].substr(1)), std::stoi(f[1].substr(1))}];
+    ++n;
+    sum += static_cast<float>(std::stod(f[5]));
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    write_file(tmp / "z.ctl", c.dims + example.substr(example.find('\n') + 1));
+    write_file(tmp / "z.csv", csv);
+    ASSERT_EQ(testsupport::run_in(tmp.path(), testsupport::program("korbal") +
+                                                  " --selfs --csv csv z.ctl z.out z.csv"),
+              0)
+        << read_file(tmp / "console.txt");
+    std::smatch m;
+    const std::string report = read_file(tmp / "z.out");
+    ASSERT_TRUE(
+        std::regex_search(report, m, std::regex("Error mean square +([0-9.E+-]+) +on +([0-9]+) DF")));
+    const double mse = std::stod(m[1]);
+    const int df = std::stoi(m[2]);
+    EXPECT_EQ(df, 28);
+    const auto rows = fields_of(read_file(tmp / "csv" / "heterosis.csv"));
+    ASSERT_EQ(rows.size(), 11u);
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+      const auto& row = rows[r];
+      ASSERT_EQ(row.size(), 16u);
+      const int fem = std::stoi(row[2]), male = std::stoi(row[3]);
+      SCOPED_TRACE(row[2] + " x " + row[3]);
+      const auto [nf, sf] = family.at({fem, male});
+      const auto [ni, si] = family.at({fem, fem});
+      const auto [nj, sj] = family.at({male, male});
+      const double F = sf / nf, Pi = si / ni, Pj = sj / nj, mp = (Pi + Pj) / 2;
+      const double bp = std::max(Pi, Pj);
+      const int nb = Pi >= Pj ? ni : nj;
+      const double t_mid = (F - mp) / std::sqrt(mse * (1.0 / nf + 0.25 / ni + 0.25 / nj));
+      const double t_better = (F - bp) / std::sqrt(mse * (1.0 / nf + 1.0 / nb));
+      const std::vector<double> want = {1.0 * nf, F, Pi, Pj, mp, bp, 100 * (F - mp) / mp,
+                                        100 * (F - bp) / bp, t_mid, testsupport::t_tail_even(t_mid, df),
+                                        t_better, testsupport::t_tail_even(t_better, df)};
+      EXPECT_EQ(row[0], "YIELD");
+      for (std::size_t k = 0; k < want.size(); ++k)
+        // The mean square is read as the report prints it (12 digits).
+        EXPECT_NEAR(std::stod(row[k + 4]), want[k], 1e-9 * std::max(1.0, std::fabs(want[k])))
+            << rows[0][k + 4];
+    }
   }
 }
 

@@ -159,10 +159,18 @@ struct Layout {
   int p, sets, nloc, nrep, nclon, iself, imatr, irecp, ifxl, icxl, irxf;
 };
 
-std::string control_for(const Layout& d) {
-  return dims({d.p, 1, 0, d.iself, d.imatr, d.irecp, std::max(1, d.nrep), std::max(1, d.nloc),
-               d.ifxl, 1, 0, d.sets, d.nclon, d.icxl, d.irxf}) +
-         "TEST DESIGN\nY\n(6I3,F10.4)\n";
+// Self lines analysed (--selfs) and the switches of the genetic effects by location.
+struct Extra {
+  bool selfs = false;
+  int gxl = 0, sxl = 0, mxl = 0, rxl = 0;
+};
+
+std::string control_for(const Layout& d, const Extra& x = {}) {
+  std::string record = dims({d.p, 1, 0, d.iself, d.imatr, d.irecp, std::max(1, d.nrep),
+                             std::max(1, d.nloc), d.ifxl, 1, 0, d.sets, d.nclon, d.icxl, d.irxf});
+  if (x.gxl || x.sxl || x.mxl || x.rxl)
+    record.insert(record.size() - 1, dims({x.gxl, x.sxl, x.mxl, x.rxl}).substr(0, 12));
+  return record + "TEST DESIGN\nY\n(6I3,F10.4)\n";
 }
 
 std::string data_line(const Plot& x, const std::string& ytext) {
@@ -228,7 +236,45 @@ struct DesignCase {
   std::vector<std::pair<std::string, std::string>> comps;
   std::set<std::array<int, 3>> missing;  // crosses (set, female, male) never made
   int drop, dup;                         // every drop-th plot lost, every dup-th doubled
+  Extra x{};
 };
+
+// The genetic effects of one plot (female f, male m, location l of set s) as the model
+// codes them, each by its code and identifiers: a self line of i has GCA i twice (2),
+// its self column (SELF i, or SCA (i, i)), in location l GXL i twice and, with the self
+// columns heading SCA, SXL (l, i, i); no MATR, RECP, MXL or RXL. Families (FXL, CLON,
+// CXL, RXF) are ordered crosses and selfs alike.
+struct Coded {
+  const char* code;
+  double value;
+  int loc, rep, l1, l2, clone;
+};
+std::vector<Coded> genetic_effects(const Layout& d, const Extra& x, int l, int r, int f, int m,
+                                   int clone) {
+  const bool has_loc = d.nloc >= 2, has_rep = d.nrep >= 2, self = f == m;
+  const int lo = std::min(f, m), hi = std::max(f, m);
+  const double sgn = f < m ? 1.0 : -1.0;
+  std::vector<Coded> e = {{"GCA", 1.0, 0, 0, f, 0, 0}, {"GCA", 1.0, 0, 0, m, 0, 0}};
+  if (self && d.iself >= 1)
+    e.push_back({"SELF", 1.0, 0, 0, f, 0, 0});
+  else
+    e.push_back({"SCA", 1.0, 0, 0, lo, hi, 0});
+  if (!self && d.imatr)
+    e.push_back({"MATR", 1.0, 0, 0, f, 0, 0}), e.push_back({"MATR", -1.0, 0, 0, m, 0, 0});
+  if (!self && d.irecp > 0) e.push_back({"RECP", sgn, 0, 0, lo, hi, 0});
+  if (has_loc) {
+    if (x.gxl) e.push_back({"GXL", 1.0, l, 0, f, 0, 0}), e.push_back({"GXL", 1.0, l, 0, m, 0, 0});
+    if (x.sxl && (!self || d.iself == 0)) e.push_back({"SXL", 1.0, l, 0, lo, hi, 0});
+    if (!self && x.mxl && d.imatr)
+      e.push_back({"MXL", 1.0, l, 0, f, 0, 0}), e.push_back({"MXL", -1.0, l, 0, m, 0, 0});
+    if (!self && x.rxl && d.irecp > 0) e.push_back({"RXL", sgn, l, 0, lo, hi, 0});
+    if (d.ifxl > 0) e.push_back({"FXL", 1.0, l, 0, f, m, 0});
+  }
+  if (d.nclon) e.push_back({"CLON", 1.0, 0, 0, f, m, clone});
+  if (d.icxl && has_loc && d.nclon >= 2) e.push_back({"CXL", 1.0, l, 0, f, m, clone});
+  if (d.irxf && has_loc && has_rep) e.push_back({"RXF", 1.0, l, r, f, m, 0});
+  return e;
+}
 
 // Expected predictions of the trait from the explicit mixed model.
 void check_against_explicit_model(const DesignCase& dc) {
@@ -255,7 +301,7 @@ void check_against_explicit_model(const DesignCase& dc) {
         for (int f = 1; f <= d.p; ++f)
           for (int m = 1; m <= d.p; ++m)
             for (int cl = 1; cl <= std::max(1, d.nclon); ++cl) {
-              if (f == m || dc.missing.count({s, f, m})) continue;
+              if ((f == m && !dc.x.selfs) || dc.missing.count({s, f, m})) continue;
               ++counter;
               if (counter % dc.drop == 0) continue;
               for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
@@ -290,17 +336,8 @@ void check_against_explicit_model(const DesignCase& dc) {
       col[o] += v;
       effect_of[k] = code;
     };
-    const int lo = std::min(x.fem, x.male), hi = std::max(x.fem, x.male);
-    const double sgn = x.fem < x.male ? 1.0 : -1.0;
-    add("GCA", 1.0, 0, 0, x.fem, 0, 0);
-    add("GCA", 1.0, 0, 0, x.male, 0, 0);
-    add("SCA", 1.0, 0, 0, lo, hi, 0);
-    if (d.imatr) add("MATR", 1.0, 0, 0, x.fem, 0, 0), add("MATR", -1.0, 0, 0, x.male, 0, 0);
-    if (d.irecp > 0) add("RECP", sgn, 0, 0, lo, hi, 0);
-    if (d.ifxl > 0 && has_loc) add("FXL", 1.0, x.loc, 0, x.fem, x.male, 0);
-    if (d.nclon) add("CLON", 1.0, 0, 0, x.fem, x.male, x.clone);
-    if (d.icxl && has_loc && d.nclon >= 2) add("CXL", 1.0, x.loc, 0, x.fem, x.male, x.clone);
-    if (d.irxf && has_loc && has_rep) add("RXF", 1.0, x.loc, x.rep, x.fem, x.male, 0);
+    for (const Coded& e : genetic_effects(d, dc.x, x.loc, x.rep, x.fem, x.male, x.clone))
+      add(e.code, e.value, e.loc, e.rep, e.l1, e.l2, e.clone);
   }
   for (auto& row : X) row.resize(fixed_index.size(), 0.0);
 
@@ -355,7 +392,8 @@ void check_against_explicit_model(const DesignCase& dc) {
   const std::string comps =
       std::string(gcasca_test::kComponentsHeader) + gcasca_test::component_rows("Y", dc.comps) +
       gcasca_test::component_rows("Y", {{"GCA", "99"}, {"ERR", "99"}}, "2");
-  const gcasca_test::Outcome o = gcasca_test::run_gcasca(control_for(d), data, comps);
+  const gcasca_test::Outcome o =
+      gcasca_test::run_gcasca(control_for(d, dc.x), data, comps, {10, 0, 0, 0}, false, dc.x.selfs);
   ASSERT_EQ(o.status, 0) << o.console << o.report;
   const auto got = gcasca_test::effects_by_key(o.effects);
   for (const auto& [k, col] : z) EXPECT_TRUE(got.count(k)) << k << " missing in effects.csv";
@@ -424,6 +462,16 @@ TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
        {{"GCA", "0.5"}, {"SELF", "0.2"}, {"SCA", "0.3"}, {"RECP", "-0.05"}, {"FXL", "0.1"},
         {"CLON", "0.1"}, {"CXL", "0.05"}, {"RXF", "0.07"}, {"ERR", "0.5"}},
        {{1, 2, 3}}, 5, 9},
+      {"self lines inside SCA and SXL, every genetic effect by location, two sets",
+       {4, 2, 2, 2, 0, 0, 1, 1, 1, 0, 0},
+       {{"GCA", "0.5"}, {"SCA", "0.3"}, {"MATR", "0.2"}, {"RECP", "0.1"}, {"GXL", "0.15"},
+        {"SXL", "0.1"}, {"MXL", "0.05"}, {"RXL", "0.04"}, {"FXL", "0.06"}, {"ERR", "0.7"}},
+       {{1, 1, 3}, {2, 2, 2}}, 7, 5, {true, 1, 1, 1, 1}},
+      {"self lines in SELF, GCA and SCA by location, clones",
+       {3, 1, 2, 2, 2, 1, 0, 0, 0, 0, 0},
+       {{"GCA", "0.4"}, {"SELF", "0.3"}, {"SCA", "0.2"}, {"GXL", "0.1"}, {"SXL", "0.08"},
+        {"CLON", "0.1"}, {"ERR", "0.5"}},
+       {{1, 1, 2}}, 5, 7, {true, 1, 1, 0, 0}},
   };
   for (const DesignCase& dc : cases) check_against_explicit_model(dc);
 }
@@ -431,33 +479,33 @@ TEST(Predictions, AgreeWithTheExplicitMixedModelOnUnbalancedDesigns) {
 // ---------------------------------------------------------------------------------
 // Every effect fixed (gcasca --fixed).
 
-// Two-sided tail of Student's t on an even number of degrees of freedom nu, by the finite
-// series P(|T| < t) = sin q (1 + cos^2 q / 2 + 1.3 cos^4 q / (2.4) + ... up to cos^(nu-2) q),
-// q = atan(t / sqrt(nu)).
-double t_tail_even(double t, int nu) {
-  const double q = std::atan(std::abs(t) / std::sqrt(nu)), c2 = std::cos(q) * std::cos(q);
-  double term = 1.0, sum = 1.0;
-  for (int k = 1; k <= nu / 2 - 1; ++k) sum += (term *= c2 * (2 * k - 1) / (2.0 * k));
-  return 1.0 - std::sin(q) * sum;
-}
+using testsupport::t_tail_even;
 
 TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
-  // Crosses i < j in b replications (fixed), x the cross means, X_i. the sum of line i's
-  // crosses, X.. of all: g_i = (p X_i. - 2 X..) / (p (p-2)),
-  // s_ij = x_ij - (X_i. + X_j.) / (p-2) + 2 X.. / ((p-1)(p-2)); Var(g_i) = (p-1) s2 /
-  // (p (p-2) b), Var(s_ij) = (p-3) s2 / ((p-1) b), Var(g_i - g_j) = 2 s2 / ((p-2) b), s2
-  // the error mean square of replications + crosses on (b-1)(c-1) DF (even here).
-  struct Case { int p, b; } cases[] = {{5, 3}, {6, 2}, {4, 3}};
+  // Crosses i < j (and with self lines the selfs i = i: Griffing's method 2, through
+  // korbal's data pass with --selfs) in b replications (fixed), x the family means, Y_i
+  // the sum of the families of line i (a self counted twice), X.. of all, k = p - 2 for
+  // crosses only and p + 2 with the selfs: g_i = (Y_i - 2 X.. / p) / k,
+  // s_ij = x_ij - (Y_i + Y_j) / k + 2 X.. / ((p-1)(p-2)) or / ((p+1)(p+2)); Var(g_i) =
+  // (p-1) s / (p k), Var(g_i - g_j) = 2 s / k, Var(s_ij) = (p-3) s / (p-1) for crosses
+  // only, and (p^2+p+2) s / ((p+1)(p+2)), Var(s_ii) = p(p-1) s / ((p+1)(p+2)) in
+  // method 2, s = s2 / b, s2 the error mean square of replications + families on
+  // (b-1)(c-1) DF (even here).
+  struct Case { int p, b; bool selfs; } cases[] = {
+      {5, 3, false}, {6, 2, false}, {4, 3, false}, {4, 3, true}, {5, 3, true}, {6, 3, true}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b);
-    const int p = c.p, b = c.b, crosses = p * (p - 1) / 2;
+    SCOPED_TRACE(testing::Message() << "p " << c.p << " b " << c.b << (c.selfs ? " selfs" : ""));
+    const int p = c.p, b = c.b, crosses = p * (p - 1) / 2 + (c.selfs ? p : 0);
+    const double k = c.selfs ? p + 2.0 : p - 2.0;
     std::string data;
-    std::map<std::pair<int, int>, std::vector<double>> y;  // by cross, one per replication
+    std::map<std::pair<int, int>, std::vector<double>> y;  // by family, one per replication
     for (int i = 1; i <= p; ++i)
-      for (int j = i + 1; j <= p; ++j)
+      for (int j = c.selfs ? i : i + 1; j <= p; ++j)
         for (int rep = 1; rep <= b; ++rep) {
           std::string text;
-          y[{i, j}].push_back(as_read(10.0 + 0.7 * i - 0.3 * j + std::sin(i * j + 2.0 * rep), text));
+          y[{i, j}].push_back(as_read(10.0 + 0.7 * i - 0.3 * j + (i == j ? 2.0 : 0.0) +
+                                          std::sin(i * j + 2.0 * rep),
+                                      text));
           data += data_line({1, rep, 1, i, j, 0}, text);
         }
     std::map<std::pair<int, int>, double> x;
@@ -475,29 +523,34 @@ TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
     for (const auto& [ij, v] : y)
       for (int r = 0; r < b; ++r) sse += std::pow(v[r] - x[ij] - rep_mean[r] + grand, 2);
     const int df = (b - 1) * (crosses - 1);
-    const double s2 = sse / df;
+    const double s2 = sse / df, s = s2 / b;
 
-    const gcasca_test::Outcome o =
-        gcasca_test::run_gcasca_fixed(control_for({p, 1, 0, b, 0, -1, 0, 0, 0, 0, 0}), data);
+    const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+        control_for({p, 1, 0, b, 0, c.selfs ? 0 : -1, 0, 0, 0, 0, 0}), data, c.selfs);
     ASSERT_EQ(o.status, 0) << o.console;
     const auto got = gcasca_test::rows_by_key(o.effects, 8);
     const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
     ASSERT_EQ(got.size(), static_cast<std::size_t>(p + crosses)) << o.effects;
-    ASSERT_EQ(diffs.size(), static_cast<std::size_t>(crosses)) << o.differences;
+    ASSERT_EQ(diffs.size(), static_cast<std::size_t>(p * (p - 1) / 2)) << o.differences;
     const double tol = 1e-9 * (1.0 + std::abs(grand));
-    auto g = [&](int i) { return (p * line[i] - 2.0 * total) / (p * (p - 2.0)); };
+    auto g = [&](int i) { return (line[i] - 2.0 * total / p) / k; };
+    const double last = c.selfs ? 2.0 / ((p + 1.0) * (p + 2.0)) : 2.0 / ((p - 1.0) * (p - 2.0));
     for (int i = 1; i <= p; ++i) {
       const auto& e = got.at(key("GCA", 0, 0, 1, i, 0, 0));
       EXPECT_NEAR(e[0], g(i), tol) << i;
-      EXPECT_NEAR(e[1], std::sqrt((p - 1.0) * s2 / (p * (p - 2.0) * b)), 1e-9) << i;
-      for (int j = i + 1; j <= p; ++j) {
+      EXPECT_NEAR(e[1], std::sqrt((p - 1.0) * s / (p * k)), 1e-9) << i;
+      for (int j = i; j <= p; ++j) {
+        if (j == i && !c.selfs) continue;
         const auto& sij = got.at(key("SCA", 0, 0, 1, i, j, 0));
-        const double sca =
-            x[{i, j}] - (line[i] + line[j]) / (p - 2.0) + 2.0 * total / ((p - 1.0) * (p - 2.0));
+        const double sca = x[{i, j}] - (line[i] + line[j]) / k + last * total;
         EXPECT_NEAR(sij[0], sca, tol) << i << "," << j;
-        EXPECT_NEAR(sij[1], std::sqrt((p - 3.0) * s2 / ((p - 1.0) * b)), 1e-9) << i << "," << j;
+        const double var = !c.selfs  ? (p - 3.0) / (p - 1.0)
+                           : i == j ? p * (p - 1.0) / ((p + 1.0) * (p + 2.0))
+                                    : (p * p + p + 2.0) / ((p + 1.0) * (p + 2.0));
+        EXPECT_NEAR(sij[1], std::sqrt(var * s), 1e-9) << i << "," << j;
+        if (j == i) continue;
         const auto& d = diffs.at("Y,GCA,1," + std::to_string(i) + "," + std::to_string(j));
-        const double se = std::sqrt(2.0 * s2 / ((p - 2.0) * b));
+        const double se = std::sqrt(2.0 * s / k);
         EXPECT_NEAR(d[0], g(i) - g(j), tol);
         EXPECT_NEAR(d[1], se, 1e-9);
         EXPECT_NEAR(d[2], (g(i) - g(j)) / se, 1e-7 * (1.0 + std::abs(d[2])));
@@ -505,6 +558,55 @@ TEST(FixedEffects, BalancedHalfDiallelGivesTheClosedForms) {
       }
     }
   }
+}
+
+TEST(FixedEffects, GcaByLocationOfABalancedMethodTwoTrialIsTheLocationsGcaLessThePooled) {
+  // Griffing's method 2 in each of E locations (b replications): the fixed GXL of line i
+  // in location l is the GCA of i estimated from location l alone less the pooled GCA,
+  // g_i = (Y_i - 2 X.. / p) / (p + 2) on the family means of that location or of all.
+  const int p = 4, b = 2, nloc = 3;
+  std::string data;
+  std::map<std::array<int, 3>, double> x;  // location (0: all), female, male -> mean
+  for (int l = 1; l <= nloc; ++l)
+    for (int i = 1; i <= p; ++i)
+      for (int j = i; j <= p; ++j)
+        for (int rep = 1; rep <= b; ++rep) {
+          std::string text;
+          const double v = as_read(10.0 + 0.7 * i * l - 0.3 * j + (i == j ? 2.0 : 0.0) +
+                                       std::sin(i * j + 2.0 * rep + l),
+                                   text);
+          x[{l, i, j}] += v / b;
+          x[{0, i, j}] += v / (b * nloc);
+          data += data_line({l, rep, 1, i, j, 0}, text);
+        }
+  auto gca = [&](int l, int i) {
+    double yi = 0.0, total = 0.0;
+    for (int a = 1; a <= p; ++a)
+      for (int c = a; c <= p; ++c) {
+        total += x[{l, a, c}];
+        yi += (a == i) * x[{l, a, c}] + (c == i) * x[{l, a, c}];
+      }
+    return (yi - 2.0 * total / p) / (p + 2.0);
+  };
+  // ISELF 0, NREP b, NLOC 3, IGXL 1, ISXL 1.
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(
+      dims({p, 1, 0, 0, 0, 0, b, nloc, 0, 1, 0, 1, 0, 0, 0, 1, 1}) + "TEST DESIGN\nY\n(6I3,F10.4)\n",
+      data, true);
+  ASSERT_EQ(o.status, 0) << o.console;
+  const auto got = gcasca_test::rows_by_key(o.effects, 8);
+  int gxl = 0, sxl = 0;
+  for (const auto& [k, v] : got) {
+    gxl += k.rfind("Y,GXL,", 0) == 0;
+    sxl += k.rfind("Y,SXL,", 0) == 0;
+  }
+  EXPECT_EQ(gxl, nloc * p) << o.effects;
+  EXPECT_EQ(sxl, nloc * p * (p + 1) / 2) << o.effects;
+  for (int l = 1; l <= nloc; ++l)
+    for (int i = 1; i <= p; ++i) {
+      const auto it = got.find(key("GXL", l, 0, 1, i, 0, 0));
+      ASSERT_NE(it, got.end()) << o.effects;
+      EXPECT_NEAR(it->second[0], gca(l, i) - gca(0, i), 1e-9) << l << "," << i;
+    }
 }
 
 TEST(FixedEffects, BalancedHalfDiallelWithSelfsGivesGriffingsMethodTwo) {
@@ -666,16 +768,27 @@ void check_against_constrained_solve(const DesignCase& dc) {
         for (int j = i + 1; j <= d.p; ++j) column(code, key(code, 0, 0, s, i, j, 0));
     }
   };
+  auto by_location = [&](const char* code, bool lines_of_sets, bool selfs) {
+    for (int l = 1; has_loc && l <= d.nloc; ++l)
+      for (int s = 1; s <= d.sets; ++s)
+        for (int i = 1; i <= d.p; ++i)
+          for (int j = lines_of_sets ? 0 : i + (selfs ? 0 : 1); j <= (lines_of_sets ? 0 : d.p); ++j)
+            column(code, key(code, l, 0, s, i, j, 0));
+  };
   lines("GCA");
   if (d.iself >= 1) lines("SELF");
   pairs("SCA", d.iself == 0);
   if (d.imatr) lines("MATR");
   if (d.irecp > 0) pairs("RECP", false);
+  if (dc.x.gxl) by_location("GXL", true, false);
+  if (dc.x.sxl) by_location("SXL", false, d.iself == 0);
+  if (dc.x.mxl && d.imatr) by_location("MXL", true, false);
+  if (dc.x.rxl && d.irecp > 0) by_location("RXL", false, false);
   for (int l = 1; d.ifxl > 0 && has_loc && l <= d.nloc; ++l)
     for (int s = 1; s <= d.sets; ++s)
       for (int f = 1; f <= d.p; ++f)
         for (int m = 1; m <= d.p; ++m)
-          if (f != m) column("FXL", key("FXL", l, 0, s, f, m, 0));
+          if (f != m || dc.x.selfs) column("FXL", key("FXL", l, 0, s, f, m, 0));
   const std::size_t n = cols.size();
 
   // The plots and their rows of X.
@@ -690,24 +803,20 @@ void check_against_constrained_solve(const DesignCase& dc) {
       for (int s = 1; s <= d.sets; ++s)
         for (int f = 1; f <= d.p; ++f)
           for (int m = 1; m <= d.p; ++m) {
-            if (f == m || dc.missing.count({s, f, m}) || ++counter % dc.drop == 0) continue;
+            if ((f == m && !dc.x.selfs) || dc.missing.count({s, f, m}) || ++counter % dc.drop == 0)
+              continue;
             for (int copy = 0; copy < (counter % dc.dup == 0 ? 2 : 1); ++copy) {
               std::string text;
               y.push_back(as_read(10.0 + 3.0 * uniform() + 0.5 * f - 0.2 * m + 0.3 * l, text));
               data += data_line({l, r, s, f, m, 0}, text);
               std::vector<double> row(n, 0.0);
               auto put = [&](const std::string& k, double v) { row[index.at(k)] += v; };
-              const int lo = std::min(f, m), hi = std::max(f, m);
               put("MEAN", 1.0);
               if (has_loc) put("LOC" + std::to_string(l), 1.0);
               if (has_rep) put("REPS" + std::to_string(has_loc ? l : 0) + "," + std::to_string(r), 1.0);
               put("SETS" + std::to_string(s), 1.0);
-              put(key("GCA", 0, 0, s, f, 0, 0), 1.0);
-              put(key("GCA", 0, 0, s, m, 0, 0), 1.0);
-              put(key("SCA", 0, 0, s, lo, hi, 0), 1.0);
-              if (d.imatr) put(key("MATR", 0, 0, s, f, 0, 0), 1.0), put(key("MATR", 0, 0, s, m, 0, 0), -1.0);
-              if (d.irecp > 0) put(key("RECP", 0, 0, s, lo, hi, 0), f < m ? 1.0 : -1.0);
-              if (d.ifxl > 0 && has_loc) put(key("FXL", l, 0, s, f, m, 0), 1.0);
+              for (const Coded& e : genetic_effects(d, dc.x, l, r, f, m, 0))
+                put(key(e.code, e.loc, e.rep, s, e.l1, e.l2, e.clone), e.value);
               X.push_back(row);
             }
           }
@@ -775,7 +884,7 @@ void check_against_constrained_solve(const DesignCase& dc) {
   for (std::size_t a = 0; a < n; ++a) sse -= est[a] * xty[a];
   const double s2 = sse / static_cast<double>(N - Q.size());
 
-  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(control_for(d), data);
+  const gcasca_test::Outcome o = gcasca_test::run_gcasca_fixed(control_for(d, dc.x), data, dc.x.selfs);
   ASSERT_EQ(o.status, 0) << o.console << o.report;
   const auto got = gcasca_test::rows_by_key(o.effects, 8);
   const auto diffs = gcasca_test::rows_by_key(o.differences, 5);
@@ -812,6 +921,11 @@ TEST(FixedEffects, AgreeWithTheConstrainedSolveOnUnbalancedDesigns) {
        {4, 2, 2, 0, 0, 0, 1, 0, 1, 0, 0}, {}, {{1, 1, 3}, {2, 2, 4}, {2, 4, 2}}, 6, 4},
       {"a SELF block without data, reciprocal effects, one location",
        {4, 1, 0, 3, 0, 1, 0, 1, 0, 0, 0}, {}, {{1, 2, 3}, {1, 3, 2}}, 5, 3},
+      {"self lines inside SCA and SXL, every genetic effect by location, missing families",
+       {4, 1, 2, 2, 0, 0, 1, 1, 1, 0, 0}, {}, {{1, 1, 3}, {1, 3, 1}, {1, 2, 2}}, 7, 5,
+       {true, 1, 1, 1, 1}},
+      {"self lines in SELF, GCA and SCA by location, two sets",
+       {3, 2, 3, 0, 0, 1, 0, 0, 0, 0, 0}, {}, {{2, 1, 2}}, 6, 4, {true, 1, 1, 0, 0}},
   };
   for (const DesignCase& dc : cases) check_against_constrained_solve(dc);
 }

@@ -27,11 +27,12 @@ using korbal_test::FixedClock;
 
 // Writes the control, data and components files and runs gcasca on them with
 // `--csv csv` and a clock fixed at `time` (with `fixed`, `gcasca --fixed` without the
-// components file); collects the console, the report, effects.csv and differences.csv
-// (empty when missing).
+// components file; with `selfs`, `--selfs`); collects the console, the report,
+// effects.csv and differences.csv (empty when missing).
 inline Outcome run_gcasca(const std::string& control, const std::string& data,
                           const std::string& components,
-                          korbal::ClockReading time = {10, 0, 0, 0}, bool fixed = false) {
+                          korbal::ClockReading time = {10, 0, 0, 0}, bool fixed = false,
+                          bool selfs = false) {
   testsupport::TempDir dir;
   testsupport::write_file(dir / "problem.ctl", control);
   testsupport::write_file(dir / "problem.dat", data);
@@ -49,6 +50,7 @@ inline Outcome run_gcasca(const std::string& control, const std::string& data,
     gcasca::RunOptions opt;
     opt.csv_dir = std::filesystem::path("csv");
     opt.mode = fixed ? gcasca::Mode::Fixed : gcasca::Mode::Predict;
+    opt.selfs = selfs;
     o.status = gcasca::run(io, clock, opt);
   }
   o.console = out.str();
@@ -60,9 +62,10 @@ inline Outcome run_gcasca(const std::string& control, const std::string& data,
   return o;
 }
 
-// gcasca --fixed --csv csv on the control and data files.
-inline Outcome run_gcasca_fixed(const std::string& control, const std::string& data) {
-  return run_gcasca(control, data, "", {10, 0, 0, 0}, true);
+// gcasca --fixed --csv csv (with `selfs`, --selfs) on the control and data files.
+inline Outcome run_gcasca_fixed(const std::string& control, const std::string& data,
+                                bool selfs = false) {
+  return run_gcasca(control, data, "", {10, 0, 0, 0}, true, selfs);
 }
 
 // A CSV table by the first `key_fields` fields of its rows joined with commas -> the

@@ -152,4 +152,11 @@ double f_tail_even(double f, int nu1, double nu2) {
   return sum;
 }
 
+double t_tail_even(double t, int nu) {
+  const double q = std::atan(std::abs(t) / std::sqrt(nu)), c2 = std::cos(q) * std::cos(q);
+  double term = 1.0, sum = 1.0;
+  for (int k = 1; k <= nu / 2 - 1; ++k) sum += (term *= c2 * (2 * k - 1) / (2.0 * k));
+  return 1.0 - std::sin(q) * sum;
+}
+
 }  // namespace testsupport

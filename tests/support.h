@@ -78,4 +78,9 @@ std::string dims(std::initializer_list<int> items);
 // x^(nu2/2) sum over i < nu1/2 of C(nu2/2 + i - 1, i) (1 - x)^i, x = nu2 / (nu2 + nu1 f).
 double f_tail_even(double f, int nu1, double nu2);
 
+// Two-sided tail of Student's t on an even number of degrees of freedom nu, by the finite
+// series P(|T| < t) = sin q (1 + cos^2 q / 2 + 1.3 cos^4 q / (2.4) + ... up to cos^(nu-2) q),
+// q = atan(t / sqrt(nu)).
+double t_tail_even(double t, int nu);
+
 }  // namespace testsupport
