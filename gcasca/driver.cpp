@@ -96,7 +96,7 @@ int reml(rec::Io& io, Problem& pb, const RunOptions& opt) {
   ReportContext& ctx = pb.ctx;
   const std::vector<char> keep = accepted_columns(p, ctx);
   write_problem(io, ctx, p.NV);
-  const std::vector<std::map<std::string, double>> moments = moment_components(d, p);
+  const Moments moments = moment_components(d, p);
   int status = 0;
   std::vector<TraitResult> results;
   std::vector<RemlResult> fits;
@@ -110,7 +110,7 @@ int reml(rec::Io& io, Problem& pb, const RunOptions& opt) {
     const std::size_t yy = d.c.CROSS > 0 ? static_cast<std::size_t>(v * p.NV - v * (v - 1) / 2)
                                          : static_cast<std::size_t>(v);
     fits.push_back(reml_trait(ctx.ids, p.XPX.data(), xpy, p.YPY[yy], p.NOBS, keep,
-                              moments[static_cast<std::size_t>(v)]));
+                              moments.components[static_cast<std::size_t>(v)], moments.no_df));
     const RemlResult& f = fits.back();
     write_reml(io, name, f);
     if (!f.converged) {

@@ -93,8 +93,7 @@ Reduction reduce(const Design& d, const korbal::NormalEquations& p) {
   return r;
 }
 
-std::vector<std::map<std::string, double>> moment_components(const Design& d,
-                                                             const korbal::NormalEquations& p) {
+Moments moment_components(const Design& d, const korbal::NormalEquations& p) {
   Reduction r;
   r.XPX = p.XPX;
   r.XPY = p.XPY;
@@ -107,7 +106,13 @@ std::vector<std::map<std::string, double>> moment_components(const Design& d,
   const korbal::Reduced red{r.XPX.data(), r.XPY.data(), p.YPY.data(), p.NV, p.SDFL, p.NOBS,
                             cross,        effects,      r.accepted};
   const int ne = static_cast<int>(effects.size());
-  std::vector<std::map<std::string, double>> out(static_cast<std::size_t>(p.NV));
+  Moments m;
+  for (const korbal::EmsRow& row : ems) {
+    const std::string code(rec::csv::trimmed(row.code));
+    if (!is_fixed_effect(code) && row.df == 0) m.no_df.insert(code);
+  }
+  std::vector<std::map<std::string, double>>& out = m.components;
+  out.resize(static_cast<std::size_t>(p.NV));
   int k = 0;
   for (const auto& [a, b] : korbal::analysis_order(p.NV, cross)) {
     if (a == b) {
@@ -131,7 +136,7 @@ std::vector<std::map<std::string, double>> moment_components(const Design& d,
     }
     ++k;
   }
-  return out;
+  return m;
 }
 
 }  // namespace gcasca

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -66,8 +67,13 @@ Reduction reduce(const Design& d, const korbal::NormalEquations& p);
 // them from korbal's sequential analysis and expected mean squares: for the random
 // effects from the last to the first, (MS - the later components' shares - sigma2(ERR))
 // over the effect's own coefficient. By code, with "ERR"; a trait without error degrees
-// of freedom gets an empty table.
-std::vector<std::map<std::string, double>> moment_components(const Design& d,
-                                                             const korbal::NormalEquations& p);
+// of freedom gets an empty table. `no_df`: the random effects that have no degrees of
+// freedom after the effects before them (their columns depend on earlier ones), whose
+// variance the data cannot tell apart from the earlier effects'.
+struct Moments {
+  std::vector<std::map<std::string, double>> components;  // one table per trait
+  std::set<std::string> no_df;
+};
+Moments moment_components(const Design& d, const korbal::NormalEquations& p);
 
 }  // namespace gcasca

@@ -242,7 +242,8 @@ double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, cons
 
 RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
                       double ypy, std::int64_t nobs, std::span<const char> keep,
-                      const std::map<std::string, double>& start) {
+                      const std::map<std::string, double>& start,
+                      const std::set<std::string>& no_df) {
   RemlResult res;
   const Problem P = make_problem(columns, XPX, xpy, ypy, nobs, keep, &res.codes);
   const std::size_t K = P.effect.size(), nv = K + 1;
@@ -275,10 +276,12 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
   for (std::size_t k = 0; k < K; ++k) {
     bool data = false;
     for (int c : P.effect[k]) data = data || P.xpx(c, c) > 0.0;
-    if (data)
-      ++informative;
-    else
+    if (!data)
       res.boundary[k] = res.no_data[k] = 1;
+    else if (no_df.count(res.codes[k]))
+      res.boundary[k] = 1, res.no_data[k] = 2;
+    else
+      ++informative;
   }
   for (std::size_t k = 0; k < K; ++k) v[k] = res.boundary[k] ? 0.0 : s2y / static_cast<double>(informative + 1);
   v[K] = s2y / static_cast<double>(informative + 1);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -33,7 +34,8 @@ struct RemlResult {
   std::vector<double> estimate;    // final variances
   std::vector<double> se;          // from the inverse average information; NaN on the boundary
   std::vector<char> boundary;      // the variance reached 0 and stays there
-  std::vector<char> no_data;       // no observation falls in the effect's columns: not estimated
+  std::vector<char> no_data;       // not estimated: 1 no observation falls in the effect's
+                                   // columns, 2 they depend on the earlier effects' columns
   double loglik = 0.0;             // REML log-likelihood at the estimates
   bool converged = false;
   bool moment_start = false;       // started from the method-of-moments components
@@ -55,10 +57,13 @@ double reml_loglik(const std::vector<ColumnId>& columns, const double* XPX, cons
 // `start`: the method-of-moments components by code (moment_components), the start of
 // the iterations when its ERR is positive: a component below 1e-3 of the variance left
 // after the fixed effects (a negative one among them) starts there. Without a usable
-// start the iterations start from that variance shared evenly.
+// start the iterations start from that variance shared evenly. The effects `no_df`
+// (no degrees of freedom after the effects before them) are not estimated: their
+// variance stays 0, as that of an effect without observations.
 RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, const double* xpy,
                       double ypy, std::int64_t nobs, std::span<const char> keep,
-                      const std::map<std::string, double>& start = {});
+                      const std::map<std::string, double>& start = {},
+                      const std::set<std::string>& no_df = {});
 
 // The components of a REML fit as predict_trait takes them: the estimates by code, ERR
 // the error variance. Empty when the fit did not converge.

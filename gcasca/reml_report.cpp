@@ -45,6 +45,8 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
       Format::compile("(' ',T10,A4,4X,G16.6,'  on the boundary',I7)");
   static const Format kNoData =
       Format::compile("(' ',T10,A4,4X,'    no observation in its columns: not estimated')");
+  static const Format kNoDf = Format::compile(
+      "(' ',T10,A4,4X,'    no degrees of freedom after the effects before it: not estimated')");
   static const Format kConverged = Format::compile(
       "('0',T10,'REML log-likelihood =',F20.6,'   converged in',I4,' iterations')");
   static const Format kNotConverged =
@@ -72,7 +74,7 @@ void write_reml(rec::Io& io, const std::string& trait, const RemlResult& r) {
     if (k + 1 == r.codes.size())
       io.write(kReportUnit, kErr, {code, r.estimate[k], r.se[k]});
     else if (r.no_data[k])
-      io.write(kReportUnit, kNoData, {code});
+      io.write(kReportUnit, r.no_data[k] == 2 ? kNoDf : kNoData, {code});
     else if (r.boundary[k])
       io.write(kReportUnit, kBoundary, {code, r.estimate[k], static_cast<int>(r.levels[k])});
     else

@@ -256,6 +256,9 @@ void write_trait(rec::Io& io, const ReportContext& ctx, const TraitResult& r) {
   static const Format kErr = Format::compile("(' ',T10,'ERR ',4X,G16.6)");
   static const Format kNotPositive =
       Format::compile("(' ',T10,A4,4X,G16.6,'not positive: its effects are predicted as 0')");
+  // G16.6 of a value in E form fills its field, and the note would follow it at once.
+  static const Format kNotPositiveE =
+      Format::compile("(' ',T10,A4,4X,G16.6,1X,'not positive: its effects are predicted as 0')");
   static const Format kAbsent = Format::compile(
       "(' ',T10,A4,4X,'      absent    not positive: its effects are predicted as 0')");
   if (!r.predicted) {
@@ -269,7 +272,11 @@ void write_trait(rec::Io& io, const ReportContext& ctx, const TraitResult& r) {
     else if (std::isnan(e.variance))
       io.write(kReportUnit, kAbsent, {padded(e.code)});
     else
-      io.write(kReportUnit, kNotPositive, {padded(e.code), e.variance});
+      io.write(kReportUnit,
+               e.variance != 0.0 && (std::fabs(e.variance) < 0.1 || std::fabs(e.variance) >= 1e6)
+                   ? kNotPositiveE
+                   : kNotPositive,
+               {padded(e.code), e.variance});
   }
   io.write(kReportUnit, kErr, {r.error_variance});
   for (const char* code : {"GCA", "SELF", "MATR"}) {

@@ -109,3 +109,35 @@ TEST(Reml, BalancedTrialsGiveMeridoxsComponents) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a half diallel over locations with GCA and SCA by location, the family by location
+// columns are those of SXL: FXL has no degrees of freedom left, and its variance cannot
+// be told from SXL's. It is not estimated, and the others are those of the model
+// without it.
+TEST(Reml, AnEffectWithoutDegreesOfFreedomIsNotEstimated) {
+  const std::string gcasca = testsupport::program("gcasca");
+  TempDir tmp;
+  const fs::path src = testsupport::source_path("examples/met");
+  fs::copy_file(src / "diallelMET.csv", tmp / "diallelMET.csv");
+  std::string control = read_file(src / "met.ctl");
+  const std::string without = control;
+  ASSERT_EQ(control.substr(24, 3), "  0");
+  control.replace(24, 3, "  1");  // IFXL
+  testsupport::write_file(tmp / "fxl.ctl", control);
+  testsupport::write_file(tmp / "met.ctl", without);
+  ASSERT_EQ(run_in(tmp.path(), gcasca + " --reml --csv fxl fxl.ctl diallelMET.csv fxl.gca"), 0)
+      << read_file(tmp / "console.txt");
+  ASSERT_EQ(run_in(tmp.path(), gcasca + " --reml --csv met met.ctl diallelMET.csv met.gca"), 0)
+      << read_file(tmp / "console.txt");
+  EXPECT_NE(read_file(tmp / "fxl.gca").find(
+                "\n         FXL         no degrees of freedom after the effects before it: not estimated\r\n"),
+            std::string::npos);
+  const auto with_fxl = components(tmp / "fxl/components.csv");
+  for (const auto& [code, value] : components(tmp / "met/components.csv"))
+    EXPECT_NEAR(with_fxl.at(code), value, 1e-9 * std::fabs(value) + 1e-12) << code;
+  EXPECT_EQ(with_fxl.at("FXL"), 0.0);
+}
+
+}  // namespace
