@@ -57,17 +57,7 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
     at(a, a) += ratio[static_cast<std::size_t>(cols[a])];
   }
   // Cholesky factor L L' in place.
-  for (std::size_t j = 0; j < m; ++j) {
-    const double* lj = &L[j * m];
-    const double d = lj[j] - dot(lj, lj, j);
-    if (!(d > 0.0)) return false;
-    const double s = std::sqrt(d);
-    at(j, j) = s;
-    for (std::size_t i = j + 1; i < m; ++i) {
-      double* li = &L[i * m];
-      li[j] = (li[j] - dot(li, lj, j)) / s;
-    }
-  }
+  if (!cholesky(L.data(), m)) return false;
   // Solution: L w = X'y, then L' b = w.
   std::vector<double> b(m);
   for (std::size_t a = 0; a < m; ++a) b[a] = (xpy[cols[a]] - dot(&L[a * m], b.data(), a)) / at(a, a);
@@ -85,15 +75,10 @@ bool solve_mixed_model(const double* XPX, const double* xpy, int n,
   const std::size_t nr = m - nfixed;
   out.nr = nr;
   out.inverse_factor.assign(nr * nr, 0.0);
+  std::vector<double> norm2(nr);
+  lower_inverse_columns(L.data(), m, nfixed, out.inverse_factor.data(), norm2.data());
   for (std::size_t j = 0; j < nr; ++j) {
-    double* t = &out.inverse_factor[j * nr];
-    double sum = 0.0;
-    for (std::size_t i = j; i < nr; ++i) {
-      const double* li = &L[(nfixed + i) * m + nfixed];
-      t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t + j, i - j)) / li[i];
-      sum += t[i] * t[i];
-    }
-    out.cinv[static_cast<std::size_t>(cols[nfixed + j])] = sum;
+    out.cinv[static_cast<std::size_t>(cols[nfixed + j])] = norm2[j];
     out.position[static_cast<std::size_t>(cols[nfixed + j])] = static_cast<int>(j);
   }
   return true;

@@ -47,33 +47,7 @@ struct Problem {
 
 // Cholesky factor of the m x m symmetric matrix `a` (row-major; the lower triangle is
 // read) in place; false when it is not positive definite.
-bool cholesky(std::vector<double>& a, std::size_t m) {
-  // By blocks of columns: every row below a block is brought once through the cache for
-  // the whole block, not once for each column (the rows of a large model do not stay in
-  // the cache). Each element is the same dot product as column by column.
-  constexpr std::size_t kBlock = 32;
-  for (std::size_t J = 0; J < m; J += kBlock) {
-    const std::size_t E = std::min(J + kBlock, m);
-    for (std::size_t j = J; j < E; ++j) {
-      double* lj = &a[j * m];
-      const double d = lj[j] - dot(lj, lj, j);
-      if (!(d > 0.0)) return false;
-      lj[j] = std::sqrt(d);
-      for (std::size_t i = j + 1; i < E; ++i) {
-        double* li = &a[i * m];
-        li[j] = (li[j] - dot(li, lj, j)) / lj[j];
-      }
-    }
-    for (std::size_t i = E; i < m; ++i) {
-      double* li = &a[i * m];
-      for (std::size_t j = J; j < E; ++j) {
-        const double* lj = &a[j * m];
-        li[j] = (li[j] - dot(li, lj, j)) / lj[j];
-      }
-    }
-  }
-  return true;
-}
+bool cholesky(std::vector<double>& a, std::size_t m) { return gcasca::cholesky(a.data(), m); }
 
 // Solves L w = v in place (L lower, row-major m x m).
 void forward(const std::vector<double>& L, std::size_t m, double* v) {
@@ -150,22 +124,9 @@ Point evaluate(const Problem& P, std::span<const double> v, bool derivatives) {
   const std::size_t nf = P.fixed.size(), nr = m - nf;
   std::vector<double> tr(K, 0.0), bb(K, 0.0), qk(K, 0.0);
   double lam_bb = 0.0;
-  // Columns of Lrr^-1 by blocks, each row of Lrr read once for the whole block.
-  constexpr std::size_t kBlock = 32;
-  std::vector<double> tb(kBlock * nr), dsum(kBlock);
-  for (std::size_t J = 0; J < nr; J += kBlock) {
-    const std::size_t E = std::min(J + kBlock, nr);
-    std::fill(dsum.begin(), dsum.end(), 0.0);
-    for (std::size_t i = J; i < nr; ++i) {
-      const double* li = &L[(nf + i) * m + nf];
-      for (std::size_t j = J; j < E && j <= i; ++j) {
-        double* t = &tb[(j - J) * nr];
-        t[i] = ((i == j ? 1.0 : 0.0) - dot(li + j, t + j, i - j)) / li[i];
-        dsum[j - J] += t[i] * t[i];
-      }
-    }
-    for (std::size_t j = J; j < E; ++j) tr[owner[nf + j]] += dsum[j - J];
-  }
+  std::vector<double> norm2(nr);
+  lower_inverse_columns(L.data(), m, nf, nullptr, norm2.data());
+  for (std::size_t j = 0; j < nr; ++j) tr[owner[nf + j]] += norm2[j];
   for (std::size_t a = nf; a < m; ++a) {
     bb[owner[a]] += b[a] * b[a];
     qk[owner[a]] += 1.0;
