@@ -784,6 +784,12 @@ bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool
   });
 }
 
+bool Io::read(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested) {
+  return read_with(unit, end_tested, &fmt, 0, [&](RecordSource& src, ReadError& err, int&) {
+    return plan.read(src, &err);
+  });
+}
+
 bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
   return read_with(unit, end_tested, nullptr, values.size(), [&](RecordSource& src, ReadError& err, int& got) {
     return list_read_ints(src, values, &err, nullptr, &got);

@@ -114,6 +114,9 @@ class Io {
   bool read(int unit, const Format& fmt, std::initializer_list<Target> targets, bool end_tested) {
     return read(unit, fmt, std::span<const Target>(targets.begin(), targets.size()), end_tested);
   }
+  // The same read statement by its laid-out form (a usable FieldPlan of `fmt` and the
+  // targets): the same values, ends and errors, without the walk over the format.
+  bool read(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested);
   // Free-format read of integers (false at the end of the file when `end_tested`).
   bool read_list(int unit, std::span<std::int32_t*> values, bool end_tested);
 
