@@ -64,6 +64,12 @@ class Reader {
     pos_ = pos;
     line_ = line;
   }
+  // Reading goes on in `text` (the next block of the same file) at offset `pos`, which
+  // is on line `line`.
+  void reset(std::string_view text, std::size_t pos, std::int64_t line) {
+    text_ = text;
+    start(pos, line);
+  }
   std::size_t position() const { return pos_; }
   std::int64_t next_line() const { return line_; }
   // Line of the text where the record last read begins.

@@ -636,8 +636,10 @@ inline bool word_real(std::uint64_t x, int d, T& out) {
   if ((digits | point | bytes_equal(x, ' ')) != kHighBits || (point & (point - 1)) != 0) return false;
   int e = -d;
   if (point) {
-    // Without the point: the bytes before it move up one, a blank comes in first.
+    // Digits alone after the point (each of them a decimal). Without the point: the
+    // bytes before it move up one, a blank comes in first.
     const int k = std::countr_zero(point) / 8;
+    if (k < 7 && (digits >> (8 * k + 8)) != (kHighBits >> (8 * k + 8))) return false;
     const std::uint64_t below = x & ((std::uint64_t{1} << (8 * k)) - 1);
     const std::uint64_t above = k == 7 ? 0 : x & ~((std::uint64_t{1} << (8 * k + 8)) - 1);
     x = above | (below << 8) | ' ';

@@ -67,6 +67,7 @@ TEST(FieldPlan, ReadsAsTheWalkDoes) {
       // Blanks: all blank, embedded (ignored), a short record, an empty record.
       {"(3I4,2F8.2)", "iiiff", {"     1 2  -    1 2.5  .     "}, "0 12 0 12.5 0 (1)"},
       {"(2I3,F6.1)", "iif", {" 12"}, "12 0 0 (1)"},
+      {"(F8.2,F8.2)", "ff", {"  .    1 1 2.5  "}, "0.100000001 12.5 (1)"},
       {"(2I3,F6.1)", "iif", {""}, "0 0 0 (1)"},
       // Signs before and after blanks, a sign alone, a sign after digits.
       {"(I4,I4,I4,F6.2)", "iiif", {"  -7+  8   -  -1.5"}, "-7 8 0 -1.5 (1)"},
