@@ -185,6 +185,9 @@ class FieldPlan {
     std::int32_t width;
     std::int32_t digits;  // F: implied decimals
     Target::Kind kind;    // Int for I, Real32 or Real64 for F
+    bool word;            // read as one word when whole in the record (see there)
+    std::int32_t shift;   // bits the record's first word moves up, for a field before column 8
+    std::uint64_t before; // the bytes of that word before the field
     void* p;
   };
 

@@ -494,7 +494,12 @@ class Planner {
     if (!fits || steps_.size() >= kMaxPlanSteps) return refuse();
     // A field that starts beyond the longest record is blank in every record.
     const long long column = std::min(pos_, static_cast<long long>(kMaxRecordLength) + 1);
-    steps_.push_back({static_cast<std::int32_t>(column), n.width, n.digits, t.kind, t.p});
+    // A field of at most 8 columns that ends 8 columns or more into the record is read
+    // as the word of the 8 bytes that end with it.
+    const bool word = kWords && n.width <= 8;
+    const std::uint64_t before = n.width >= 8 ? 0 : (std::uint64_t{1} << (8 * (8 - n.width))) - 1;
+    const int shift = column + n.width >= 8 ? 0 : 8 * (8 - static_cast<int>(column) - n.width);
+    steps_.push_back({static_cast<std::int32_t>(column), n.width, n.digits, t.kind, word, shift, before, t.p});
     pos_ = std::min(pos_ + n.width, kFarColumn);
     return true;
   }
@@ -658,16 +663,11 @@ inline bool word_real(std::uint64_t x, int d, T& out) {
   return true;
 }
 
-// The word of a field of `width` <= 8 columns that ends at `end`, with 8 readable bytes
-// before `end`; the columns before the field read as blanks.
-inline std::uint64_t field_word(const char* end, int width) {
+// The word of the 8 bytes that end at `end`, the bytes `before` the field read as blanks.
+inline std::uint64_t field_word(const char* end, std::uint64_t before) {
   std::uint64_t x;
   std::memcpy(&x, end - 8, 8);
-  if (width < 8) {
-    const std::uint64_t before = (std::uint64_t{1} << (8 * (8 - width))) - 1;
-    x = (x & ~before) | (kOnes * ' ' & before);
-  }
-  return x;
+  return (x & ~before) | (kOnes * ' ' & before);
 }
 
 // What the walk's Reader reports for a field it cannot convert.
@@ -723,18 +723,22 @@ ReadStatus FieldPlan::read(RecordSource& source, ReadError* err, int* records_us
       // The field's columns within the record; those beyond its end are blanks, which
       // (without BZ) count for nothing.
       const std::size_t col = static_cast<std::size_t>(s->column);
-      const std::size_t avail = col >= len ? 0 : std::min(len - col, static_cast<std::size_t>(s->width));
-      const std::string_view text(rec.data() + (avail ? col : 0), avail);
-      detail::FieldStatus st;
-      // A whole field of at most 8 columns, 8 columns or more from the record's start:
-      // one word.
-      if (kWords && avail == static_cast<std::size_t>(s->width) && s->width <= 8 && col + avail >= 8) {
-        const std::uint64_t x = field_word(rec.data() + col + avail, s->width);
+      // A whole field of at most 8 columns in a record of 8 or more: one word, of the 8
+      // bytes that end with the field or, near the record's start, of its first 8
+      // bytes moved up so that the field ends the word.
+      if (s->word && col + static_cast<std::size_t>(s->width) <= len && len >= 8) {
+        const char* end = rec.data() + col + static_cast<std::size_t>(s->width);
+        const std::uint64_t x =
+            s->shift ? ((field_word(rec.data() + 8, 0) << s->shift) & ~s->before) | (kOnes * ' ' & s->before)
+                     : field_word(end, s->before);
         if (s->kind == Target::Int ? word_int(x, *static_cast<std::int32_t*>(s->p))
             : s->kind == Target::Real32 ? word_real(x, s->digits, *static_cast<float*>(s->p))
                                         : word_real(x, s->digits, *static_cast<double*>(s->p)))
           continue;
       }
+      const std::size_t avail = col >= len ? 0 : std::min(len - col, static_cast<std::size_t>(s->width));
+      const std::string_view text(rec.data() + (avail ? col : 0), avail);
+      detail::FieldStatus st;
       // The same conversions as the walk's Reader, in the same order: the fast one, and
       // the general one for a field the fast one leaves.
       if (s->kind == Target::Int) {
