@@ -109,10 +109,9 @@ class TextIndex {
 // file against kMaxCsvBytes, with the same messages.
 class Blocks {
  public:
-  static constexpr std::size_t kBlock = std::size_t{1} << 20;
-  Blocks(rec::Io& io, int unit, long first_line)
-      : io_(io), unit_(unit), buf_(std::make_unique_for_overwrite<char[]>(kBlock)), size_(kBlock),
-        line_(first_line) {}
+  Blocks(rec::Io& io, int unit, long first_line, std::size_t block)
+      : io_(io), unit_(unit), buf_(std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(block, 1))),
+        size_(std::max<std::size_t>(block, 1)), line_(first_line) {}
 
   std::string_view window() const { return {buf_.get(), window_}; }
   std::uint64_t base() const { return base_; }
@@ -590,7 +589,7 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 
 CsvData::~CsvData() = default;
 
-void CsvData::load_unit(rec::Io& io, int unit) {
+void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
   // The file is read through the handle the run opened it with, rather than mapped: a
   // file that another program cuts short while it is mapped would end the run with a
   // bus error instead of a message. A regular file is read in blocks, once for each
@@ -602,7 +601,7 @@ void CsvData::load_unit(rec::Io& io, int unit) {
   }
   impl_->buffer.reset();
   impl_->owned.clear();
-  impl_->blocks = std::make_unique<Blocks>(io, unit, first_line);
+  impl_->blocks = std::make_unique<Blocks>(io, unit, first_line, block);
   try {
     impl_->blocks->seek(0);
     load_text(impl_->blocks->window(), io.file_name(unit), unit);

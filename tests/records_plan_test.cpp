@@ -49,7 +49,8 @@ struct Reading {
       if (kinds[k] == 'i') std::snprintf(buf, sizeof buf, "%d", i[k]);
       else if (kinds[k] == 'f') std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(f[k]));
       else std::snprintf(buf, sizeof buf, "%.17g", d[k]);
-      s += (s.empty() ? "" : " ") + std::string(buf);
+      if (!s.empty()) s += ' ';
+      s += buf;
     }
     return s + " (" + std::to_string(used) + ")";
   }
