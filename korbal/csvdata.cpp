@@ -250,7 +250,8 @@ class Scanner {
   // Reading goes on at offset `pos` of the text, which is on line `line`.
   void start(std::size_t pos, std::int64_t line) {
     if (blocks_ == nullptr) return reader_.start(pos, line);
-    if (pos < blocks_->base() || pos > blocks_->base() + blocks_->window().size()) blocks_->seek(pos);
+    // Every pass reads the file from `pos` anew.
+    blocks_->seek(pos);
     reader_.reset(blocks_->window(), static_cast<std::size_t>(pos - blocks_->base()), line);
   }
   std::size_t position() const {
@@ -691,7 +692,13 @@ class CsvLines : public LineSource {
   }
 
   bool next() override {
-    if (!scan_.next(fields_)) return false;
+    // A file read again from the disk holds the records the first pass counted, or it
+    // changed in between.
+    if (!scan_.next(fields_)) {
+      if (records_ != s_.records) changed();
+      return false;
+    }
+    if (++records_ > s_.records || fields_.size() != s_.header.size()) changed();
     missing_ = false;
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
@@ -756,6 +763,7 @@ class CsvLines : public LineSource {
   Scanner scan_;
   std::vector<std::string_view> fields_;
   bool missing_ = false;
+  std::int64_t records_ = 0;
 };
 
 }  // namespace

@@ -994,7 +994,10 @@ std::size_t Io::read_rest_block(int unit, char* dst, std::size_t n) {
 
 void Io::seek_rest(int unit, std::uint64_t offset) {
   Unit& u = unit_for(unit, "READ");
-  if (u.rest_start < 0 || ::fseeko(u.fp, u.rest_start + static_cast<off_t>(offset), SEEK_SET) != 0)
+  // The handle's buffer is dropped first, so that the bytes are read from the file
+  // again rather than taken from what it still holds.
+  if (u.rest_start < 0 || std::fflush(u.fp) != 0 ||
+      ::fseeko(u.fp, u.rest_start + static_cast<off_t>(offset), SEEK_SET) != 0)
     fail_read(unit, ": the file cannot be read");
 }
 

@@ -294,5 +294,49 @@ TEST(CsvData, AFileReadInBlocksReadsAsAFileReadWhole) {
   }
 }
 
+// A file read in blocks is read from the disk again for the accumulation: a file that
+// changed in between is refused, not read past its records' fields.
+TEST(CsvData, AFileChangedBetweenThePassesIsRefused) {
+  std::string records;
+  for (int k = 0; k < 20; ++k) records += "A,B,1\nB,C,2\n";
+  const std::string original = "Fem,Male,Y\n" + records;
+  const struct Case {
+    const char* name;
+    std::string changed;  // "" leaves the file as it was
+    const char* error;
+  } cases[] = {
+      {"unchanged", "", ""},
+      {"a record fewer", original.substr(0, original.size() - 6), "line 40: the file changed while it was being read"},
+      {"a record more", original + "A,C,4\n", "line 42: the file changed while it was being read"},
+      {"a field fewer", "Fem,Male,Y\nA,B,1\nB,C\n" + records, "line 3: the file changed while it was being read"},
+      {"a name not met", "Fem,Male,Y\nA,B,1\nB,D,2\n" + records, "line 3: the file changed while it was being read"},
+  };
+  const Control c = plain();
+  const Model m = allocate_columns(c);
+  for (const auto& k : cases) {
+    testsupport::TempDir tmp;
+    testsupport::write_file(tmp.path() / "d.csv", original);
+    std::istringstream in;
+    std::ostringstream out;
+    rec::Io io({}, in, out, tmp.path());
+    io.open(kReportUnit, "r.out", rec::OpenMode::Output);
+    io.open(1, "d.csv", rec::OpenMode::Input);
+    CsvData data(c, m, kPlainRecord);
+    data.load_unit(io, 1, 16);
+    if (!k.changed.empty()) testsupport::write_file(tmp.path() / "d.csv", k.changed);
+    std::string error;
+    Pass p;
+    try {
+      p.r = data.accumulate(io, c, m, *p.a);
+    } catch (const rec::RunError& e) {
+      error = e.what();
+    }
+    if (*k.error == '\0')
+      EXPECT_EQ(error, "") << k.name;
+    else
+      EXPECT_NE(error.find(k.error), std::string::npos) << k.name << ": " << error;
+  }
+}
+
 }  // namespace
 }  // namespace korbal
