@@ -297,6 +297,17 @@ class Scanner {
   int unit_;
 };
 
+// Whether `text` holds the end of its first line outside quotes, as far as
+// rec::csv::find_separator reads to tell the separator.
+bool header_ends(std::string_view text) {
+  bool quoted = false;
+  for (const char ch : text) {
+    if (ch == '"') quoted = !quoted;
+    if (!quoted && ch == '\n') return true;
+  }
+  return false;
+}
+
 using rec::csv::NumberStatus;
 using rec::csv::read_number;
 using rec::csv::whole_number;
@@ -604,8 +615,11 @@ void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
   impl_->owned.clear();
   impl_->blocks = std::make_unique<Blocks>(io, unit, first_line, block);
   try {
-    impl_->blocks->seek(0);
-    load_text(impl_->blocks->window(), io.file_name(unit), unit);
+    // The first block reaches past the header row's end, where the separator is told.
+    Blocks& b = *impl_->blocks;
+    b.seek(0);
+    while (!b.at_end() && !header_ends(b.window())) b.advance(0);
+    load_text(b.window(), io.file_name(unit), unit);
   } catch (const rec::RunError&) {
     // The checks of every line and of the size come first, as for a file read whole.
     impl_->blocks->drain();
