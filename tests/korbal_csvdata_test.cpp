@@ -255,7 +255,7 @@ TEST(CsvData, AFileReadInBlocksReadsAsAFileReadWhole) {
       {"a long line cut", records(block, std::string(kMaxCsvLine + 1, 'z')), true},
       {"the longest line, with its CR", records(block, std::string(kMaxCsvLine, 'z') + "\r\n"), true},
       {"no data", "Fem,Male,Y\n\n\n", true},
-      {"a quote of the header open past the first block", "Fem;\"x\n" + records(block + 10, "\"\n"), true},
+      {"a quote of the header open past the first block", "Fem;\"x\n" + records(block + 10, "\",Y\n"), true},
   };
   const Control c = plain();
   const Model m = allocate_columns(c);
