@@ -595,6 +595,9 @@ inline bool plain_real(const char* p, std::size_t n, int d, T& out) {
 // (with one point for F); anything else, embedded blanks included, is left to the loops.
 constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighBits = 0x8080808080808080ull;
 
+// The doubles nearest 10^-k.
+constexpr double kInverse10[] = {1.0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+
 // The high bit of every byte of `x` equal to `c`.
 inline std::uint64_t bytes_equal(std::uint64_t x, unsigned char c) {
   const std::uint64_t y = x ^ (kOnes * c);
@@ -655,10 +658,19 @@ inline bool word_real(std::uint64_t x, int d, T& out) {
   const std::uint64_t m = word_value(x, blanks);
   if (m > kMaxExact || e < -kMaxPow || e > kMaxPow) return false;
   T v = static_cast<T>(m);
-  if constexpr (sizeof(T) == 4)
-    v = e < 0 ? v / detail::kExactPow10f[-e] : v * detail::kExactPow10f[e];
-  else
+  if constexpr (sizeof(T) == 4) {
+    // m / 10^k for k <= 7 as the product with the double nearest 10^-k: its error is
+    // below 2^-51 of the quotient, while the quotient of m <= 2^24 by 10^k lies at
+    // least 2^-48 of itself away from any midpoint between floats (or on a float), so
+    // the product rounds to the float that the division gives, without its latency
+    // (checked for every m and k).
+    if (e < 0 && e >= -7)
+      v = static_cast<float>(static_cast<double>(m) * kInverse10[-e]);
+    else
+      v = e < 0 ? v / detail::kExactPow10f[-e] : v * detail::kExactPow10f[e];
+  } else {
     v = e < 0 ? v / detail::kExactPow10[-e] : v * detail::kExactPow10[e];
+  }
   out = v;
   return true;
 }
