@@ -172,8 +172,8 @@ namespace {
 }
 
 // X'Y of the lines of one slot table whose responses sum to `ysum` (NV values): every
-// value of X is 0, +1, -1 or 2, so each product is exact and X'Y gets the same terms as
-// line by line, grouped by table.
+// value of X is 0, +1, -1 or 2, so each product is exact and X'Y sums the same terms as
+// line by line, only grouped by table (which may move the last bits of a long sum).
 void accumulate_xpy_sums(const Slots& s, int nslots, const double* ysum, int NV, int SDFL,
                          double* XPY) {
   for (int a = 0; a < nslots; ++a) {
