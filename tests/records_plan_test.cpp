@@ -27,9 +27,9 @@ class Lines : public rec::RecordSource {
 // The outcome of one statement as text: the status, the values read (i, f or d items),
 // or the error, and the records it took.
 struct Reading {
-  std::int32_t i[8] = {};
-  float f[8] = {};
-  double d[8] = {};
+  std::int32_t i[16] = {};
+  float f[16] = {};
+  double d[16] = {};
   std::vector<rec::Target> targets;
   explicit Reading(const std::string& kinds) {
     for (std::size_t k = 0; k < kinds.size(); ++k)
