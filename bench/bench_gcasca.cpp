@@ -56,7 +56,9 @@ void BM_GcascaWholeRun(benchmark::State& state) {
     std::ostringstream out;
     rec::Io io({"big.ctl", "big.dat", "components.csv", "big.gca"}, in, out, f.dir);
     korbal::SystemClock clock;
-    if (gcasca::run(io, clock, std::filesystem::path("csv")) != 0) state.SkipWithError("gcasca run failed");
+    gcasca::RunOptions options;
+    options.csv_dir = std::filesystem::path("csv");
+    if (gcasca::run(io, clock, options) != 0) state.SkipWithError("gcasca run failed");
   }
   state.SetItemsProcessed(state.iterations() * kLines);
 }

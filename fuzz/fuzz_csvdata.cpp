@@ -1,8 +1,12 @@
 // Loads an arbitrary CSV data file with an arbitrary CSV data record (the input is the
 // record, a line "%%", then the file) for a model with locations, replications, two sets,
 // clones and every effect, and accumulates it. Every input must either be refused with a
-// RunError or be accumulated without touching memory outside the arrays.
+// RunError or be accumulated without touching memory outside the arrays; and the file
+// read in small blocks must give what the file read whole gives: the same equations,
+// counts and level names, or the same error.
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -14,22 +18,58 @@
 #include "korbal/model.h"
 #include "records/io.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const auto parts = fuzzsupport::split(data, size, 2);
-  const korbal::Control c = trialdata::every_effect(4, 2);
-  const korbal::Model m = korbal::allocate_columns(c);
-  static const auto a = std::make_unique<korbal::Arrays>();
-  a->NOBS = 0;
-  fuzzsupport::clear();
+namespace {
+
+// The pass over the file d.csv of the scratch directory, read whole (block 0) or in
+// blocks of `block` bytes; its outcome as text and its equations in `a`.
+std::string pass(const korbal::Control& c, const korbal::Model& m, std::string_view record,
+                 std::size_t block, korbal::Arrays& a) {
+  const std::size_t nx = static_cast<std::size_t>(m.SDFL) * (m.SDFL + 1) / 2;
+  std::fill(a.XPX.begin(), a.XPX.begin() + static_cast<std::ptrdiff_t>(nx), 0.0);
+  std::fill(a.XPY.begin(), a.XPY.end(), 0.0);
+  std::fill(a.YPY.begin(), a.YPY.end(), 0.0);
+  a.NOBS = 0;
   std::istringstream in;
   std::ostringstream out;
   rec::Io io({}, in, out, fuzzsupport::scratch());
   io.open(korbal::kReportUnit, "r.out", rec::OpenMode::Output);
+  io.open(1, "d.csv", rec::OpenMode::Input);
+  std::string shown;
   try {
-    korbal::CsvData csv(c, m, parts[0]);
-    csv.load(std::string(parts[1]), "d.csv", 1);
-    csv.accumulate(io, c, m, *a);
-  } catch (const rec::RunError&) {
+    korbal::CsvData csv(c, m, record);
+    if (block == 0)
+      csv.load(io.read_rest(1, korbal::kMaxCsvBytes, korbal::kMaxCsvLine), io.file_name(1), 1);
+    else
+      csv.load_unit(io, 1, block);
+    const korbal::PassResult r = csv.accumulate(io, c, m, a);
+    shown = std::to_string(a.NOBS) + " " + std::to_string(r.NREAD) + " " +
+            std::to_string(r.missing_lines) + " " + std::to_string(r.bad_lines) + " " +
+            std::to_string(csv.last_line_cut());
+    for (const auto& names : r.level_names)
+      for (const auto& n : names) shown += " " + n;
+  } catch (const rec::RunError& e) {
+    shown = e.what();
   }
+  return shown;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto parts = fuzzsupport::split(data, size, 2);
+  const korbal::Control c = trialdata::every_effect(4, 2);
+  const korbal::Model m = korbal::allocate_columns(c);
+  static const auto whole = std::make_unique<korbal::Arrays>();
+  static const auto blocks = std::make_unique<korbal::Arrays>();
+  fuzzsupport::clear();
+  fuzzsupport::write(fuzzsupport::scratch() / "d.csv", parts[1]);
+  const std::string a = pass(c, m, parts[0], 0, *whole);
+  // A block of 1 to 64 bytes, so that records, quotes and line ends fall across blocks.
+  const std::size_t block = 1 + (size == 0 ? 0 : data[size - 1] % 64);
+  const std::string b = pass(c, m, parts[0], block, *blocks);
+  const std::size_t nx = static_cast<std::size_t>(m.SDFL) * (m.SDFL + 1) / 2;
+  if (a != b || std::memcmp(whole->XPX.data(), blocks->XPX.data(), nx * sizeof(double)) != 0 ||
+      whole->XPY != blocks->XPY || whole->YPY != blocks->YPY)
+    std::abort();
   return 0;
 }

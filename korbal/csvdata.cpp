@@ -102,16 +102,161 @@ class TextIndex {
   std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> map_;
 };
 
+// The rest of a regular CSV data file in blocks. The window is the complete lines of the
+// block in memory (all of it at the end of the file), so that a record is split only
+// when it lies whole in it; a quoted record longer than a block grows the block. As
+// read_rest does, the first reading of every line checks it against kMaxCsvLine and the
+// file against kMaxCsvBytes, with the same messages.
+class Blocks {
+ public:
+  Blocks(rec::Io& io, int unit, long first_line, std::size_t block)
+      : io_(io), unit_(unit), buf_(std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(block, 1))),
+        size_(std::max<std::size_t>(block, 1)), line_(first_line) {}
+
+  std::string_view window() const { return {buf_.get(), window_}; }
+  std::uint64_t base() const { return base_; }
+  // Whether the window reaches the end of the file.
+  bool at_end() const { return eof_; }
+
+  // Reading starts again at `offset` of the rest.
+  void seek(std::uint64_t offset) {
+    io_.seek_rest(unit_, offset);
+    base_ = offset;
+    filled_ = window_ = 0;
+    eof_ = false;
+    advance(offset);
+  }
+
+  // Keeps the bytes from `from` (an offset of the rest within the block) on and reads on
+  // until the window holds another complete line, or up to the end of the file.
+  void advance(std::uint64_t from) {
+    const std::size_t keep = static_cast<std::size_t>(from - base_);
+    std::size_t scanned = window_ > keep ? window_ - keep : 0;  // no line end after the window
+    std::memmove(buf_.get(), buf_.get() + keep, filled_ - keep);
+    filled_ -= keep;
+    base_ = from;
+    for (;;) {
+      if (filled_ == size_) grow();
+      const std::size_t got = io_.read_rest_block(unit_, buf_.get() + filled_, size_ - filled_);
+      check(filled_, got);
+      filled_ += got;
+      if (got == 0) {
+        eof_ = true;
+        window_ = filled_;
+        if (!checked_to_end_) check_end();
+        return;
+      }
+      const void* nl = memrchr(buf_.get() + scanned, '\n', filled_ - scanned);
+      if (nl != nullptr) {
+        window_ = static_cast<std::size_t>(static_cast<const char*>(nl) - buf_.get()) + 1;
+        return;
+      }
+      scanned = filled_;
+    }
+  }
+
+  // Reads the file to its end for the checks of its lines and size: a record refused
+  // before them is reported only when the file passes them, as when it is read whole.
+  void drain() {
+    if (failed_) return;
+    while (!eof_) advance(base_ + filled_);
+  }
+
+  // Whether the last record lacks its line end (blanks after it aside), for a file whose
+  // records begin at `body`.
+  bool last_line_cut(std::uint64_t body) const {
+    return last_mark_ != 0 && last_mark_ > body && last_char_ != '\n';
+  }
+
+ private:
+  void grow() {
+    auto bigger = std::make_unique_for_overwrite<char[]>(size_ * 2);
+    std::memcpy(bigger.get(), buf_.get(), filled_);
+    buf_ = std::move(bigger);
+    size_ *= 2;
+  }
+
+  [[noreturn]] void fail(const std::string& what) {
+    failed_ = true;
+    io_.fail_read(unit_, what);
+  }
+  [[noreturn]] void long_line() {
+    fail(", line " + std::to_string(line_) + ": a line longer than " + std::to_string(kMaxCsvLine) +
+         " characters");
+  }
+
+  // The checks of the `n` bytes read at `at` of the block, those not checked before.
+  void check(std::size_t at, std::size_t n) {
+    const std::uint64_t first = base_ + at, end = first + n;
+    if (end <= checked_) return;
+    if (end > kMaxCsvBytes) fail(": the file is larger than " + std::to_string(kMaxCsvBytes) + " bytes");
+    const std::size_t from = static_cast<std::size_t>(checked_ - base_);
+    const char* t = buf_.get();
+    const std::size_t stop = at + n;
+    for (std::size_t k = from; k < stop;) {
+      const void* nl = std::memchr(t + k, '\n', stop - k);
+      if (nl == nullptr) break;
+      const std::size_t e = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
+      const std::uint64_t abs = base_ + e;
+      std::uint64_t len = abs - line_begin_;
+      if (len > 0 && (e > from ? t[e - 1] : last_byte_) == '\r') --len;
+      if (len > kMaxCsvLine) long_line();
+      line_begin_ = abs + 1;
+      ++line_;
+      k = e + 1;
+    }
+    // A line not yet ended may hold one more character, a CR before its line end.
+    if (end - line_begin_ > kMaxCsvLine + 1) long_line();
+    for (std::size_t k = stop; k > from; --k) {
+      const char c = t[k - 1];
+      if (c != ' ' && c != '\t' && c != '\r') {
+        last_mark_ = base_ + k;
+        last_char_ = c;
+        break;
+      }
+    }
+    last_byte_ = t[stop - 1];
+    checked_ = end;
+  }
+  // The last line, without its line end.
+  void check_end() {
+    checked_to_end_ = true;
+    std::uint64_t len = checked_ - line_begin_;
+    if (len > 0 && last_byte_ == '\r') --len;
+    if (len > kMaxCsvLine) long_line();
+  }
+
+  rec::Io& io_;
+  int unit_;
+  std::unique_ptr<char[]> buf_;
+  std::size_t size_, filled_ = 0, window_ = 0;
+  std::uint64_t base_ = 0;  // offset in the rest of buf_[0]
+  bool eof_ = false, failed_ = false, checked_to_end_ = false;
+  // The checks: bytes checked, the line there and where it began, the last byte, and
+  // the end and byte of the last character that is not a blank.
+  std::uint64_t checked_ = 0, line_begin_ = 0, last_mark_ = 0;
+  long line_;
+  char last_byte_ = 0, last_char_ = 0;
+};
+
 // The records of a CSV text after its header row (RFC 4180, with blanks around fields
-// allowed), read by the shared reader; a record it cannot split ends the run with a
-// message naming file and line.
+// allowed), read by the shared reader from the text in memory or from the blocks of the
+// file; a record it cannot split ends the run with a message naming file and line.
 class Scanner {
  public:
-  Scanner(std::string_view text, char sep, std::string_view file, int unit)
-      : reader_(text, sep), file_(file), unit_(unit) {}
+  Scanner(std::string_view text, Blocks* blocks, char sep, std::string_view file, int unit)
+      : reader_(blocks ? blocks->window() : text, sep), blocks_(blocks), file_(file), unit_(unit) {}
 
-  void start(std::size_t pos, std::int64_t line) { reader_.start(pos, line); }
-  std::size_t position() const { return reader_.position(); }
+  // Reading goes on at offset `pos` of the text, which is on line `line`.
+  void start(std::size_t pos, std::int64_t line) {
+    if (blocks_ == nullptr) return reader_.start(pos, line);
+    // Every pass reads the file from `pos` anew.
+    blocks_->seek(pos);
+    reader_.reset(blocks_->window(), static_cast<std::size_t>(pos - blocks_->base()), line);
+  }
+  std::size_t position() const {
+    return static_cast<std::size_t>((blocks_ ? blocks_->base() : 0) + reader_.position());
+  }
   std::int64_t next_line() const { return reader_.next_line(); }
   // Line of the file where the record last read begins.
   std::int64_t line() const { return reader_.line(); }
@@ -123,18 +268,45 @@ class Scanner {
   // The fields of the next record, without quotes and surrounding blanks; false at the
   // end of the text. The views live until the next call.
   bool next(std::vector<std::string_view>& fields) {
-    try {
-      return reader_.next(fields);
-    } catch (const rec::csv::Malformed& e) {
-      fail(e.what());
+    for (;;) {
+      const std::size_t pos = reader_.position();
+      const std::int64_t line = reader_.next_line();
+      try {
+        if (reader_.next(fields)) return true;
+      } catch (const rec::csv::Malformed& e) {
+        // A quoted record may go on in the next block.
+        if (blocks_ == nullptr || blocks_->at_end()) fail(e.what());
+        more(pos, line);
+        continue;
+      }
+      if (blocks_ == nullptr || blocks_->at_end()) return false;
+      more(reader_.position(), reader_.next_line());
     }
   }
 
  private:
+  // The window goes on from `pos` of the present one, on line `line`.
+  void more(std::size_t pos, std::int64_t line) {
+    blocks_->advance(blocks_->base() + pos);
+    reader_.reset(blocks_->window(), 0, line);
+  }
+
   rec::csv::Reader reader_;
+  Blocks* blocks_;
   std::string_view file_;
   int unit_;
 };
+
+// Whether `text` holds the end of its first line outside quotes, as far as
+// rec::csv::find_separator reads to tell the separator.
+bool header_ends(std::string_view text) {
+  bool quoted = false;
+  for (const char ch : text) {
+    if (ch == '"') quoted = !quoted;
+    if (!quoted && ch == '\n') return true;
+  }
+  return false;
+}
 
 using rec::csv::NumberStatus;
 using rec::csv::read_number;
@@ -190,6 +362,7 @@ struct CsvData::Impl {
   int NV = 0;
   std::unique_ptr<char[]> buffer;  // the whole file, read (load_buffer)
   std::string owned;               // the whole file, read (load)
+  std::unique_ptr<Blocks> blocks;  // a regular file, read in blocks (load_unit)
   std::string_view text;
   std::string file;
   int unit = 0;
@@ -428,14 +601,34 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 
 CsvData::~CsvData() = default;
 
-void CsvData::load_unit(rec::Io& io, int unit) {
-  // The file is read into memory through the handle the run opened it with (a FIFO is
-  // read once), rather than mapped: a file that another program cuts short while it is
-  // mapped would end the run with a bus error instead of a message.
-  load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
+void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
+  // The file is read through the handle the run opened it with, rather than mapped: a
+  // file that another program cuts short while it is mapped would end the run with a
+  // bus error instead of a message. A regular file is read in blocks, once for each
+  // pass; a FIFO or a device, which can be read only once, is held whole.
+  long first_line = 1;
+  if (!io.start_rest(unit, first_line)) {
+    load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
+    return;
+  }
+  impl_->buffer.reset();
+  impl_->owned.clear();
+  impl_->blocks = std::make_unique<Blocks>(io, unit, first_line, block);
+  try {
+    // The first block reaches past the header row's end, where the separator is told.
+    Blocks& b = *impl_->blocks;
+    b.seek(0);
+    while (!b.at_end() && !header_ends(b.window())) b.advance(0);
+    load_text(b.window(), io.file_name(unit), unit);
+  } catch (const rec::RunError&) {
+    // The checks of every line and of the size come first, as for a file read whole.
+    impl_->blocks->drain();
+    throw;
+  }
 }
 
 void CsvData::load(std::string text, std::string_view name, int unit) {
+  impl_->blocks.reset();
   impl_->buffer.reset();
   impl_->owned = std::move(text);
   load_text(impl_->owned, name, unit);
@@ -443,18 +636,20 @@ void CsvData::load(std::string text, std::string_view name, int unit) {
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                           int unit) {
+  impl_->blocks.reset();
   impl_->buffer = std::move(buffer);
   load_text(std::string_view(impl_->buffer.get(), size), name, unit);
 }
 
 void CsvData::load_text(std::string_view text, std::string_view name, int unit) {
   Impl& s = *impl_;
-  s.text = text;
+  // `text` is the whole file, or the first block of the file read in blocks.
+  s.text = s.blocks ? std::string_view() : text;
   s.file = std::string(name);
   s.unit = unit;
-  const std::size_t start = rec::csv::bom_length(s.text);
-  s.sep = rec::csv::find_separator(s.text.substr(start));
-  Scanner scan(s.text, s.sep, s.file, s.unit);
+  const std::size_t start = rec::csv::bom_length(text);
+  s.sep = rec::csv::find_separator(text.substr(start));
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
   scan.start(start, 1);
   std::vector<std::string_view> fields;
   s.read_header(scan, fields);
@@ -464,6 +659,7 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
 }
 
 bool CsvData::last_line_cut() const {
+  if (impl_->blocks) return impl_->blocks->last_line_cut(impl_->body);
   const std::string_view t = impl_->text;
   std::size_t e = t.size();
   while (e > impl_->body && is_blank(t[e - 1])) --e;
@@ -503,14 +699,20 @@ namespace {
 // The records of the loaded file as data lines.
 class CsvLines : public LineSource {
  public:
-  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.sep, s.file, s.unit) {
+  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit) {
     scan_.start(s.body, s.body_line);
     for (int id = 0; id < 6; ++id) d.*kIdentifiers[id].member = s.ids[id].fixed;
     fields_.reserve(s.header.size());
   }
 
   bool next() override {
-    if (!scan_.next(fields_)) return false;
+    // A file read again from the disk holds the records the first pass counted, or it
+    // changed in between.
+    if (!scan_.next(fields_)) {
+      if (records_ != s_.records) changed();
+      return false;
+    }
+    if (++records_ > s_.records || fields_.size() != s_.header.size()) changed();
     missing_ = false;
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
@@ -575,6 +777,7 @@ class CsvLines : public LineSource {
   Scanner scan_;
   std::vector<std::string_view> fields_;
   bool missing_ = false;
+  std::int64_t records_ = 0;
 };
 
 }  // namespace

@@ -27,6 +27,8 @@ namespace korbal {
 // plots takes well under this), and the characters of one line before its line end.
 inline constexpr std::size_t kMaxCsvBytes = std::size_t{2} << 30;  // 2 GiB
 inline constexpr std::size_t kMaxCsvLine = rec::kMaxRecordLength;  // 65536
+// The block in which a regular CSV data file is read.
+inline constexpr std::size_t kCsvBlock = std::size_t{1} << 20;
 
 // Whether the data record asks for CSV data: its first word is "CSV" (any case).
 bool is_csv_record(std::string_view record);
@@ -52,8 +54,10 @@ class CsvData {
   void load(std::string text, std::string_view name, int unit);
 
   // Reads what remains of the file open on `unit` of `io` through its handle and loads
-  // it; a file above kMaxCsvBytes or a line above kMaxCsvLine is a rec::RunError.
-  void load_unit(rec::Io& io, int unit);
+  // it; a file above kMaxCsvBytes or a line above kMaxCsvLine is a rec::RunError. A
+  // regular file is read in blocks of `block` bytes (grown where a record needs more),
+  // once for the load and once for the accumulation; any other file is held whole.
+  void load_unit(rec::Io& io, int unit, std::size_t block = kCsvBlock);
 
   // load() for a text already in a buffer of `size` characters, which it takes over.
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,

@@ -156,9 +156,10 @@ void select_columns(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std
                    (d.IREP - 1) * sq + family;
 }
 
-void accumulate_responses(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
-            double* XPY, double* YPY) {
-  // Sums of squares and products of the responses, in analysis order.
+namespace {
+
+// Sums of squares and products of the responses of one line, in analysis order.
+[[gnu::always_inline]] inline void accumulate_ypy(const float* Y, int NV, bool cross, double* YPY) {
   int k = 0;
   for (int v = 0; v < NV; ++v) {
     const double yv = Y[v];
@@ -168,6 +169,25 @@ void accumulate_responses(const Slots& s, int nslots, const float* Y, int NV, in
       YPY[k++] += yv * yv;
     }
   }
+}
+
+// X'Y of the lines of one slot table whose responses sum to `ysum` (NV values): every
+// value of X is 0, +1, -1 or 2, so each product is exact and X'Y sums the same terms as
+// line by line, only grouped by table (which may move the last bits of a long sum).
+void accumulate_xpy_sums(const Slots& s, int nslots, const double* ysum, int NV, int SDFL,
+                         double* XPY) {
+  for (int a = 0; a < nslots; ++a) {
+    const double va = s.VX[a];
+    double* xpy = XPY + (s.ICOL[a] - 1);
+    for (int v = 0; v < NV; ++v) xpy[static_cast<std::ptrdiff_t>(v) * SDFL] += va * ysum[v];
+  }
+}
+
+}  // namespace
+
+void accumulate_responses(const Slots& s, int nslots, const float* Y, int NV, int SDFL, bool cross,
+            double* XPY, double* YPY) {
+  accumulate_ypy(Y, NV, cross, YPY);
   for (int a = 0; a < nslots; ++a) {
     const double va = s.VX[a];
     double* xpy = XPY + (s.ICOL[a] - 1);
@@ -289,10 +309,15 @@ class FormattedLines : public LineSource {
     for (int f = 0; f < 6; ++f)
       if (carries(c.LAYOUT, Factor(f))) targets_[n_++] = rec::Target::of(d.*kIdentifiers[f].member);
     for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(Y[v]);
+    plan_ = rec::FieldPlan(datfmt, std::span<const rec::Target>(targets_, n_));
   }
   bool next() override {
-    // A conversion error ends the run (RunError); the end of the file ends the pass.
-    if (!io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true)) return false;
+    // A conversion error ends the run (RunError); the end of the file ends the pass. A
+    // format of fixed fields is read by its laid-out form, any other by the walk.
+    const bool got = plan_.usable()
+                         ? io_.read(unit_, datfmt_, plan_, true)
+                         : io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true);
+    if (!got) return false;
     ended_by_line_ = d.IFEM == 0 && d.IMALE == 0;
     return !ended_by_line_;
   }
@@ -306,6 +331,7 @@ class FormattedLines : public LineSource {
   bool ended_by_line_ = false;
   rec::Target targets_[6 + MAXY];
   std::size_t n_ = 0;
+  rec::FieldPlan plan_;
 };
 
 }  // namespace
@@ -377,17 +403,20 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
 }
 
 // The per-pattern end of the pass: every slot table that lines were counted for adds
-// its count of lines into XPX at once (and into the lines per cross and per level when
-// these were not counted per line).
+// its count of lines into XPX at once, the sums of its responses (`ysums`, NV a table,
+// when kept) into XPY, and its lines into the lines per cross and per level when these
+// were not counted per line.
 void add_counted_patterns(const Control& c, const Model& m, const PatternIndex& index,
-                          const std::vector<std::int32_t>& counts, bool per_line,
-                          const std::array<std::int32_t, 6>& nlevels, Slots& s, double* XPX,
-                          PassResult& r) {
+                          const std::vector<std::int32_t>& counts, const std::vector<double>& ysums,
+                          bool per_line, const std::array<std::int32_t, 6>& nlevels, Slots& s,
+                          double* XPX, double* XPY, PassResult& r) {
   for (std::int64_t k = 0; k < index.size; ++k) {
     if (counts[static_cast<std::size_t>(k)] == 0) continue;
     const Ids id = index.ids(k);
     select_columns(m, c.NLINES, c.NSETS, c.NCLON, id, s);
     accumulate_xpx(s, m.KRXF, counts[static_cast<std::size_t>(k)], XPX);
+    if (!ysums.empty())
+      accumulate_xpy_sums(s, m.KRXF, ysums.data() + k * c.NV, c.NV, m.SDFL, XPY);
     if (!per_line) count_lines(r, nlevels, id, counts[static_cast<std::size_t>(k)]);
   }
 }
@@ -410,6 +439,10 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   // Lines per slot table, added into XPX once at the end of the pass.
   const PatternIndex index(m, c.NLINES, c.NSETS, c.NCLON);
   std::vector<std::int32_t> counts(static_cast<std::size_t>(index.size));
+  // The responses summed per slot table too, when the sums fit kMaxPatternSums: X'Y is
+  // then added once per table at the end, and a line costs its identifiers and sums.
+  const bool by_table = index.size > 0 && index.size * c.NV <= kMaxPatternSums;
+  std::vector<double> ysums(by_table ? static_cast<std::size_t>(index.size * c.NV) : 0);
   const std::array<std::int32_t, 6> nlevels = level_counts(c);
   const bool per_line = size_line_counts(r, c, m, index, nlevels);
   // The sums per cross of the means of heterosis, sized once.
@@ -431,22 +464,35 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
     if (!admitted(io, c, m, src, r)) continue;
     if (nobs == std::numeric_limits<std::int32_t>::max()) too_many_lines();
     ++nobs;
-    select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
-    if (listing) list_line(io, d, s, nslots, items);
-    // The responses now; XPX by the line's slot table at the end, or now when the
-    // tables are too many to count.
-    accumulate_responses(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
-    if (index.size > 0)
-      ++counts[static_cast<std::size_t>(index.of(d))];
-    else
-      accumulate_xpx(s, nslots, 1.0, XPX);
+    if (by_table) {
+      // Y'Y now; X'X and X'Y by the line's slot table at the end.
+      if (listing) {
+        select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+        list_line(io, d, s, nslots, items);
+      }
+      accumulate_ypy(Y, c.NV, cross, YPY);
+      const std::int64_t k = index.of(d);
+      ++counts[static_cast<std::size_t>(k)];
+      double* ysum = ysums.data() + k * c.NV;
+      for (int v = 0; v < c.NV; ++v) ysum[v] += Y[v];
+    } else {
+      select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+      if (listing) list_line(io, d, s, nslots, items);
+      // The responses now; XPX by the line's slot table at the end, or now when the
+      // tables are too many to count.
+      accumulate_responses(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
+      if (index.size > 0)
+        ++counts[static_cast<std::size_t>(index.of(d))];
+      else
+        accumulate_xpx(s, nslots, 1.0, XPX);
+    }
     if (per_line) count_lines(r, nlevels, d, 1);
     if (sums) {
       double* sum = sums + (((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1) * c.NV;
       for (int v = 0; v < c.NV; ++v) sum[v] += Y[v];
     }
   }
-  add_counted_patterns(c, m, index, counts, per_line, nlevels, s, XPX, r);
+  add_counted_patterns(c, m, index, counts, ysums, per_line, nlevels, s, XPX, XPY, r);
   *a.NOBS = nobs;
   return r;
 }

@@ -89,6 +89,9 @@ struct PatternIndex {
   const Model* model;
 };
 inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
+// Most sums of responses per slot table (tables times responses) the pass keeps (8 MiB);
+// beyond it X'Y is added line by line.
+inline constexpr std::int64_t kMaxPatternSums = std::int64_t{1} << 20;
 
 // Result of the data pass.
 struct PassResult {

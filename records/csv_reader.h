@@ -8,6 +8,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -64,6 +66,12 @@ class Reader {
     pos_ = pos;
     line_ = line;
   }
+  // Reading goes on in `text` (the next block of the same file) at offset `pos`, which
+  // is on line `line`.
+  void reset(std::string_view text, std::size_t pos, std::int64_t line) {
+    text_ = text;
+    start(pos, line);
+  }
   std::size_t position() const { return pos_; }
   std::int64_t next_line() const { return line_; }
   // Line of the text where the record last read begins.
@@ -101,6 +109,7 @@ class Reader {
     fields.clear();
     std::size_t b = pos_, q = pos_;
     for (;; ++q) {
+      q = skip_plain<kExact>(t, q, n);
       const unsigned char kind =
           q < n ? kind_[static_cast<unsigned char>(t[q])] : static_cast<unsigned char>(kEnd);
       if (kind == kPlain) continue;
@@ -120,6 +129,29 @@ class Reader {
       pos_ = n;
     }
     return true;
+  }
+
+  // The first byte at or after `q` that is not plain (a separator, a line end or a
+  // quote), eight bytes at a time while eight remain; `q` itself when fewer remain.
+  template <bool kExact>
+  std::size_t skip_plain(const char* t, std::size_t q, std::size_t n) const {
+    if constexpr (std::endian::native == std::endian::little) {
+      constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHigh = 0x8080808080808080ull;
+      auto equal = [](std::uint64_t x, std::uint64_t c) {
+        const std::uint64_t y = x ^ c;
+        return ~(((y & ~kHigh) + ~kHigh) | y | ~kHigh);
+      };
+      const std::uint64_t sep = kOnes * static_cast<unsigned char>(sep_);
+      while (q + 8 <= n) {
+        std::uint64_t x;
+        std::memcpy(&x, t + q, 8);
+        std::uint64_t hit = equal(x, sep) | equal(x, kOnes * '\n') | equal(x, kOnes * '"');
+        if constexpr (kExact) hit |= equal(x, kOnes * '\r');
+        if (hit) return q + static_cast<std::size_t>(std::countr_zero(hit) / 8);
+        q += 8;
+      }
+    }
+    return q;
   }
 
   static bool is_blank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r'; }

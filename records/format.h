@@ -164,6 +164,38 @@ struct ReadError {
 ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const Target> targets,
                        ReadError* err = nullptr, int* records_used = nullptr);
 
+// A read statement laid out once: for a format made only of I, F, X, T, TL, TR and '/'
+// edits and one fixed item list, every field of the statement as (record, column,
+// width, kind, digits), so that each record is decoded at fixed offsets without the
+// walk over the format. read() gives exactly what format_read gives for the same format,
+// records and targets: the same values, the same status and the same ReadError.
+class FieldPlan {
+ public:
+  FieldPlan() = default;
+  // The plan of reading `targets` (whose places it keeps) by `fmt`; not usable() when the
+  // format holds any other edit (A, E, D, G, texts, P, BN, BZ), when an item does not
+  // match its descriptor, or when the statement is too long to lay out.
+  FieldPlan(const Format& fmt, std::span<const Target> targets);
+  bool usable() const { return !record_ends_.empty(); }
+  // format_read(fmt, source, targets, err, records_used) for a usable plan.
+  ReadStatus read(RecordSource& source, ReadError* err = nullptr, int* records_used = nullptr) const;
+
+  struct Step {
+    std::int32_t column;  // 0-based first column (beyond any record when far out)
+    std::int32_t width;
+    std::int32_t digits;  // F: implied decimals
+    Target::Kind kind;    // Int for I, Real32 or Real64 for F
+    bool word;            // read as one word when whole in the record (see there)
+    std::int32_t shift;   // bits the record's first word moves up, for a field before column 8
+    std::uint64_t before; // the bytes of that word before the field
+    void* p;
+  };
+
+ private:
+  std::vector<Step> steps_;
+  std::vector<std::uint32_t> record_ends_;  // end in steps_ of the fields of each record
+};
+
 // Free-format (list-directed) input of integers: values separated by blanks or commas,
 // from as many records as needed. Returns End at the end of the file, Error on a
 // value that is not an integer. `values_read` (optional) gets the number of values

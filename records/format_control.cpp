@@ -8,6 +8,7 @@
 // final ')', the record is ended and the walk restarts at the last top-level group
 // (with its repeat count) or, without inner groups, at the start.
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -464,6 +465,319 @@ ReadStatus format_read(const Format& fmt, RecordSource& source, std::span<const 
   }
   if (records_used) *records_used = r.records;
   return r.status;
+}
+
+// ---------------------------------------------------------------- laid-out statements
+
+namespace {
+
+// Fields read eight bytes at a time (the words below assume little-endian bytes).
+constexpr bool kWords = std::endian::native == std::endian::little;
+
+// Limits of a laid-out statement; a longer one keeps the general walk.
+constexpr std::size_t kMaxPlanSteps = 4096;
+constexpr std::size_t kMaxPlanRecords = 256;
+
+// Walks the format as a read statement would, recording where each item's field lies
+// instead of reading it. Any edit but I, F, X, T, TL, TR and '/' ends the walk unplanned.
+class Planner {
+ public:
+  Planner(std::span<const Target> targets, std::vector<FieldPlan::Step>& steps,
+          std::vector<std::uint32_t>& ends)
+      : targets_(targets), steps_(steps), ends_(ends) {}
+
+  bool data(const FormatNode& n, std::size_t k) {
+    const Target& t = targets_[k];
+    const bool fits = n.kind == FormatNode::I ? t.kind == Target::Int
+                                               : n.kind == FormatNode::F &&
+                                                     (t.kind == Target::Real32 || t.kind == Target::Real64);
+    if (!fits || steps_.size() >= kMaxPlanSteps) return refuse();
+    // A field that starts beyond the longest record is blank in every record.
+    const long long column = std::min(pos_, static_cast<long long>(kMaxRecordLength) + 1);
+    // A field of at most 8 columns that ends 8 columns or more into the record is read
+    // as the word of the 8 bytes that end with it.
+    const bool word = kWords && n.width <= 8;
+    const std::uint64_t before = n.width >= 8 ? 0 : (std::uint64_t{1} << (8 * (8 - n.width))) - 1;
+    const int shift = column + n.width >= 8 ? 0 : 8 * (8 - static_cast<int>(column) - n.width);
+    steps_.push_back({static_cast<std::int32_t>(column), n.width, n.digits, t.kind, word, shift, before, t.p});
+    pos_ = std::min(pos_ + n.width, kFarColumn);
+    return true;
+  }
+
+  bool control(const FormatNode& n) {
+    switch (n.kind) {
+      case FormatNode::X:
+      case FormatNode::TR:
+      case FormatNode::T:
+      case FormatNode::TL:
+        pos_ = moved(n, pos_);
+        return true;
+      case FormatNode::Slash:
+        for (int r = 0; r < n.repeat; ++r)
+          if (!next_record()) return false;
+        return true;
+      default:
+        return refuse();
+    }
+  }
+
+  bool next_record() {
+    if (ends_.size() + 1 >= kMaxPlanRecords) return refuse();
+    ends_.push_back(static_cast<std::uint32_t>(steps_.size()));
+    pos_ = 0;
+    return true;
+  }
+
+  bool ok = true;
+
+ private:
+  bool refuse() {
+    ok = false;
+    return false;
+  }
+  std::span<const Target> targets_;
+  std::vector<FieldPlan::Step>& steps_;
+  std::vector<std::uint32_t>& ends_;
+  long long pos_ = 0;
+};
+
+// The plain field of a laid-out statement: blanks, digits and (for F) one point, no sign,
+// at most 19 columns, in one pass without a branch per character. Gives what
+// detail::read_int_fast or detail::read_real_fast gives for such a field (the same value,
+// the same arithmetic) and false for any other field, which then goes the walk's way.
+inline bool plain_int(const char* p, std::size_t n, std::int32_t& out) {
+  std::uint32_t acc = 0;
+  unsigned digits = 0, bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned c = static_cast<unsigned char>(p[i]);
+    const unsigned dg = c - '0';
+    const bool is_digit = dg <= 9u;
+    acc = is_digit ? acc * 10 + dg : acc;
+    digits += is_digit;
+    bad |= !is_digit & (c != ' ');
+  }
+  if (bad | (digits > 9)) return false;
+  out = static_cast<std::int32_t>(acc);
+  return true;
+}
+
+template <class T>
+inline bool plain_real(const char* p, std::size_t n, int d, T& out) {
+  constexpr std::uint64_t kMaxExact = sizeof(T) == 4 ? (1u << 24) : (1ull << 53);
+  constexpr int kMaxPow = sizeof(T) == 4 ? 10 : 22;
+  if (n > 19) return false;
+  std::uint64_t m = 0;
+  unsigned frac = 0, points = 0, bad = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned c = static_cast<unsigned char>(p[i]);
+    const unsigned dg = c - '0';
+    const bool is_digit = dg <= 9u, is_point = c == '.';
+    m = is_digit ? m * 10 + dg : m;
+    frac += is_digit & (points != 0);
+    points += is_point;
+    bad |= !is_digit & !is_point & (c != ' ');
+  }
+  if (bad | (points > 1) | (m > kMaxExact)) return false;
+  const int e = points ? -static_cast<int>(frac) : -d;
+  if (e < -kMaxPow || e > kMaxPow) return false;
+  T v = static_cast<T>(m);
+  if constexpr (sizeof(T) == 4)
+    v = e < 0 ? v / detail::kExactPow10f[-e] : v * detail::kExactPow10f[e];
+  else
+    v = e < 0 ? v / detail::kExactPow10[-e] : v * detail::kExactPow10[e];
+  out = v;
+  return true;
+}
+
+// The same fields eight bytes at a time: `x` holds the 8 bytes that end with the field
+// (little-endian, so the field's last character is the top byte), the columns before
+// the field already turned into blanks. Takes a field of leading blanks and then digits
+// (with one point for F); anything else, embedded blanks included, is left to the loops.
+constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighBits = 0x8080808080808080ull;
+
+// The doubles nearest 10^-k.
+constexpr double kInverse10[] = {1.0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+
+// The high bit of every byte of `x` equal to `c`.
+inline std::uint64_t bytes_equal(std::uint64_t x, unsigned char c) {
+  const std::uint64_t y = x ^ (kOnes * c);
+  return ~(((y & ~kHighBits) + ~kHighBits) | y | ~kHighBits);
+}
+
+// Whether the blanks `blanks` (high bits) of a word of digits and blanks come first.
+inline bool blanks_lead(std::uint64_t blanks) {
+  const std::uint64_t bytes = (blanks >> 7) * 0xFF;  // 0xFF in every blank byte
+  return (bytes & (bytes + 1)) == 0;
+}
+
+// The value of a word of digits and leading blanks (blanks read as leading zeros).
+inline std::uint32_t word_value(std::uint64_t x, std::uint64_t blanks) {
+  std::uint64_t v = x + (blanks >> 7) * 0x10 - kOnes * '0';
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+  return static_cast<std::uint32_t>(v);
+}
+
+inline bool word_digits(std::uint64_t x, std::uint64_t& digits) {
+  if (x & kHighBits) return false;
+  digits = (x + kOnes * 0x50) & ~(x + kOnes * 0x46) & kHighBits;  // '0' <= byte <= '9'
+  return true;
+}
+
+inline bool word_int(std::uint64_t x, std::int32_t& out) {
+  std::uint64_t digits;
+  if (!word_digits(x, digits)) return false;
+  const std::uint64_t blanks = bytes_equal(x, ' ');
+  if ((digits | blanks) != kHighBits || !blanks_lead(blanks)) return false;
+  out = static_cast<std::int32_t>(word_value(x, blanks));
+  return true;
+}
+
+template <class T>
+inline bool word_real(std::uint64_t x, int d, T& out) {
+  constexpr std::uint64_t kMaxExact = sizeof(T) == 4 ? (1u << 24) : (1ull << 53);
+  constexpr int kMaxPow = sizeof(T) == 4 ? 10 : 22;
+  std::uint64_t digits;
+  if (!word_digits(x, digits)) return false;
+  const std::uint64_t point = bytes_equal(x, '.');
+  if ((digits | point | bytes_equal(x, ' ')) != kHighBits || (point & (point - 1)) != 0) return false;
+  int e = -d;
+  if (point) {
+    // Digits alone after the point (each of them a decimal). Without the point: the
+    // bytes before it move up one, a blank comes in first.
+    const int k = std::countr_zero(point) / 8;
+    if (k < 7 && (digits >> (8 * k + 8)) != (kHighBits >> (8 * k + 8))) return false;
+    const std::uint64_t below = x & ((std::uint64_t{1} << (8 * k)) - 1);
+    const std::uint64_t above = k == 7 ? 0 : x & ~((std::uint64_t{1} << (8 * k + 8)) - 1);
+    x = above | (below << 8) | ' ';
+    e = k - 7;
+  }
+  const std::uint64_t blanks = bytes_equal(x, ' ');
+  if (!blanks_lead(blanks)) return false;
+  const std::uint64_t m = word_value(x, blanks);
+  if (m > kMaxExact || e < -kMaxPow || e > kMaxPow) return false;
+  T v = static_cast<T>(m);
+  if constexpr (sizeof(T) == 4) {
+    // m / 10^k for k <= 7 as the product with the double nearest 10^-k: its error is
+    // below 2^-51 of the quotient, while the quotient of m <= 2^24 by 10^k lies at
+    // least 2^-48 of itself away from any midpoint between floats (or on a float), so
+    // the product rounds to the float that the division gives, without its latency
+    // (checked for every m and k).
+    if (e < 0 && e >= -7)
+      v = static_cast<float>(static_cast<double>(m) * kInverse10[-e]);
+    else
+      v = e < 0 ? v / detail::kExactPow10f[-e] : v * detail::kExactPow10f[e];
+  } else {
+    v = e < 0 ? v / detail::kExactPow10[-e] : v * detail::kExactPow10[e];
+  }
+  out = v;
+  return true;
+}
+
+// The word of the 8 bytes that end at `end`, the bytes `before` the field read as blanks.
+inline std::uint64_t field_word(const char* end, std::uint64_t before) {
+  std::uint64_t x;
+  std::memcpy(&x, end - 8, 8);
+  return (x & ~before) | (kOnes * ' ' & before);
+}
+
+// What the walk's Reader reports for a field it cannot convert.
+ReadStatus field_error(ReadError* err, int record, int column, int width, std::string_view text,
+                       bool integer, detail::FieldStatus st) {
+  if (err) {
+    err->record = record;
+    err->column = column + 1;
+    err->width = width;
+    const std::size_t b = text.find_first_not_of(' ');
+    const std::size_t e = text.find_last_not_of(' ');
+    std::string_view trimmed = b == std::string_view::npos ? std::string_view{} : text.substr(b, e - b + 1);
+    if (trimmed.size() > 40) trimmed = trimmed.substr(0, 40);
+    err->field.assign(trimmed);
+    err->message = st == detail::FieldStatus::Range
+                       ? (integer ? "integer out of range in field" : "real out of range in field")
+                       : (integer ? "invalid character in integer field" : "invalid character in real field");
+  }
+  return ReadStatus::Error;
+}
+
+}  // namespace
+
+FieldPlan::FieldPlan(const Format& fmt, std::span<const Target> targets) {
+  if (targets.empty()) return;
+  Planner planner(targets, steps_, record_ends_);
+  try {
+    drive(fmt, targets.size(), planner);
+  } catch (const FormatError&) {
+    planner.ok = false;  // the general walk reports it
+  }
+  if (planner.ok && steps_.size() == targets.size()) {
+    record_ends_.push_back(static_cast<std::uint32_t>(steps_.size()));
+  } else {
+    steps_.clear();
+    record_ends_.clear();
+  }
+}
+
+ReadStatus FieldPlan::read(RecordSource& source, ReadError* err, int* records_used) const {
+  const Step* s = steps_.data();
+  int records = 0;
+  ReadStatus status = ReadStatus::Ok;
+  for (const std::uint32_t end : record_ends_) {
+    std::string_view rec;
+    if (!source.next(rec)) {
+      status = ReadStatus::End;
+      break;
+    }
+    ++records;
+    const std::size_t len = rec.size();
+    for (const Step* last = steps_.data() + end; s != last; ++s) {
+      // The field's columns within the record; those beyond its end are blanks, which
+      // (without BZ) count for nothing.
+      const std::size_t col = static_cast<std::size_t>(s->column);
+      // A whole field of at most 8 columns in a record of 8 or more: one word, of the 8
+      // bytes that end with the field or, near the record's start, of its first 8
+      // bytes moved up so that the field ends the word.
+      if (s->word && col + static_cast<std::size_t>(s->width) <= len && len >= 8) {
+        const char* end = rec.data() + col + static_cast<std::size_t>(s->width);
+        const std::uint64_t x =
+            s->shift ? ((field_word(rec.data() + 8, 0) << s->shift) & ~s->before) | (kOnes * ' ' & s->before)
+                     : field_word(end, s->before);
+        if (s->kind == Target::Int ? word_int(x, *static_cast<std::int32_t*>(s->p))
+            : s->kind == Target::Real32 ? word_real(x, s->digits, *static_cast<float*>(s->p))
+                                        : word_real(x, s->digits, *static_cast<double*>(s->p)))
+          continue;
+      }
+      const std::size_t avail = col >= len ? 0 : std::min(len - col, static_cast<std::size_t>(s->width));
+      const std::string_view text(rec.data() + (avail ? col : 0), avail);
+      detail::FieldStatus st;
+      // The same conversions as the walk's Reader, in the same order: the fast one, and
+      // the general one for a field the fast one leaves.
+      if (s->kind == Target::Int) {
+        auto& out = *static_cast<std::int32_t*>(s->p);
+        if (plain_int(text.data(), avail, out) || detail::read_int_fast(text, out)) continue;
+        st = detail::read_int(detail::Field{text, s->width - static_cast<int>(avail), false}, out);
+      } else if (s->kind == Target::Real32) {
+        auto& out = *static_cast<float*>(s->p);
+        if (plain_real(text.data(), avail, s->digits, out) ||
+            detail::read_real_fast(text, s->digits, 0, out))
+          continue;
+        st = detail::read_real(detail::Field{text, s->width - static_cast<int>(avail), false}, s->digits, 0, out);
+      } else {
+        auto& out = *static_cast<double*>(s->p);
+        if (plain_real(text.data(), avail, s->digits, out) ||
+            detail::read_real_fast(text, s->digits, 0, out))
+          continue;
+        st = detail::read_real(detail::Field{text, s->width - static_cast<int>(avail), false}, s->digits, 0, out);
+      }
+      if (st != detail::FieldStatus::Ok) {
+        if (records_used) *records_used = records;
+        return field_error(err, records, s->column, s->width, text, s->kind == Target::Int, st);
+      }
+    }
+  }
+  if (records_used) *records_used = records;
+  return status;
 }
 
 // ---------------------------------------------------------------- list-directed input

@@ -329,6 +329,7 @@ struct Io::Unit {
   std::unique_ptr<FileSource> source;
   std::unique_ptr<FileSink> sink;
   PendingFile pending;  // the temporary file written in place of `path`, while there is one
+  off_t rest_start = -1;  // file offset where the rest read in blocks begins (start_rest)
 
   ~Unit() {
     if (pending.pending()) {
@@ -784,6 +785,12 @@ bool Io::read(int unit, const Format& fmt, std::span<const Target> targets, bool
   });
 }
 
+bool Io::read(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested) {
+  return read_with(unit, end_tested, &fmt, 0, [&](RecordSource& src, ReadError& err, int&) {
+    return plan.read(src, &err);
+  });
+}
+
 bool Io::read_list(int unit, std::span<std::int32_t*> values, bool end_tested) {
   return read_with(unit, end_tested, nullptr, values.size(), [&](RecordSource& src, ReadError& err, int& got) {
     return list_read_ints(src, values, &err, nullptr, &got);
@@ -954,6 +961,44 @@ std::string Io::read_rest(int unit, std::size_t bound, std::size_t line_bound) {
   if (std::ferror(u.fp)) fail(": the file cannot be read");
   check_lines(true);
   return text;
+}
+
+void Io::fail_read(int unit, const std::string& what) {
+  const auto it = units_.find(unit);
+  flush();
+  throw RunError(where("READ", unit, it == units_.end() ? kNoName : it->second->name) + what);
+}
+
+bool Io::start_rest(int unit, long& first_line) {
+  Unit& u = unit_for(unit, "READ");
+  if (!u.source) fail_read(unit, ": the file is open for output");
+  struct stat st {};
+  if (::fstat(::fileno(u.fp), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // The records read ahead are read again from the file: the rest begins where the
+  // records handed out end.
+  const off_t at = ::ftello(u.fp);
+  if (at < 0) return false;
+  const std::string_view buffered = u.source->take_buffered();
+  u.rest_start = at - static_cast<off_t>(buffered.size());
+  first_line = u.source->records + 1;
+  seek_rest(unit, 0);
+  return true;
+}
+
+std::size_t Io::read_rest_block(int unit, char* dst, std::size_t n) {
+  Unit& u = unit_for(unit, "READ");
+  const std::size_t got = std::fread(dst, 1, n, u.fp);
+  if (got == 0 && std::ferror(u.fp)) fail_read(unit, ": the file cannot be read");
+  return got;
+}
+
+void Io::seek_rest(int unit, std::uint64_t offset) {
+  Unit& u = unit_for(unit, "READ");
+  // The handle's buffer is dropped first, so that the bytes are read from the file
+  // again rather than taken from what it still holds.
+  if (u.rest_start < 0 || std::fflush(u.fp) != 0 ||
+      ::fseeko(u.fp, u.rest_start + static_cast<off_t>(offset), SEEK_SET) != 0)
+    fail_read(unit, ": the file cannot be read");
 }
 
 std::string format_error(const ErrorSite& at, std::string_view detail) {

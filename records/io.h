@@ -114,6 +114,9 @@ class Io {
   bool read(int unit, const Format& fmt, std::initializer_list<Target> targets, bool end_tested) {
     return read(unit, fmt, std::span<const Target>(targets.begin(), targets.size()), end_tested);
   }
+  // The same read statement by its laid-out form (a usable FieldPlan of `fmt` and the
+  // targets): the same values, ends and errors, without the walk over the format.
+  bool read(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested);
   // Free-format read of integers (false at the end of the file when `end_tested`).
   bool read_list(int unit, std::span<std::int32_t*> values, bool end_tested);
 
@@ -210,6 +213,19 @@ class Io {
   // more than `bound` bytes, or a line of more than `line_bound` characters before its
   // line end, throws a RunError naming the file (and the line).
   std::string read_rest(int unit, std::size_t bound, std::size_t line_bound);
+
+  // What remains of the input file on `unit` in blocks, through its open handle, for a
+  // reader that passes over it more than once without holding it whole. start_rest
+  // returns whether the file is a regular one (a FIFO or a device is for read_rest),
+  // and the line of the file where the rest begins. read_rest_block reads up to `n`
+  // bytes of the rest into `dst` (0 at its end); seek_rest goes back to `offset` bytes
+  // after its start. A failing read throws read_rest's RunError.
+  bool start_rest(int unit, long& first_line);
+  std::size_t read_rest_block(int unit, char* dst, std::size_t n);
+  void seek_rest(int unit, std::uint64_t offset);
+  // Ends the run with a RunError on reading `unit`, as read_rest words it ("READ on unit
+  // 1, file 'f.csv'" followed by `what`).
+  [[noreturn]] void fail_read(int unit, const std::string& what);
 
   std::ostream& console_out() { return out_; }
 

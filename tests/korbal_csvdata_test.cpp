@@ -218,5 +218,126 @@ TEST(CsvData, ColumnReferencesAndTheHeader) {
   }
 }
 
+// A file read in blocks (a regular file) against the same file read whole (as a FIFO
+// is): the same equations, counts and names, or the same error, for files larger than
+// a block whose records, quoted line ends and faults fall across the blocks' bounds.
+TEST(CsvData, AFileReadInBlocksReadsAsAFileReadWhole) {
+  // Records of about 24 bytes up to `bytes`, then `tail`.
+  auto records = [](std::size_t bytes, const std::string& tail) {
+    std::string t = "Fem,Male,Y\n";
+    const char* names[] = {"A", "B", "C"};
+    for (int k = 0; t.size() < bytes; ++k)
+      t += std::string(names[k % 3]) + "," + names[(k + 1) % 3] + "," + std::to_string(k % 97) + ".25\n";
+    return t + tail;
+  };
+  const std::size_t block = std::size_t{1} << 20;
+  const std::string quoted_ends = "\"A\",\"B\n\n\",1\n";  // a level name with line ends
+  const struct Case {
+    const char* name;
+    std::string text;
+    bool refused;
+  } cases[] = {
+      {"records across the blocks", records(3 * block + 100, ""), false},
+      {"a quoted field across a block's end", records(block - 3, "A,\"C\",\"1\n2\"\nB,C,4\n"), true},
+      {"a quoted record longer than a block",
+       records(block - 100, "A,C,\"" + std::string(70000, 'x') + "\n" + std::string(60000, '\n') + "\"\n"),
+       true},
+      {"quoted fields at a block's end", records(block - 3, "\"A\" , \"C\",\"12\"\nB,C,4\n"), false},
+      {"blank lines and CR LF", records(block + 50, "\r\n  \n\nB,C,1\r\n"), false},
+      {"a last line cut", records(2 * block, "A,B,12"), false},
+      {"a last line cut, blanks after it", records(block + 7, "A,B,12  \t"), false},
+      {"not a number after the first block", records(block + 999, "A,B,x1\n"), true},
+      {"a ragged record", records(block + 5, "A,B\n"), true},
+      {"a name with line ends", records(block + 5, quoted_ends), true},
+      {"a quote not closed", records(block + 5, "A,B,\"1\n"), true},
+      {"a long line after a refused record",
+       records(block, "A,B\n" + records(block, std::string(kMaxCsvLine + 1, 'z') + "\n")), true},
+      {"a long line cut", records(block, std::string(kMaxCsvLine + 1, 'z')), true},
+      {"the longest line, with its CR", records(block, std::string(kMaxCsvLine, 'z') + "\r\n"), true},
+      {"no data", "Fem,Male,Y\n\n\n", true},
+      {"a quote of the header open past the first block", "Fem;\"x\n" + records(block + 10, "\",Y\n"), true},
+  };
+  const Control c = plain();
+  const Model m = allocate_columns(c);
+  // The pass over the file on disk, read in blocks (`whole`: read whole first).
+  auto run = [&](const std::string& text, bool whole) {
+    testsupport::TempDir tmp;
+    testsupport::write_file(tmp.path() / "d.csv", text);
+    std::istringstream in;
+    std::ostringstream out;
+    rec::Io io({}, in, out, tmp.path());
+    io.open(kReportUnit, "r.out", rec::OpenMode::Output);
+    io.open(1, "d.csv", rec::OpenMode::Input);
+    std::ostringstream shown;
+    try {
+      CsvData data(c, m, kPlainRecord);
+      if (whole)
+        data.load(io.read_rest(1, kMaxCsvBytes, kMaxCsvLine), io.file_name(1), 1);
+      else
+        data.load_unit(io, 1);
+      Pass p;
+      p.r = data.accumulate(io, c, m, *p.a);
+      shown << "NOBS " << p.a->NOBS << " NREAD " << p.r.NREAD << " cut " << data.last_line_cut()
+            << " levels " << p.r.level_names[kFemale].size();
+      for (std::size_t k = 0; k < 21; ++k) shown << ' ' << p.a->XPX[k];
+      for (std::size_t k = 0; k < 7; ++k) shown << ' ' << p.a->XPY[k];
+      shown << ' ' << p.a->YPY[0];
+    } catch (const rec::RunError& e) {
+      shown << "error: " << e.what();
+    }
+    return shown.str();
+  };
+  for (const auto& k : cases) {
+    const std::string blocks = run(k.text, false);
+    EXPECT_EQ(blocks, run(k.text, true)) << k.name;
+    EXPECT_EQ(blocks.rfind("error: ", 0) == 0, k.refused)
+        << k.name << ": " << blocks;
+  }
+}
+
+// A file read in blocks is read from the disk again for the accumulation: a file that
+// changed in between is refused, not read past its records' fields.
+TEST(CsvData, AFileChangedBetweenThePassesIsRefused) {
+  std::string records;
+  for (int k = 0; k < 20; ++k) records += "A,B,1\nB,C,2\n";
+  const std::string original = "Fem,Male,Y\n" + records;
+  const struct Case {
+    const char* name;
+    std::string changed;  // "" leaves the file as it was
+    const char* error;
+  } cases[] = {
+      {"unchanged", "", ""},
+      {"a record fewer", original.substr(0, original.size() - 6), "line 40: the file changed while it was being read"},
+      {"a record more", original + "A,C,4\n", "line 42: the file changed while it was being read"},
+      {"a field fewer", "Fem,Male,Y\nA,B,1\nB,C\n" + records, "line 3: the file changed while it was being read"},
+      {"a name not met", "Fem,Male,Y\nA,B,1\nB,D,2\n" + records, "line 3: the file changed while it was being read"},
+  };
+  const Control c = plain();
+  const Model m = allocate_columns(c);
+  for (const auto& k : cases) {
+    testsupport::TempDir tmp;
+    testsupport::write_file(tmp.path() / "d.csv", original);
+    std::istringstream in;
+    std::ostringstream out;
+    rec::Io io({}, in, out, tmp.path());
+    io.open(kReportUnit, "r.out", rec::OpenMode::Output);
+    io.open(1, "d.csv", rec::OpenMode::Input);
+    CsvData data(c, m, kPlainRecord);
+    data.load_unit(io, 1, 16);
+    if (!k.changed.empty()) testsupport::write_file(tmp.path() / "d.csv", k.changed);
+    std::string error;
+    Pass p;
+    try {
+      p.r = data.accumulate(io, c, m, *p.a);
+    } catch (const rec::RunError& e) {
+      error = e.what();
+    }
+    if (*k.error == '\0')
+      EXPECT_EQ(error, "") << k.name;
+    else
+      EXPECT_NE(error.find(k.error), std::string::npos) << k.name << ": " << error;
+  }
+}
+
 }  // namespace
 }  // namespace korbal
