@@ -86,55 +86,47 @@ Reduction reduce(const Design& d, const korbal::NormalEquations& p) {
                             cross,        effects,      r.accepted};
   int k = 0;
   r.errors.resize(static_cast<std::size_t>(p.NV));
+  r.traits.resize(static_cast<std::size_t>(p.NV));
   for (const auto& [a, b] : korbal::analysis_order(p.NV, cross)) {
-    if (a == b) r.errors[static_cast<std::size_t>(a)] = korbal::analysis_of(red, a, b, k).error;
+    if (a == b) {
+      r.traits[static_cast<std::size_t>(a)] = korbal::analysis_of(red, a, b, k);
+      r.errors[static_cast<std::size_t>(a)] = r.traits[static_cast<std::size_t>(a)].error;
+    }
     ++k;
   }
   return r;
 }
 
 Moments moment_components(const Design& d, const korbal::NormalEquations& p) {
-  Reduction r;
-  r.XPX = p.XPX;
-  r.XPY = p.XPY;
+  const Reduction r = reduce(d, p);
   const double TOL = korbal::pivot_tolerance(p.SDFL, p.XPX[0]);
-  korbal::covred_reduce(r.XPX.data(), r.XPY.data(), TOL, p.SDFL, p.NV);
-  r.accepted = korbal::accepted_columns(r.XPX.data(), p.SDFL, TOL);
   const std::vector<korbal::EffectBlock> effects = d.m.effects();
   const std::vector<korbal::EmsRow> ems = korbal::ems_coefficients(r.XPX.data(), effects, TOL);
-  const bool cross = d.c.CROSS > 0;
-  const korbal::Reduced red{r.XPX.data(), r.XPY.data(), p.YPY.data(), p.NV, p.SDFL, p.NOBS,
-                            cross,        effects,      r.accepted};
   const int ne = static_cast<int>(effects.size());
   Moments m;
   for (const korbal::EmsRow& row : ems) {
     const std::string code(rec::csv::trimmed(row.code));
     if (!is_fixed_effect(code) && row.df == 0) m.no_df.insert(code);
   }
-  std::vector<std::map<std::string, double>>& out = m.components;
-  out.resize(static_cast<std::size_t>(p.NV));
-  int k = 0;
-  for (const auto& [a, b] : korbal::analysis_order(p.NV, cross)) {
-    if (a == b) {
-      const korbal::Analysis an = korbal::analysis_of(red, a, b, k);
-      auto& comps = out[static_cast<std::size_t>(a)];
-      if (an.error.df > 0) {
-        const double s2e = an.error.mean;
-        comps["ERR"] = s2e;
-        std::vector<double> vc(static_cast<std::size_t>(ne), 0.0);
-        for (int e = ne - 1; e >= 0; --e) {
-          const korbal::EmsRow& row = ems[static_cast<std::size_t>(e)];
-          const std::string code(rec::csv::trimmed(row.code));
-          const double own = row.coef[static_cast<std::size_t>(ne - 1 - e)];
-          if (is_fixed_effect(code) || row.df == 0 || !(own > 0.0)) continue;
-          double rest = an.effects.lines[static_cast<std::size_t>(e)].mean - s2e;
-          for (int j = e + 1; j < ne; ++j) rest -= row.coef[static_cast<std::size_t>(ne - 1 - j)] * vc[static_cast<std::size_t>(j)];
-          vc[static_cast<std::size_t>(e)] = rest / own;
-          comps[code] = vc[static_cast<std::size_t>(e)];
-        }
-      }
+  m.components.resize(static_cast<std::size_t>(p.NV));
+  for (int a = 0; a < p.NV; ++a) {
+    const korbal::Analysis& an = r.traits[static_cast<std::size_t>(a)];
+    if (an.error.df <= 0) continue;
+    auto& comps = m.components[static_cast<std::size_t>(a)];
+    const double s2e = an.error.mean;
+    comps["ERR"] = s2e;
+    std::vector<double> vc(static_cast<std::size_t>(ne), 0.0);
+    for (int e = ne - 1; e >= 0; --e) {
+      const korbal::EmsRow& row = ems[static_cast<std::size_t>(e)];
+      const std::string code(rec::csv::trimmed(row.code));
+      const double own = row.coef[static_cast<std::size_t>(ne - 1 - e)];
+      if (is_fixed_effect(code) || row.df == 0 || !(own > 0.0)) continue;
+      double rest = an.effects.lines[static_cast<std::size_t>(e)].mean - s2e;
+      for (int j = e + 1; j < ne; ++j)
+        rest -= row.coef[static_cast<std::size_t>(ne - 1 - j)] * vc[static_cast<std::size_t>(j)];
+      vc[static_cast<std::size_t>(e)] = rest / own;
+      comps[code] = vc[static_cast<std::size_t>(e)];
     }
-    ++k;
   }
   return m;
 }

@@ -60,6 +60,7 @@ struct Reduction {
   std::vector<double> XPY;             // reduced, stride SDFL
   std::vector<char> accepted;          // the columns the reduction accepted
   std::vector<korbal::ErrorLine> errors;  // one per trait
+  std::vector<korbal::Analysis> traits;   // the analysis of variance of each trait
 };
 Reduction reduce(const Design& d, const korbal::NormalEquations& p);
 
