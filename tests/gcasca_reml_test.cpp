@@ -11,37 +11,14 @@
 
 #include "gcasca/gcasca.h"
 #include "gcasca/reml.h"
+#include "support.h"
 
 namespace {
 
-using Matrix = std::vector<std::vector<double>>;
+using testsupport::inverse;
+using testsupport::Matrix;
 
 Matrix zeros(std::size_t r, std::size_t c) { return Matrix(r, std::vector<double>(c, 0.0)); }
-
-// Inverse and log-determinant of a symmetric positive definite matrix (Gauss-Jordan).
-Matrix inverse(Matrix a, double* logdet = nullptr) {
-  const std::size_t n = a.size();
-  Matrix inv = zeros(n, n);
-  for (std::size_t i = 0; i < n; ++i) inv[i][i] = 1.0;
-  double ld = 0.0;
-  for (std::size_t c = 0; c < n; ++c) {
-    std::size_t piv = c;
-    for (std::size_t r = c + 1; r < n; ++r)
-      if (std::abs(a[r][c]) > std::abs(a[piv][c])) piv = r;
-    std::swap(a[c], a[piv]);
-    std::swap(inv[c], inv[piv]);
-    const double d = a[c][c];
-    ld += std::log(std::abs(d));
-    for (std::size_t k = 0; k < n; ++k) a[c][k] /= d, inv[c][k] /= d;
-    for (std::size_t r = 0; r < n; ++r) {
-      if (r == c || a[r][c] == 0.0) continue;
-      const double f = a[r][c];
-      for (std::size_t k = 0; k < n; ++k) a[r][k] -= f * a[c][k], inv[r][k] -= f * inv[c][k];
-    }
-  }
-  if (logdet) *logdet = ld;
-  return inv;
-}
 
 Matrix mul(const Matrix& a, const Matrix& b) {
   Matrix c = zeros(a.size(), b[0].size());

@@ -159,4 +159,28 @@ double t_tail_even(double t, int nu) {
   return 1.0 - std::sin(q) * sum;
 }
 
+Matrix inverse(Matrix a, double* logdet) {
+  const std::size_t n = a.size();
+  Matrix inv(n, std::vector<double>(n, 0.0));
+  for (std::size_t i = 0; i < n; ++i) inv[i][i] = 1.0;
+  double ld = 0.0;
+  for (std::size_t c = 0; c < n; ++c) {
+    std::size_t piv = c;
+    for (std::size_t r = c + 1; r < n; ++r)
+      if (std::abs(a[r][c]) > std::abs(a[piv][c])) piv = r;
+    std::swap(a[c], a[piv]);
+    std::swap(inv[c], inv[piv]);
+    const double d = a[c][c];
+    ld += std::log(std::abs(d));
+    for (std::size_t k = 0; k < n; ++k) a[c][k] /= d, inv[c][k] /= d;
+    for (std::size_t r = 0; r < n; ++r) {
+      if (r == c || a[r][c] == 0.0) continue;
+      const double f = a[r][c];
+      for (std::size_t k = 0; k < n; ++k) a[r][k] -= f * a[c][k], inv[r][k] -= f * inv[c][k];
+    }
+  }
+  if (logdet) *logdet = ld;
+  return inv;
+}
+
 }  // namespace testsupport

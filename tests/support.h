@@ -83,4 +83,11 @@ double f_tail_even(double f, int nu1, double nu2);
 // q = atan(t / sqrt(nu)).
 double t_tail_even(double t, int nu);
 
+// A dense matrix by rows, for the explicit computations the tests check against.
+using Matrix = std::vector<std::vector<double>>;
+
+// Inverse of a nonsingular matrix by Gauss-Jordan elimination with partial pivoting;
+// with `logdet`, also log |det a|.
+Matrix inverse(Matrix a, double* logdet = nullptr);
+
 }  // namespace testsupport
