@@ -45,10 +45,6 @@ struct Problem {
   }
 };
 
-// Cholesky factor of the m x m symmetric matrix `a` (row-major; the lower triangle is
-// read) in place; false when it is not positive definite.
-bool cholesky(std::vector<double>& a, std::size_t m) { return gcasca::cholesky(a.data(), m); }
-
 // Solves L w = v in place (L lower, row-major m x m).
 void forward(const std::vector<double>& L, std::size_t m, double* v) {
   for (std::size_t a = 0; a < m; ++a) {
@@ -101,7 +97,7 @@ Point evaluate(const Problem& P, std::span<const double> v, bool derivatives) {
     for (std::size_t b = 0; b <= a; ++b) L[a * m + b] = P.xpx(cols[a], cols[b]);
     L[a * m + a] += lambda[a];
   }
-  if (!cholesky(L, m)) return pt;
+  if (!cholesky(L.data(), m)) return pt;
   double logdet_c = 0.0;
   for (std::size_t a = 0; a < m; ++a) logdet_c += 2.0 * std::log(L[a * m + a]);
   std::vector<double> r(m), b(m);
@@ -295,7 +291,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
     std::vector<double> A = restricted(pt.ai, nv, act);
     std::vector<double> delta(act.size());
     for (std::size_t i = 0; i < act.size(); ++i) delta[i] = pt.score[act[i]];
-    const bool ai_ok = cholesky(A, act.size());
+    const bool ai_ok = cholesky(A.data(), act.size());
     if (ai_ok) {
       forward(A, act.size(), delta.data());
       backward(A, act.size(), delta.data());
@@ -368,7 +364,7 @@ RemlResult reml_trait(const std::vector<ColumnId>& columns, const double* XPX, c
   for (std::size_t k = 0; k < nv; ++k)
     if (!res.boundary[k]) act.push_back(k);
   std::vector<double> A = restricted(pt.ai, nv, act);
-  if (cholesky(A, act.size())) {
+  if (cholesky(A.data(), act.size())) {
     std::vector<double> e(act.size());
     for (std::size_t i = 0; i < act.size(); ++i) {
       std::fill(e.begin(), e.end(), 0.0);
