@@ -305,26 +305,57 @@ class FormattedLines : public LineSource {
  public:
   FormattedLines(rec::Io& io, const Control& c, const rec::Format& datfmt, int unit)
       : io_(io), datfmt_(datfmt), unit_(unit) {
-    // The item list of the layout, built once: identifiers, then the responses.
+    // The item list of the layout, built once: identifiers, then the responses, into the
+    // first row; a batch fills the rows after it alike.
+    Line& row = rows_[0];
     for (int f = 0; f < 6; ++f)
-      if (carries(c.LAYOUT, Factor(f))) targets_[n_++] = rec::Target::of(d.*kIdentifiers[f].member);
-    for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(Y[v]);
+      if (carries(c.LAYOUT, Factor(f))) targets_[n_++] = rec::Target::of(row.d.*kIdentifiers[f].member);
+    for (int v = 0; v < c.NV && v < MAXY; ++v) targets_[n_++] = rec::Target::of(row.Y[v]);
     plan_ = rec::FieldPlan(datfmt, std::span<const rec::Target>(targets_, n_));
   }
   bool next() override {
-    // A conversion error ends the run (RunError); the end of the file ends the pass. A
-    // format of fixed fields is read by its laid-out form, any other by the walk.
-    const bool got = plan_.usable()
-                         ? io_.read(unit_, datfmt_, plan_, true)
-                         : io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true);
-    if (!got) return false;
-    ended_by_line_ = d.IFEM == 0 && d.IMALE == 0;
-    return !ended_by_line_;
+    if (!read_first_row()) return false;
+    d = rows_[0].d;
+    std::copy(rows_[0].Y, rows_[0].Y + MAXY, Y);
+    return true;
   }
+  void each(const Lines& lines) override {
+    if (plan_.usable() && plan_.one_record()) {
+      // Lines in batches; the terminating line is taken, the lines after it are not.
+      auto batch = [&](std::size_t n) -> rec::Taken {
+        for (std::size_t i = 0; i < n; ++i)
+          if (rows_[i].d.IFEM == 0 && rows_[i].d.IMALE == 0) {
+            ended_by_line_ = true;
+            if (i > 0) lines(rows_, i);
+            return {i + 1, false};
+          }
+        const std::size_t used = lines(rows_, n);
+        return {used, used == n};
+      };
+      io_.read_rows(unit_, datfmt_, plan_, true, kRows, sizeof(Line), batch);
+      return;
+    }
+    while (read_first_row())
+      if (lines(rows_, 1) < 1) return;
+  }
+  bool can_miss() const override { return false; }
   // The data end at a terminating (or blank) line: the non-blank lines after it.
   std::int64_t lines_after_end() override { return ended_by_line_ ? lines_left(io_, unit_) : 0; }
 
  private:
+  // One statement into the first row; false at the end of the data. A conversion error
+  // ends the run (RunError); the end of the file ends the pass. A format of fixed fields
+  // is read by its laid-out form, any other by the walk.
+  bool read_first_row() {
+    const bool got = plan_.usable()
+                         ? io_.read(unit_, datfmt_, plan_, true)
+                         : io_.read(unit_, datfmt_, std::span<const rec::Target>(targets_, n_), true);
+    if (!got) return false;
+    ended_by_line_ = rows_[0].d.IFEM == 0 && rows_[0].d.IMALE == 0;
+    return !ended_by_line_;
+  }
+
+  static constexpr std::size_t kRows = 128;  // lines of a batch
   rec::Io& io_;
   const rec::Format& datfmt_;
   int unit_;
@@ -332,9 +363,19 @@ class FormattedLines : public LineSource {
   rec::Target targets_[6 + MAXY];
   std::size_t n_ = 0;
   rec::FieldPlan plan_;
+  Line rows_[kRows];
 };
 
 }  // namespace
+
+void LineSource::each(const Lines& lines) {
+  Line line;
+  while (next()) {
+    line.d = d;
+    std::copy(Y, Y + MAXY, line.Y);
+    if (lines(&line, 1) < 1) return;
+  }
+}
 
 PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
                       const rec::Format& datfmt, int unit) {
@@ -363,9 +404,9 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
 // skipped; a line with an identifier out of range is counted, reported (the first
 // kMaxBadLines of them) and skipped. An analysed self line is counted as well.
 [[gnu::always_inline]] inline bool admitted(rec::Io& io, const Control& c, const Model& m,
-                                            LineSource& src, PassResult& r) {
-  const Ids& d = src.d;
-  if (src.missing()) {
+                                            LineSource& src, bool can_miss, const Ids& d,
+                                            PassResult& r) {
+  if (can_miss && src.missing()) {
     ++r.missing_lines;
     return false;
   }
@@ -451,47 +492,58 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   double* const sums = r.cross_sums.empty() ? nullptr : r.cross_sums.data();
   const std::int64_t p = c.NLINES;
 
-  const Ids& d = src.d;
-  const float* Y = src.Y;
   Slots s;
-  for (;;) {
-    ++r.NREAD;
-    if (!src.next()) {
-      r.lines_after_end = src.lines_after_end();
-      if (r.lines_after_end > 0) r.end_line = r.NREAD;
-      break;
-    }
-    if (!admitted(io, c, m, src, r)) continue;
-    if (nobs == std::numeric_limits<std::int32_t>::max()) too_many_lines();
-    ++nobs;
-    if (by_table) {
-      // Y'Y now; X'X and X'Y by the line's slot table at the end.
-      if (listing) {
+  const bool can_miss = src.can_miss();
+  std::int32_t* const count = counts.data();
+  double* const ysum0 = ysums.data();
+  const int NV = c.NV;
+  auto lines = [&](const LineSource::Line* rows, std::size_t n) -> std::size_t {
+    // The counts of the batch in locals, which no store of the sums can touch.
+    std::int64_t nread = r.NREAD;
+    std::int32_t accumulated = nobs;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Ids& d = rows[i].d;
+      const float* Y = rows[i].Y;
+      r.NREAD = ++nread;
+      if (!admitted(io, c, m, src, can_miss, d, r)) continue;
+      if (accumulated == std::numeric_limits<std::int32_t>::max()) too_many_lines();
+      ++accumulated;
+      if (by_table) {
+        // Y'Y now; X'X and X'Y by the line's slot table at the end.
+        if (listing) {
+          select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
+          list_line(io, d, s, nslots, items);
+        }
+        accumulate_ypy(Y, NV, cross, YPY);
+        const std::int64_t k = index.of(d);
+        ++count[k];
+        double* ysum = ysum0 + k * NV;
+        for (int v = 0; v < NV; ++v) ysum[v] += Y[v];
+      } else {
         select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
-        list_line(io, d, s, nslots, items);
+        if (listing) list_line(io, d, s, nslots, items);
+        // The responses now; XPX by the line's slot table at the end, or now when the
+        // tables are too many to count.
+        accumulate_responses(s, nslots, Y, NV, m.SDFL, cross, XPY, YPY);
+        if (index.size > 0)
+          ++count[index.of(d)];
+        else
+          accumulate_xpx(s, nslots, 1.0, XPX);
       }
-      accumulate_ypy(Y, c.NV, cross, YPY);
-      const std::int64_t k = index.of(d);
-      ++counts[static_cast<std::size_t>(k)];
-      double* ysum = ysums.data() + k * c.NV;
-      for (int v = 0; v < c.NV; ++v) ysum[v] += Y[v];
-    } else {
-      select_columns(m, c.NLINES, c.NSETS, c.NCLON, d, s);
-      if (listing) list_line(io, d, s, nslots, items);
-      // The responses now; XPX by the line's slot table at the end, or now when the
-      // tables are too many to count.
-      accumulate_responses(s, nslots, Y, c.NV, m.SDFL, cross, XPY, YPY);
-      if (index.size > 0)
-        ++counts[static_cast<std::size_t>(index.of(d))];
-      else
-        accumulate_xpx(s, nslots, 1.0, XPX);
+      if (per_line) count_lines(r, nlevels, d, 1);
+      if (sums) {
+        double* sum = sums + (((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1) * NV;
+        for (int v = 0; v < NV; ++v) sum[v] += Y[v];
+      }
     }
-    if (per_line) count_lines(r, nlevels, d, 1);
-    if (sums) {
-      double* sum = sums + (((d.ISET - 1) * p + d.IFEM - 1) * p + d.IMALE - 1) * c.NV;
-      for (int v = 0; v < c.NV; ++v) sum[v] += Y[v];
-    }
-  }
+    nobs = accumulated;
+    return n;
+  };
+  src.each(lines);
+  // The read that ended the data: a terminating line or the end of the file.
+  ++r.NREAD;
+  r.lines_after_end = src.lines_after_end();
+  if (r.lines_after_end > 0) r.end_line = r.NREAD;
   add_counted_patterns(c, m, index, counts, ysums, per_line, nlevels, s, XPX, XPY, r);
   *a.NOBS = nobs;
   return r;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,16 +118,32 @@ struct PassResult {
   std::array<std::vector<std::string>, 6> level_names;
 };
 
-// The data lines of a data file, one at a time, for the accumulation loop.
+// The data lines of a data file, for the accumulation loop: one at a time by next(), or
+// in batches by each().
 class LineSource {
  public:
   virtual ~LineSource() = default;
+  // One data line: its identifiers (fields a layout lacks stay 0) and its responses.
+  struct Line {
+    Ids d;
+    float Y[MAXY] = {};
+  };
+  // Takes a batch of lines and returns how many of them it used.
+  using Lines = std::function<std::size_t(const Line* rows, std::size_t n)>;
+
   // Reads the next data line into `d` and `Y`; false at the end of the data.
   virtual bool next() = 0;
-  // Whether the line just read lacks a value: it is then left out and counted.
+  // Reads the data lines in batches, calling lines(rows, n) after each, until the end
+  // of the data (where next() gives false) or until lines() uses fewer than it got. By
+  // default the lines of next(), one to a batch.
+  virtual void each(const Lines& lines);
+  // Whether the line just read lacks a value: it is then left out and counted (asked of
+  // the one line of a batch of one).
   virtual bool missing() const { return false; }
-  // After next() returned false: the non-blank lines that follow the end of the data
-  // (a terminating or blank line) and so were not read.
+  // Whether a line of this source can lack a value at all (missing() is then asked).
+  virtual bool can_miss() const { return true; }
+  // After the data: the non-blank lines that follow the end of the data (a terminating
+  // or blank line) and so were not read.
   virtual std::int64_t lines_after_end() { return 0; }
   // Writes the report line of the line just read, the `NREAD`th, whose identifier `f`
   // is out of range.

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -180,6 +181,18 @@ class FieldPlan {
   // format_read(fmt, source, targets, err, records_used) for a usable plan.
   ReadStatus read(RecordSource& source, ReadError* err = nullptr, int* records_used = nullptr) const;
 
+  // Whether a statement of this plan reads one record (its format has no '/').
+  bool one_record() const { return record_ends_.size() == 1; }
+  // The statement of a one-record plan on the record `record` of `length` characters
+  // (line end dropped), of which `readable` bytes from its start may be loaded (the
+  // record and what follows it in its buffer). Stores every field and returns true when
+  // each is plain (blanks, digits, a point for F) and lies whole in the record, giving
+  // exactly read()'s values; returns false, the targets then undefined, for a record that
+  // needs read()'s way (signs, embedded blanks, short records, errors). With `shift` the
+  // values go `shift` bytes beyond the targets' places (a later row of the same layout).
+  bool decode(const char* record, std::size_t length, std::size_t readable,
+              std::ptrdiff_t shift = 0) const;
+
   struct Step {
     std::int32_t column;  // 0-based first column (beyond any record when far out)
     std::int32_t width;
@@ -191,9 +204,12 @@ class FieldPlan {
     void* p;
   };
 
+  struct Fast;  // the whole-record decoder of a one-record plan (format_control.cpp)
+
  private:
   std::vector<Step> steps_;
   std::vector<std::uint32_t> record_ends_;  // end in steps_ of the fields of each record
+  std::shared_ptr<const Fast> fast_;        // null when the record is decoded field by field
 };
 
 // Free-format (list-directed) input of integers: values separated by blanks or commas,

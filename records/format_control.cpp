@@ -10,11 +10,19 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <type_traits>
 #include <cstring>
 #include <string>
 
 #include "records/editing.h"
 #include "records/format.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KRB_SIMD 1
+#include <immintrin.h>
+#else
+#define KRB_SIMD 0
+#endif
 
 namespace rec {
 namespace {
@@ -701,6 +709,198 @@ ReadStatus field_error(ReadError* err, int record, int column, int width, std::s
   return ReadStatus::Error;
 }
 
+// A field of a laid-out statement by the fast ways, in the walk's order: one word when
+// the field lies whole in a record of 8 or more columns, else the plain loops, else the
+// walk's fast conversion. False leaves the field to the general conversion.
+inline bool plain_step(const FieldPlan::Step& s, const char* rec, std::size_t len, std::ptrdiff_t shift = 0) {
+  void* const target = static_cast<char*>(s.p) + shift;
+  const std::size_t col = static_cast<std::size_t>(s.column);
+  const std::size_t width = static_cast<std::size_t>(s.width);
+  // A whole field of at most 8 columns in a record of 8 or more: one word, of the 8
+  // bytes that end with the field or, near the record's start, of its first 8 bytes
+  // moved up so that the field ends the word.
+  if (s.word && col + width <= len && len >= 8) {
+    const std::uint64_t x = s.shift ? ((field_word(rec + 8, 0) << s.shift) & ~s.before) | (kOnes * ' ' & s.before)
+                                    : field_word(rec + col + width, s.before);
+    if (s.kind == Target::Int ? word_int(x, *static_cast<std::int32_t*>(target))
+        : s.kind == Target::Real32 ? word_real(x, s.digits, *static_cast<float*>(target))
+                                   : word_real(x, s.digits, *static_cast<double*>(target)))
+      return true;
+  }
+  const std::size_t avail = col >= len ? 0 : std::min(len - col, width);
+  const std::string_view text(rec + (avail ? col : 0), avail);
+  if (s.kind == Target::Int) {
+    auto& out = *static_cast<std::int32_t*>(target);
+    return plain_int(text.data(), avail, out) || detail::read_int_fast(text, out);
+  }
+  if (s.kind == Target::Real32) {
+    auto& out = *static_cast<float*>(target);
+    return plain_real(text.data(), avail, s.digits, out) || detail::read_real_fast(text, s.digits, 0, out);
+  }
+  auto& out = *static_cast<double*>(target);
+  return plain_real(text.data(), avail, s.digits, out) || detail::read_real_fast(text, s.digits, 0, out);
+}
+
+}  // namespace
+
+// The whole-record decoder of a one-record statement whose fields are all I of at most
+// 8 columns or F of at most 8 columns with fewer decimals than columns, within the
+// record's first 128 columns. One pass over the record's 16-byte chunks classifies its
+// bytes (digit, blank, point); the statement is plain where every field byte is a digit
+// or a blank, the point of each F field stands where its decimals put it, and no blank
+// follows a digit or point in its field. Each field's digits (the point left out) are
+// then gathered, right-aligned, into an 8-byte lane, two fields to a 16-byte window, and
+// turned into numbers by multiply-adds. A field that is not plain takes plain_step.
+struct FieldPlan::Fast {
+  static constexpr int kMaxChunks = 8;
+  struct Window {
+    alignas(16) std::uint8_t shuffle[16];  // lane byte from window byte; 0x80 gives 0
+    std::int32_t offset = 0;                // first column of the window's 16
+    std::int32_t step[2] = {-1, -1};        // fields of the two lanes (-1: none)
+  };
+  using Mask = unsigned __int128;  // one bit per column of the first 128
+  int chunks = 0;
+  std::size_t min_length = 0;  // the record must hold every field
+  Mask digits = 0;             // columns that must be digits or blanks
+  Mask points = 0;             // columns that must be points
+  Mask follows = 0;            // columns whose column before is in the same field
+  std::vector<Window> windows;
+  std::vector<Mask> columns;   // the columns of each field
+  std::size_t loaded() const { return static_cast<std::size_t>(chunks) * 16; }
+};
+
+namespace {
+
+#if KRB_SIMD
+bool has_ssse3() {
+  static const bool yes = __builtin_cpu_supports("ssse3");
+  return yes;
+}
+
+// The lane value `v` of field `s` stored as its target: what word_int and word_real
+// give for the same plain field.
+inline void store_lane(const FieldPlan::Step& s, std::uint32_t v, std::ptrdiff_t shift) {
+  void* const p = static_cast<char*>(s.p) + shift;
+  if (s.kind == Target::Int)
+    *static_cast<std::int32_t*>(p) = static_cast<std::int32_t>(v);
+  else if (s.kind == Target::Real32)
+    *static_cast<float*>(p) = s.digits == 0 ? static_cast<float>(v)
+                                            : static_cast<float>(static_cast<double>(v) * kInverse10[s.digits]);
+  else
+    *static_cast<double*>(p) = static_cast<double>(v) / detail::kExactPow10[s.digits];
+}
+
+// The classes of the first 16 C bytes of `rec`: digits, blanks and points, a bit each.
+template <int C, class Mask>
+[[gnu::target("ssse3"), gnu::always_inline]] inline void classify(const char* rec, Mask& dig, Mask& blank,
+                                                                 Mask& point) {
+  const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
+  const __m128i sp = _mm_set1_epi8(' '), dot = _mm_set1_epi8('.');
+  dig = blank = point = 0;
+  for (int c = 0; c < C; ++c) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rec + 16 * c));
+    const __m128i t = _mm_sub_epi8(v, zero);
+    const auto bits = [c](__m128i m) {
+      return static_cast<Mask>(static_cast<unsigned>(_mm_movemask_epi8(m))) << (16 * c);
+    };
+    dig |= bits(_mm_cmpeq_epi8(_mm_min_epu8(t, nine), t));
+    blank |= bits(_mm_cmpeq_epi8(v, sp));
+    point |= bits(_mm_cmpeq_epi8(v, dot));
+  }
+}
+
+// The columns of `rec` that break the plainness of the fields: a field column that is
+// neither digit nor blank, a point missing, a blank after a digit or point of its field.
+template <int C>
+[[gnu::target("ssse3")]] FieldPlan::Fast::Mask not_plain(const FieldPlan::Fast& f, const char* rec) {
+  using Mask = std::conditional_t<C <= 4, std::uint64_t, FieldPlan::Fast::Mask>;
+  Mask dig, blank, point;
+  classify<C>(rec, dig, blank, point);
+  const Mask digits = static_cast<Mask>(f.digits), points = static_cast<Mask>(f.points);
+  const Mask follows = static_cast<Mask>(f.follows);
+  return (digits & ~(dig | blank)) | (points & ~point) | (blank & ((dig | point) << 1) & follows);
+}
+
+[[gnu::target("ssse3")]] bool decode_whole(const FieldPlan::Fast& f, const FieldPlan::Step* steps,
+                                           const char* rec, std::size_t len, std::ptrdiff_t shift) {
+  using Mask = FieldPlan::Fast::Mask;
+  Mask fail;
+  switch (f.chunks) {
+    case 1: fail = not_plain<1>(f, rec); break;
+    case 2: fail = not_plain<2>(f, rec); break;
+    case 3: fail = not_plain<3>(f, rec); break;
+    case 4: fail = not_plain<4>(f, rec); break;
+    case 5: fail = not_plain<5>(f, rec); break;
+    case 6: fail = not_plain<6>(f, rec); break;
+    case 7: fail = not_plain<7>(f, rec); break;
+    default: fail = not_plain<8>(f, rec); break;
+  }
+  const __m128i low = _mm_set1_epi8(0x0F);
+  const __m128i tens = _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
+  const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
+  const __m128i myriads = _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1);
+  for (const FieldPlan::Fast::Window& w : f.windows) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rec + w.offset));
+    // Digits 0-9 and blanks 0 (the bytes that a plain field holds), gathered by lanes.
+    v = _mm_shuffle_epi8(_mm_and_si128(v, low), _mm_load_si128(reinterpret_cast<const __m128i*>(w.shuffle)));
+    v = _mm_madd_epi16(_mm_maddubs_epi16(v, tens), hundreds);
+    v = _mm_madd_epi16(_mm_packs_epi32(v, v), myriads);
+    const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(v));
+    store_lane(steps[w.step[0]], static_cast<std::uint32_t>(both), shift);
+    if (w.step[1] >= 0) store_lane(steps[w.step[1]], static_cast<std::uint32_t>(both >> 32), shift);
+  }
+  if (fail == 0) return true;
+  for (std::size_t k = 0; k < f.columns.size(); ++k)
+    if ((f.columns[k] & fail) && !plain_step(steps[k], rec, len, shift)) return false;
+  return true;
+}
+#endif
+
+// The whole-record decoder of `steps` (one record), or null when a field is of another
+// kind or beyond column 128.
+std::shared_ptr<const FieldPlan::Fast> whole_record(const std::vector<FieldPlan::Step>& steps) {
+  using Fast = FieldPlan::Fast;
+  auto f = std::make_shared<Fast>();
+  std::size_t end = 0;
+  for (const FieldPlan::Step& s : steps) {
+    const bool fits = s.width <= 8 && (s.kind == Target::Int || (s.digits >= 0 && s.digits < s.width));
+    if (!fits || s.column + s.width > Fast::kMaxChunks * 16) return nullptr;
+    const int point = s.kind == Target::Int ? -1 : s.column + s.width - 1 - s.digits;
+    Fast::Mask cols = 0;
+    for (int c = s.column; c < s.column + s.width; ++c) {
+      const Fast::Mask bit = static_cast<Fast::Mask>(1) << c;
+      cols |= bit;
+      (c == point ? f->points : f->digits) |= bit;
+      if (c > s.column) f->follows |= bit;
+    }
+    f->columns.push_back(cols);
+    end = std::max(end, static_cast<std::size_t>(s.column + s.width));
+  }
+  f->min_length = end;
+  f->chunks = static_cast<int>((end + 15) / 16);
+  // Two fields to a window when their columns lie within 16.
+  for (std::size_t k = 0; k < steps.size();) {
+    Fast::Window w;
+    const auto lo = [&](std::size_t i) { return steps[i].column; };
+    const auto hi = [&](std::size_t i) { return steps[i].column + steps[i].width; };
+    const bool pair = k + 1 < steps.size() && std::max(hi(k), hi(k + 1)) - std::min(lo(k), lo(k + 1)) <= 16;
+    const int top = pair ? std::max(hi(k), hi(k + 1)) : hi(k);
+    w.offset = std::max(0, top - 16);
+    std::memset(w.shuffle, 0x80, sizeof w.shuffle);
+    for (int lane = 0; lane < (pair ? 2 : 1); ++lane) {
+      const FieldPlan::Step& s = steps[k + static_cast<std::size_t>(lane)];
+      w.step[lane] = static_cast<std::int32_t>(k) + lane;
+      const int point = s.kind == Target::Int ? -1 : s.column + s.width - 1 - s.digits;
+      int byte = 8 * lane + 7;  // the lane's last byte takes the field's last digit
+      for (int c = s.column + s.width - 1; c >= s.column; --c)
+        if (c != point) w.shuffle[byte--] = static_cast<std::uint8_t>(c - w.offset);
+    }
+    f->windows.push_back(w);
+    k += pair ? 2 : 1;
+  }
+  return f;
+}
+
 }  // namespace
 
 FieldPlan::FieldPlan(const Format& fmt, std::span<const Target> targets) {
@@ -713,6 +913,7 @@ FieldPlan::FieldPlan(const Format& fmt, std::span<const Target> targets) {
   }
   if (planner.ok && steps_.size() == targets.size()) {
     record_ends_.push_back(static_cast<std::uint32_t>(steps_.size()));
+    if (one_record()) fast_ = whole_record(steps_);
   } else {
     steps_.clear();
     record_ends_.clear();
@@ -732,44 +933,22 @@ ReadStatus FieldPlan::read(RecordSource& source, ReadError* err, int* records_us
     ++records;
     const std::size_t len = rec.size();
     for (const Step* last = steps_.data() + end; s != last; ++s) {
+      if (plain_step(*s, rec.data(), len)) continue;
       // The field's columns within the record; those beyond its end are blanks, which
       // (without BZ) count for nothing.
       const std::size_t col = static_cast<std::size_t>(s->column);
-      // A whole field of at most 8 columns in a record of 8 or more: one word, of the 8
-      // bytes that end with the field or, near the record's start, of its first 8
-      // bytes moved up so that the field ends the word.
-      if (s->word && col + static_cast<std::size_t>(s->width) <= len && len >= 8) {
-        const char* end = rec.data() + col + static_cast<std::size_t>(s->width);
-        const std::uint64_t x =
-            s->shift ? ((field_word(rec.data() + 8, 0) << s->shift) & ~s->before) | (kOnes * ' ' & s->before)
-                     : field_word(end, s->before);
-        if (s->kind == Target::Int ? word_int(x, *static_cast<std::int32_t*>(s->p))
-            : s->kind == Target::Real32 ? word_real(x, s->digits, *static_cast<float*>(s->p))
-                                        : word_real(x, s->digits, *static_cast<double*>(s->p)))
-          continue;
-      }
       const std::size_t avail = col >= len ? 0 : std::min(len - col, static_cast<std::size_t>(s->width));
       const std::string_view text(rec.data() + (avail ? col : 0), avail);
+      const detail::Field field{text, s->width - static_cast<int>(avail), false};
+      // The general conversion, as the walk's Reader takes it for a field that its
+      // fast conversion leaves.
       detail::FieldStatus st;
-      // The same conversions as the walk's Reader, in the same order: the fast one, and
-      // the general one for a field the fast one leaves.
-      if (s->kind == Target::Int) {
-        auto& out = *static_cast<std::int32_t*>(s->p);
-        if (plain_int(text.data(), avail, out) || detail::read_int_fast(text, out)) continue;
-        st = detail::read_int(detail::Field{text, s->width - static_cast<int>(avail), false}, out);
-      } else if (s->kind == Target::Real32) {
-        auto& out = *static_cast<float*>(s->p);
-        if (plain_real(text.data(), avail, s->digits, out) ||
-            detail::read_real_fast(text, s->digits, 0, out))
-          continue;
-        st = detail::read_real(detail::Field{text, s->width - static_cast<int>(avail), false}, s->digits, 0, out);
-      } else {
-        auto& out = *static_cast<double*>(s->p);
-        if (plain_real(text.data(), avail, s->digits, out) ||
-            detail::read_real_fast(text, s->digits, 0, out))
-          continue;
-        st = detail::read_real(detail::Field{text, s->width - static_cast<int>(avail), false}, s->digits, 0, out);
-      }
+      if (s->kind == Target::Int)
+        st = detail::read_int(field, *static_cast<std::int32_t*>(s->p));
+      else if (s->kind == Target::Real32)
+        st = detail::read_real(field, s->digits, 0, *static_cast<float*>(s->p));
+      else
+        st = detail::read_real(field, s->digits, 0, *static_cast<double*>(s->p));
       if (st != detail::FieldStatus::Ok) {
         if (records_used) *records_used = records;
         return field_error(err, records, s->column, s->width, text, s->kind == Target::Int, st);
@@ -778,6 +957,24 @@ ReadStatus FieldPlan::read(RecordSource& source, ReadError* err, int* records_us
   }
   if (records_used) *records_used = records;
   return status;
+}
+
+bool FieldPlan::decode(const char* record, std::size_t length, std::size_t readable,
+                       std::ptrdiff_t shift) const {
+  if (!one_record()) return false;
+#if KRB_SIMD
+  if (fast_ && length >= fast_->min_length && has_ssse3()) {
+    if (readable >= fast_->loaded()) return decode_whole(*fast_, steps_.data(), record, length, shift);
+    // Near the end of a buffer: the record's fields in a copy that may be loaded whole.
+    char copy[Fast::kMaxChunks * 16];
+    std::memset(copy, ' ', sizeof copy);
+    std::memcpy(copy, record, std::min(length, sizeof copy));
+    return decode_whole(*fast_, steps_.data(), copy, length, shift);
+  }
+#endif
+  for (const Step& s : steps_)
+    if (!plain_step(s, record, length, shift)) return false;
+  return true;
 }
 
 // ---------------------------------------------------------------- list-directed input

@@ -77,6 +77,26 @@ enum class OpenMode {
   Output,  // created, or emptied when it exists
 };
 
+// What the receiver of a batch of records did with it: the records it took (the first
+// `taken`), and whether the reading is to go on after them.
+struct Taken {
+  std::size_t taken = 0;
+  bool more = true;
+};
+
+// A callable held by reference for a call per batch of records, without owning or
+// copying it: it takes the number of records and says what it took.
+class BatchCall {
+ public:
+  template <class F>
+  BatchCall(F& f) : object_(&f), call_([](void* o, std::size_t n) { return Taken((*static_cast<F*>(o))(n)); }) {}
+  Taken operator()(std::size_t n) const { return call_(object_, n); }
+
+ private:
+  void* object_;
+  Taken (*call_)(void*, std::size_t);
+};
+
 class Io {
  public:
   // `args` are the command-line arguments after the program name; `dir` is where
@@ -117,6 +137,18 @@ class Io {
   // The same read statement by its laid-out form (a usable FieldPlan of `fmt` and the
   // targets): the same values, ends and errors, without the walk over the format.
   bool read(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested);
+  // Read statements by `plan` one after another into rows: the i-th statement of a batch
+  // puts its values i * `stride` bytes beyond the plan's targets (row 0). After each
+  // batch of at most `rows` statements (at most kMaxBatchRows) it calls `each(n)`, which
+  // says how many of the n rows it took and whether to go on; the statements of the rows
+  // not taken stay unread on the unit. Records that lie whole in
+  // the unit's buffer and that plan.decode() takes are read in batches; any other goes
+  // through read(unit, fmt, plan, end_tested), with its ends and errors, as a batch of
+  // one in row 0. Returns false at the end of the file (as read() at a tested end), true
+  // when each() ended the reading. each() may write but not open or close units.
+  static constexpr std::size_t kMaxBatchRows = 256;
+  bool read_rows(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested,
+                 std::size_t rows, std::ptrdiff_t stride, BatchCall each);
   // Free-format read of integers (false at the end of the file when `end_tested`).
   bool read_list(int unit, std::span<std::int32_t*> values, bool end_tested);
 
