@@ -755,8 +755,15 @@ struct FieldPlan::Fast {
   static constexpr int kMaxChunks = 8;
   struct Window {
     alignas(16) std::uint8_t shuffle[16];  // lane byte from window byte; 0x80 gives 0
+    alignas(16) double scale[2] = {1.0, 1.0};  // Reals: the double nearest 10^-decimals
+    void* p[4] = {};                        // the targets of the lanes
     std::int32_t offset = 0;                // first column of the window's 16
-    std::int32_t step[2] = {-1, -1};        // fields of the two lanes (-1: none)
+    std::int32_t step[4] = {-1, -1, -1, -1};  // fields of the lanes (-1: none)
+    // The lanes and how they are stored: two 8-byte lanes of integers, of 32-bit reals,
+    // or each by its kind; or four 4-byte lanes of integers of at most 4 digits (Quads),
+    // stored at once when they are the four 32-bit places of one row (Row).
+    enum Form : std::uint8_t { Ints, Reals, Each, Quads, Row } form = Each;
+    std::uint8_t lanes = 1;
   };
   using Mask = unsigned __int128;  // one bit per column of the first 128
   int chunks = 0;
@@ -839,15 +846,41 @@ template <int C>
   const __m128i tens = _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
   const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
   const __m128i myriads = _mm_setr_epi16(10000, 1, 10000, 1, 10000, 1, 10000, 1);
-  for (const FieldPlan::Fast::Window& w : f.windows) {
+  using Window = FieldPlan::Fast::Window;
+  for (const Window& w : f.windows) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rec + w.offset));
     // Digits 0-9 and blanks 0 (the bytes that a plain field holds), gathered by lanes.
     v = _mm_shuffle_epi8(_mm_and_si128(v, low), _mm_load_si128(reinterpret_cast<const __m128i*>(w.shuffle)));
     v = _mm_madd_epi16(_mm_maddubs_epi16(v, tens), hundreds);
+    if (w.form == Window::Row) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(static_cast<char*>(w.p[0]) + shift), v);
+      continue;
+    }
+    if (w.form == Window::Quads) {
+      alignas(16) std::int32_t q[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(q), v);
+      for (int lane = 0; lane < w.lanes; ++lane) std::memcpy(static_cast<char*>(w.p[lane]) + shift, &q[lane], 4);
+      continue;
+    }
     v = _mm_madd_epi16(_mm_packs_epi32(v, v), myriads);
+    char* const p0 = static_cast<char*>(w.p[0]) + shift;
+    char* const p1 = static_cast<char*>(w.p[1]) + shift;
+    if (w.form == Window::Reals) {
+      // m * 10^-d in double, rounded to float: what word_real gives (m < 2^24).
+      const __m128 r = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(v), _mm_load_pd(w.scale)));
+      _mm_store_ss(reinterpret_cast<float*>(p0), r);
+      if (w.lanes == 2) _mm_store_ss(reinterpret_cast<float*>(p1), _mm_shuffle_ps(r, r, 1));
+      continue;
+    }
     const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(v));
+    if (w.form == Window::Ints) {
+      const auto lo = static_cast<std::int32_t>(both), hi = static_cast<std::int32_t>(both >> 32);
+      std::memcpy(p0, &lo, 4);
+      if (w.lanes == 2) std::memcpy(p1, &hi, 4);
+      continue;
+    }
     store_lane(steps[w.step[0]], static_cast<std::uint32_t>(both), shift);
-    if (w.step[1] >= 0) store_lane(steps[w.step[1]], static_cast<std::uint32_t>(both >> 32), shift);
+    if (w.lanes == 2) store_lane(steps[w.step[1]], static_cast<std::uint32_t>(both >> 32), shift);
   }
   if (fail == 0) return true;
   for (std::size_t k = 0; k < f.columns.size(); ++k)
@@ -878,23 +911,60 @@ std::shared_ptr<const FieldPlan::Fast> whole_record(const std::vector<FieldPlan:
   }
   f->min_length = end;
   f->chunks = static_cast<int>((end + 15) / 16);
-  // Two fields to a window when their columns lie within 16.
+  // Up to four integer fields of at most 4 columns to a window, else two fields, when
+  // their columns lie within 16.
+  const auto narrow = [&](std::size_t i) { return steps[i].kind == Target::Int && steps[i].width <= 4; };
   for (std::size_t k = 0; k < steps.size();) {
     Fast::Window w;
+    std::size_t q = 0;
+    int qlo = 1 << 30, qhi = 0;
+    while (q < 4 && k + q < steps.size() && narrow(k + q) &&
+           std::max(qhi, steps[k + q].column + steps[k + q].width) -
+                   std::min(qlo, steps[k + q].column) <= 16) {
+      qlo = std::min(qlo, steps[k + q].column);
+      qhi = std::max(qhi, steps[k + q].column + steps[k + q].width);
+      ++q;
+    }
+    if (q >= 2) {
+      w.offset = std::max(0, qhi - 16);
+      std::memset(w.shuffle, 0x80, sizeof w.shuffle);
+      w.lanes = static_cast<std::uint8_t>(q);
+      bool row = q == 4;
+      for (std::size_t lane = 0; lane < q; ++lane) {
+        const FieldPlan::Step& s = steps[k + lane];
+        w.step[lane] = static_cast<std::int32_t>(k + lane);
+        w.p[lane] = s.p;
+        row = row && static_cast<char*>(s.p) == static_cast<char*>(steps[k].p) + 4 * lane;
+        int byte = static_cast<int>(4 * lane) + 3;
+        for (int c = s.column + s.width - 1; c >= s.column; --c)
+          w.shuffle[byte--] = static_cast<std::uint8_t>(c - w.offset);
+      }
+      w.form = row ? Fast::Window::Row : Fast::Window::Quads;
+      f->windows.push_back(w);
+      k += q;
+      continue;
+    }
     const auto lo = [&](std::size_t i) { return steps[i].column; };
     const auto hi = [&](std::size_t i) { return steps[i].column + steps[i].width; };
     const bool pair = k + 1 < steps.size() && std::max(hi(k), hi(k + 1)) - std::min(lo(k), lo(k + 1)) <= 16;
     const int top = pair ? std::max(hi(k), hi(k + 1)) : hi(k);
     w.offset = std::max(0, top - 16);
     std::memset(w.shuffle, 0x80, sizeof w.shuffle);
-    for (int lane = 0; lane < (pair ? 2 : 1); ++lane) {
+    w.lanes = pair ? 2 : 1;
+    bool ints = true, reals = true;
+    for (int lane = 0; lane < w.lanes; ++lane) {
       const FieldPlan::Step& s = steps[k + static_cast<std::size_t>(lane)];
       w.step[lane] = static_cast<std::int32_t>(k) + lane;
+      w.p[lane] = s.p;
+      ints = ints && s.kind == Target::Int;
+      reals = reals && s.kind == Target::Real32;
+      if (s.kind == Target::Real32) w.scale[lane] = kInverse10[s.digits];
       const int point = s.kind == Target::Int ? -1 : s.column + s.width - 1 - s.digits;
       int byte = 8 * lane + 7;  // the lane's last byte takes the field's last digit
       for (int c = s.column + s.width - 1; c >= s.column; --c)
         if (c != point) w.shuffle[byte--] = static_cast<std::uint8_t>(c - w.offset);
     }
+    w.form = ints ? Fast::Window::Ints : reals ? Fast::Window::Reals : Fast::Window::Each;
     f->windows.push_back(w);
     k += pair ? 2 : 1;
   }
