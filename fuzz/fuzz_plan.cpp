@@ -2,7 +2,9 @@
 // list of item kinds (i: integer, f: real, d: double real), a line "%%", a format text,
 // "%%", then the records. Where the format can be laid out, both read the records
 // statement by statement and must give the same status, the same values bit for bit,
-// the same error and the same number of records taken.
+// the same error and the same number of records taken. A one-record plan also decodes
+// each record whole: where it takes the record, the walk must have read the same values,
+// into a later row as into the first, from a record at a buffer's end as in its middle.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -66,8 +68,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (general.n == 0) return 0;
   const rec::FieldPlan plan(fmt, laid.span());
   if (!plan.usable()) return 0;
-  LineSource a(parts[2]), b(parts[2]);
+  // The whole-record decoder writes row 1 of `whole` by the plan of row 0.
+  Items whole[2] = {Items(parts[0]), Items(parts[0])};
+  const rec::FieldPlan whole_plan(fmt, whole[0].span());
+  const auto row = reinterpret_cast<const char*>(&whole[1]) - reinterpret_cast<const char*>(&whole[0]);
+  LineSource a(parts[2]), b(parts[2]), c(parts[2]);
+  std::string buffer;
   for (int statement = 0; statement < 64; ++statement) {
+    std::string_view record;
+    bool decoded = false;
+    if (whole_plan.one_record() && c.next(record)) {
+      // Odd statements: the record ends its buffer, so that its loads need a copy.
+      buffer.assign(record);
+      const std::size_t readable = buffer.size() + (statement % 2 ? 0 : 256);
+      buffer.resize(buffer.size() + 256, '9');
+      decoded = whole_plan.decode(buffer.data(), record.size(), readable, row);
+    }
     rec::ReadError ea, eb;
     int ra = -1, rb = -1;
     rec::ReadStatus sa;
@@ -78,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const rec::ReadStatus sb = plan.read(b, &eb, &rb);
     if (sa != sb || ra != rb || !general.same(laid)) std::abort();
+    if (decoded && (sa != rec::ReadStatus::Ok || !general.same(whole[1]))) std::abort();
     if (sa == rec::ReadStatus::Error &&
         (ea.record != eb.record || ea.column != eb.column || ea.width != eb.width ||
          ea.field != eb.field || ea.message != eb.message))

@@ -14,22 +14,6 @@ namespace korbal {
 // ---------------------------------------------------------------------------------
 // Slot table and accumulation
 
-bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
-               const Ids& d, RangeFault& f) {
-  auto bad = [&f](const char* field, std::int32_t value, std::int32_t high) {
-    if (value >= 1 && value <= high) return false;
-    f = RangeFault{field, value, high};
-    return true;
-  };
-  if (m.has_loc && bad("ILOC", d.ILOC, m.NLOC)) return false;
-  if (m.has_rep && bad("IREP", d.IREP, m.NREP)) return false;
-  if (bad("ISET", d.ISET, NSETS)) return false;
-  if (bad("IFEM", d.IFEM, NLINES)) return false;
-  if (bad("IMALE", d.IMALE, NLINES)) return false;
-  if (m.has_clon && bad("ICLONE", d.ICLONE, NCLON)) return false;
-  return true;
-}
-
 namespace {
 
 // The slots of GXL, SXL, MXL and RXL: each block holds its effect's columns once per
@@ -227,16 +211,14 @@ PatternIndex::PatternIndex(const Model& m, std::int32_t NLINES, std::int32_t NSE
     n *= f;
   }
   size = n <= kMaxPatterns ? n : 0;
-}
-
-std::int64_t PatternIndex::of(const Ids& d) const {
-  const Model& m = *model;
-  std::int64_t k = m.has_loc ? d.ILOC - 1 : 0;
-  k = k * nrep + (m.has_rep ? d.IREP - 1 : 0);
-  k = k * nsets + (d.ISET - 1);
-  k = k * nlines + (d.IFEM - 1);
-  k = k * nlines + (d.IMALE - 1);
-  return k * nclon + (m.has_clon ? d.ICLONE - 1 : 0);
+  // The strides of the index, the clone varying fastest.
+  stride[5] = m.has_clon ? 1 : 0;
+  stride[4] = nclon;
+  stride[3] = std::int64_t{nlines} * nclon;
+  stride[2] = stride[3] * nlines;
+  stride[1] = m.has_rep ? stride[2] * nsets : 0;
+  stride[0] = m.has_loc ? std::int64_t{nrep} * nsets * stride[3] * nlines : 0;
+  for (const std::int64_t st : stride) base += st;
 }
 
 Ids PatternIndex::ids(std::int64_t k) const {

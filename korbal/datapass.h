@@ -62,8 +62,28 @@ struct RangeFault {
 
 // Checks the identifiers that the model uses. Returns false and fills `f` with the
 // first field out of range.
-bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
-               const Ids& d, RangeFault& f);
+inline bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
+                      const Ids& d, RangeFault& f) {
+  const auto out = [](std::int32_t value, std::int32_t high) { return !(value >= 1 && value <= high); };
+  // All in range, the common case, by one test.
+  if (!((m.has_loc && out(d.ILOC, m.NLOC)) | (m.has_rep && out(d.IREP, m.NREP)) |
+        out(d.ISET, NSETS) | out(d.IFEM, NLINES) | out(d.IMALE, NLINES) |
+        (m.has_clon && out(d.ICLONE, NCLON))))
+    return true;
+  // The first field out of range.
+  const auto bad = [&](const char* field, std::int32_t value, std::int32_t high) {
+    if (!out(value, high)) return false;
+    f = RangeFault{field, value, high};
+    return true;
+  };
+  if (m.has_loc && bad("ILOC", d.ILOC, m.NLOC)) return false;
+  if (m.has_rep && bad("IREP", d.IREP, m.NREP)) return false;
+  if (bad("ISET", d.ISET, NSETS)) return false;
+  if (bad("IFEM", d.IFEM, NLINES)) return false;
+  if (bad("IMALE", d.IMALE, NLINES)) return false;
+  bad("ICLONE", d.ICLONE, NCLON);
+  return false;
+}
 
 // Adds one data line into the accumulators: XPX (packed, 0-based vector of the
 // 1-based layout), XPY (stride SDFL), YPY (analysis order). Y holds NV responses.
@@ -83,11 +103,17 @@ struct PatternIndex {
   std::int64_t size = 0;  // number of possible tables; 0 when too many to count
   std::int32_t nloc = 1, nrep = 1, nsets = 1, nlines = 1, nclon = 1;
   PatternIndex(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON);
-  // Index of a line whose identifiers passed check_ids.
-  std::int64_t of(const Ids& d) const;
+  // Index of a line whose identifiers passed check_ids: the identifiers' sum over the
+  // strides (0 for an identifier the model does not use), less the strides' sum.
+  std::int64_t of(const Ids& d) const {
+    return d.ILOC * stride[0] + d.IREP * stride[1] + d.ISET * stride[2] + d.IFEM * stride[3] +
+           d.IMALE * stride[4] + d.ICLONE * stride[5] - base;
+  }
   // Identifiers of index k (fields the model does not use are 0).
   Ids ids(std::int64_t k) const;
   const Model* model;
+  std::int64_t stride[6] = {};
+  std::int64_t base = 0;
 };
 inline constexpr std::int64_t kMaxPatterns = std::int64_t{1} << 20;
 // Most sums of responses per slot table (tables times responses) the pass keeps (8 MiB);

@@ -863,20 +863,19 @@ template <int C>
       continue;
     }
     v = _mm_madd_epi16(_mm_packs_epi32(v, v), myriads);
-    char* const p0 = static_cast<char*>(w.p[0]) + shift;
-    char* const p1 = static_cast<char*>(w.p[1]) + shift;
+    const auto place = [&w, shift](int lane) { return static_cast<char*>(w.p[lane]) + shift; };
     if (w.form == Window::Reals) {
       // m * 10^-d in double, rounded to float: what word_real gives (m < 2^24).
       const __m128 r = _mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(v), _mm_load_pd(w.scale)));
-      _mm_store_ss(reinterpret_cast<float*>(p0), r);
-      if (w.lanes == 2) _mm_store_ss(reinterpret_cast<float*>(p1), _mm_shuffle_ps(r, r, 1));
+      _mm_store_ss(reinterpret_cast<float*>(place(0)), r);
+      if (w.lanes == 2) _mm_store_ss(reinterpret_cast<float*>(place(1)), _mm_shuffle_ps(r, r, 1));
       continue;
     }
     const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(v));
     if (w.form == Window::Ints) {
       const auto lo = static_cast<std::int32_t>(both), hi = static_cast<std::int32_t>(both >> 32);
-      std::memcpy(p0, &lo, 4);
-      if (w.lanes == 2) std::memcpy(p1, &hi, 4);
+      std::memcpy(place(0), &lo, 4);
+      if (w.lanes == 2) std::memcpy(place(1), &hi, 4);
       continue;
     }
     store_lane(steps[w.step[0]], static_cast<std::uint32_t>(both), shift);
