@@ -346,6 +346,51 @@ TEST(DataEnd, MessagesOnReportAndConsoleAndTheExitStatus) {
   }
 }
 
+// A data file of several read buffers, whose plain records the data pass decodes whole
+// and in batches, gives the report of the walk over the format (BN, the default, keeps
+// the fields and leaves the walk), the line numbers across the buffers included.
+TEST(DataEnd, BatchesOfWholeRecordsReadAsTheWalk) {
+  std::vector<Plot> plots;
+  for (unsigned k = 0; k < 200; ++k) {
+    const std::vector<Plot> t = trial(1, {}, 0.0, k);
+    plots.insert(plots.end(), t.begin(), t.end());
+  }
+  std::string data = data_of(plots);  // 12,800 lines of 35 bytes
+  const auto at = [](int line, int column) { return static_cast<std::size_t>(35 * (line - 1) + column - 1); };
+  data.replace(at(9000, 1), 3, "  9");  // ILOC out of range
+  std::string crlf;
+  for (const char ch : data) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  std::string signs = data;
+  signs.replace(at(7001, 19), 8, "  -12.50");
+  std::string bad = data;
+  bad.replace(at(10000, 27), 8, "  12x.50");
+  const std::string end = "  0  0  0  0  0  0\n";
+  const struct {
+    const char* what;
+    std::string data;
+    const char* line;  // a line the report holds
+  } cases[] = {
+      {"bad identifier", data, "0 DATA LINE    9000:   ILOC =       9 IS OUTSIDE 1 TO     2"},
+      {"terminating line", data.substr(0, at(11001, 1)) + end + data.substr(at(11001, 1), 35 * 5),
+       "0       5 DATA LINES AFTER LINE 11001 WERE NOT READ"},
+      {"CR LF", crlf, "0 DATA LINE    9000:   ILOC =       9 IS OUTSIDE 1 TO     2"},
+      {"a sign", signs, "0 DATA LINE    9000:   ILOC =       9 IS OUTSIDE 1 TO     2"},
+      {"bad character", bad, ""},
+  };
+  for (const auto& k : cases) {
+    const Outcome fast = run_korbal(control(1, "(6I3,2F8.2)"), k.data, false);
+    Outcome walk = run_korbal(control(1, "(BN,6I3,2F8.2)"), k.data, false);
+    for (std::string* text : {&walk.console, &walk.report}) {
+      const std::size_t f = text->find("(BN,6I3,2F8.2)");
+      if (f != std::string::npos) text->replace(f, 14, "(6I3,2F8.2)   ");
+    }
+    EXPECT_EQ(fast.status, walk.status) << k.what;
+    EXPECT_EQ(fast.console, walk.console) << k.what;
+    EXPECT_EQ(fast.report, walk.report) << k.what;
+    EXPECT_NE(fast.report.find(k.line), std::string::npos) << k.what;
+  }
+}
+
 TEST(DataEnd, TheObservationCountNeverWraps) {
   Control c;
   c.NLINES = 3;

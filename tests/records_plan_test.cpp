@@ -118,6 +118,56 @@ TEST(FieldPlan, ReadsAsTheWalkDoes) {
   }
 }
 
+// A record decoded whole (FieldPlan::decode) into the second of two rows: where the
+// decoder takes the record it gives the walk's values, with the record in the middle of
+// a buffer and at its end; it leaves to the statement what is not plain.
+TEST(FieldPlan, DecodesWholeRecordsAsTheWalkReads) {
+  const struct Case {
+    const char* format;
+    std::string kinds;
+    std::string record;
+    std::string read;  // the walk's outcome
+    bool taken;        // the decoder takes the record
+  } cases[] = {
+      {"(6I3,3F8.2)", "iiiiiifff", "  1  2  1  3  4  0  997.63  184.07  120.47",
+       "1 2 1 3 4 0 997.630005 184.070007 120.470001 (1)", true},
+      // Blank fields, a point with no digits before it, the widest fields, the first
+      // 128 columns, overlapping fields, double reals, fields a record lacks.
+      {"(I4,F6.2,I8,F8.6)", "ifif", "       .50999999999.999999", "0 0.5 99999999 9.99999905 (1)", true},
+      {"(T120,I4,T1,I2,TL2,I3,2X,F5.0)", "iiif", "12345   7." + std::string(109, ' ') + "  42",
+       "42 12 123 7 (1)", true},
+      {"(2F8.3,I1)", "ddi", "   1.125  10.0013", "1.125 10.000999999999999 3 (1)", true},
+      {"(2I3,F6.1)", "iif", " 12", "12 0 0 (1)", true},
+      // Fields that are not plain go field by field: signs, a point not where the
+      // decimals put it, no point, embedded and trailing blanks, past column 128; a
+      // field that needs the general conversion (an error here) leaves the record.
+      {"(I4,I4,F6.2)", "iif", "  -7  +8 -1.50", "-7 8 -1.5 (1)", true},
+      {"(F8.2,F8.2)", "ff", "   455.1 45513  ", "455.100006 455.130005 (1)", true},
+      {"(I4,F6.2)", "if", " 1 2 1.5 0", "12 1.5 (1)", true},
+      {"(T130,I2)", "i", std::string(129, ' ') + "12", "12 (1)", true},
+      {"(I3,I3)", "ii", "  1\t 2", "record 1 columns 4-6: invalid character in integer field '\t 2'", false},
+  };
+  for (const auto& c : cases) {
+    const rec::Format fmt = rec::Format::compile(c.format);
+    Reading walk(c.kinds);
+    Reading rows[2] = {Reading(c.kinds), Reading(c.kinds)};
+    const rec::FieldPlan plan(fmt, rows[0].targets);
+    ASSERT_TRUE(plan.one_record()) << c.format;
+    Lines a({c.record});
+    rec::ReadError ea;
+    int ua = -1;
+    const rec::ReadStatus sa = rec::format_read(fmt, a, walk.targets, &ea, &ua);
+    EXPECT_EQ(walk.shown(c.kinds, sa, ea, ua), c.read) << c.format;
+    const auto row = reinterpret_cast<const char*>(&rows[1]) - reinterpret_cast<const char*>(&rows[0]);
+    for (const std::size_t room : {std::size_t{256}, std::size_t{0}}) {
+      std::string buffer = c.record + std::string(256, '7');
+      const bool taken = plan.decode(buffer.data(), c.record.size(), c.record.size() + room, row);
+      EXPECT_EQ(taken, c.taken) << c.format << " room " << room;
+      if (taken) EXPECT_EQ(rows[1].shown(c.kinds, rec::ReadStatus::Ok, ea, 1), c.read) << c.format;
+    }
+  }
+}
+
 TEST(FieldPlan, OtherFormatsKeepTheWalk) {
   std::int32_t i = 0;
   float f = 0;
