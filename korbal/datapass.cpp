@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "korbal/control.h"
 #include "korbal/design.h"
@@ -446,6 +447,57 @@ void add_counted_patterns(const Control& c, const Model& m, const PatternIndex& 
 
 }  // namespace
 
+// The lines of a batch in the common case, from its first: each a cross whose
+// identifiers are in range, summed per slot table, with no listing and no counts per
+// line. Y'Y is summed in locals, in the order of the lines, which gives the sums of
+// accumulate_ypy. Returns the lines taken: it stops before the first line that is not
+// such a cross, which the caller takes its own way.
+template <int NV, bool CROSS>
+std::size_t plain_rows(const LineSource::Line* rows, std::size_t n, const Control& c, const Model& m,
+                       const PatternIndex& index, std::int32_t* count, double* ysums, double* YPY) {
+  constexpr int K = CROSS ? NV * (NV + 1) / 2 : NV;
+  double acc[K];
+#pragma GCC unroll 64
+  for (int k = 0; k < K; ++k) acc[k] = YPY[k];
+  std::size_t i = 0;
+  RangeFault f;
+  for (; i < n; ++i) {
+    const Ids& d = rows[i].d;
+    if (d.IFEM == d.IMALE || !check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) break;
+    const float* Y = rows[i].Y;
+    int k = 0;
+#pragma GCC unroll 16
+    for (int v = 0; v < NV; ++v) {
+      const double yv = Y[v];
+      if constexpr (CROSS) {
+#pragma GCC unroll 16
+        for (int w = v; w < NV; ++w) acc[k++] += static_cast<double>(Y[w]) * yv;
+      } else {
+        acc[k++] += yv * yv;
+      }
+    }
+    const std::int64_t j = index.of(d);
+    ++count[j];
+    double* ysum = ysums + j * NV;
+#pragma GCC unroll 16
+    for (int v = 0; v < NV; ++v) ysum[v] += Y[v];
+  }
+#pragma GCC unroll 64
+  for (int k = 0; k < K; ++k) YPY[k] = acc[k];
+  return i;
+}
+
+using PlainRows = std::size_t (*)(const LineSource::Line*, std::size_t, const Control&, const Model&,
+                                  const PatternIndex&, std::int32_t*, double*, double*);
+
+// plain_rows for NV responses, with or without cross products.
+template <int... N>
+PlainRows plain_rows_for(int NV, bool cross, std::integer_sequence<int, N...>) {
+  PlainRows f = nullptr;
+  ((NV == N + 1 ? (f = cross ? plain_rows<N + 1, true> : plain_rows<N + 1, false>) : f), ...);
+  return f;
+}
+
 PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a,
                       LineSource& src) {
   PassResult r;
@@ -479,11 +531,23 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   std::int32_t* const count = counts.data();
   double* const ysum0 = ysums.data();
   const int NV = c.NV;
+  // The common case by its own loop, where the pass has nothing per line but sums.
+  const PlainRows plain = by_table && !listing && !per_line && !sums && !can_miss
+                              ? plain_rows_for(NV, cross, std::make_integer_sequence<int, MAXY>{})
+                              : nullptr;
   auto lines = [&](const LineSource::Line* rows, std::size_t n) -> std::size_t {
     // The counts of the batch in locals, which no store of the sums can touch.
     std::int64_t nread = r.NREAD;
     std::int32_t accumulated = nobs;
     for (std::size_t i = 0; i < n; ++i) {
+      if (plain) {
+        const std::size_t room = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - accumulated);
+        const std::size_t took = plain(rows + i, std::min(n - i, room), c, m, index, count, ysum0, YPY);
+        nread += static_cast<std::int64_t>(took);
+        accumulated += static_cast<std::int32_t>(took);
+        i += took;
+        if (i == n) break;
+      }
       const Ids& d = rows[i].d;
       const float* Y = rows[i].Y;
       r.NREAD = ++nread;
