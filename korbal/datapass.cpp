@@ -582,6 +582,7 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
         for (int v = 0; v < NV; ++v) sum[v] += Y[v];
       }
     }
+    r.NREAD = nread;
     nobs = accumulated;
     return n;
   };
