@@ -804,6 +804,7 @@ template <int C, class Mask>
   const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
   const __m128i sp = _mm_set1_epi8(' '), dot = _mm_set1_epi8('.');
   dig = blank = point = 0;
+#pragma GCC unroll 8
   for (int c = 0; c < C; ++c) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rec + 16 * c));
     const __m128i t = _mm_sub_epi8(v, zero);
@@ -859,7 +860,10 @@ template <int C>
     if (w.form == Window::Quads) {
       alignas(16) std::int32_t q[4];
       _mm_store_si128(reinterpret_cast<__m128i*>(q), v);
-      for (int lane = 0; lane < w.lanes; ++lane) std::memcpy(static_cast<char*>(w.p[lane]) + shift, &q[lane], 4);
+      std::memcpy(static_cast<char*>(w.p[0]) + shift, &q[0], 4);
+      std::memcpy(static_cast<char*>(w.p[1]) + shift, &q[1], 4);
+      if (w.lanes > 2) std::memcpy(static_cast<char*>(w.p[2]) + shift, &q[2], 4);
+      if (w.lanes > 3) std::memcpy(static_cast<char*>(w.p[3]) + shift, &q[3], 4);
       continue;
     }
     v = _mm_madd_epi16(_mm_packs_epi32(v, v), myriads);
