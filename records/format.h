@@ -192,6 +192,15 @@ class FieldPlan {
   // values go `shift` bytes beyond the targets' places (a later row of the same layout).
   bool decode(const char* record, std::size_t length, std::size_t readable,
               std::ptrdiff_t shift = 0) const;
+  // decode() of the records of a text, one after another: the records of the `size`
+  // bytes at `text` (of which, and of what follows, `readable` bytes may be loaded), the
+  // i-th into the row i * `stride` bytes beyond the targets, at most `rows` of them, as
+  // long as each has its line end in the text, holds at most kMaxRecordLength characters
+  // (a CR before the line end dropped) and decode() takes it. Returns how many it took;
+  // ends[i] is the offset in `text` after the line end of record i, lengths[i] its length.
+  std::size_t decode_records(const char* text, std::size_t size, std::size_t readable,
+                             std::size_t rows, std::ptrdiff_t stride, std::uint32_t* ends,
+                             std::uint32_t* lengths) const;
 
   struct Step {
     std::int32_t column;  // 0-based first column (beyond any record when far out)

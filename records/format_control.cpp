@@ -11,6 +11,7 @@
 #include <bit>
 #include <charconv>
 #include <type_traits>
+#include <utility>
 #include <cstring>
 #include <string>
 
@@ -798,12 +799,13 @@ inline void store_lane(const FieldPlan::Step& s, std::uint32_t v, std::ptrdiff_t
 }
 
 // The classes of the first 16 C bytes of `rec`: digits, blanks and points, a bit each.
+// The line ends among them too.
 template <int C, class Mask>
 [[gnu::target("ssse3"), gnu::always_inline]] inline void classify(const char* rec, Mask& dig, Mask& blank,
-                                                                 Mask& point) {
+                                                                 Mask& point, Mask& line_end) {
   const __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8(9);
-  const __m128i sp = _mm_set1_epi8(' '), dot = _mm_set1_epi8('.');
-  dig = blank = point = 0;
+  const __m128i sp = _mm_set1_epi8(' '), dot = _mm_set1_epi8('.'), nl = _mm_set1_epi8('\n');
+  dig = blank = point = line_end = 0;
 #pragma GCC unroll 8
   for (int c = 0; c < C; ++c) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rec + 16 * c));
@@ -814,35 +816,25 @@ template <int C, class Mask>
     dig |= bits(_mm_cmpeq_epi8(_mm_min_epu8(t, nine), t));
     blank |= bits(_mm_cmpeq_epi8(v, sp));
     point |= bits(_mm_cmpeq_epi8(v, dot));
+    line_end |= bits(_mm_cmpeq_epi8(v, nl));
   }
 }
 
 // The columns of `rec` that break the plainness of the fields: a field column that is
 // neither digit nor blank, a point missing, a blank after a digit or point of its field.
-template <int C>
-[[gnu::target("ssse3")]] FieldPlan::Fast::Mask not_plain(const FieldPlan::Fast& f, const char* rec) {
-  using Mask = std::conditional_t<C <= 4, std::uint64_t, FieldPlan::Fast::Mask>;
-  Mask dig, blank, point;
-  classify<C>(rec, dig, blank, point);
+template <class Mask>
+[[gnu::always_inline]] inline Mask not_plain(const FieldPlan::Fast& f, Mask dig, Mask blank, Mask point) {
   const Mask digits = static_cast<Mask>(f.digits), points = static_cast<Mask>(f.points);
   const Mask follows = static_cast<Mask>(f.follows);
   return (digits & ~(dig | blank)) | (points & ~point) | (blank & ((dig | point) << 1) & follows);
 }
 
-[[gnu::target("ssse3")]] bool decode_whole(const FieldPlan::Fast& f, const FieldPlan::Step* steps,
-                                           const char* rec, std::size_t len, std::ptrdiff_t shift) {
-  using Mask = FieldPlan::Fast::Mask;
-  Mask fail;
-  switch (f.chunks) {
-    case 1: fail = not_plain<1>(f, rec); break;
-    case 2: fail = not_plain<2>(f, rec); break;
-    case 3: fail = not_plain<3>(f, rec); break;
-    case 4: fail = not_plain<4>(f, rec); break;
-    case 5: fail = not_plain<5>(f, rec); break;
-    case 6: fail = not_plain<6>(f, rec); break;
-    case 7: fail = not_plain<7>(f, rec); break;
-    default: fail = not_plain<8>(f, rec); break;
-  }
+// Stores the fields of a record whose columns `fail` (by not_plain) break no field, and
+// takes the other fields by plain_step; false when one needs the general conversion.
+template <class Mask>
+[[gnu::target("ssse3"), gnu::always_inline]] inline bool store_fields(
+    const FieldPlan::Fast& f, const FieldPlan::Step* steps, const char* rec, std::size_t len,
+    std::ptrdiff_t shift, Mask fail) {
   const __m128i low = _mm_set1_epi8(0x0F);
   const __m128i tens = _mm_setr_epi8(10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1, 10, 1);
   const __m128i hundreds = _mm_setr_epi16(100, 1, 100, 1, 100, 1, 100, 1);
@@ -887,8 +879,87 @@ template <int C>
   }
   if (fail == 0) return true;
   for (std::size_t k = 0; k < f.columns.size(); ++k)
-    if ((f.columns[k] & fail) && !plain_step(steps[k], rec, len, shift)) return false;
+    if ((f.columns[k] & static_cast<FieldPlan::Fast::Mask>(fail)) && !plain_step(steps[k], rec, len, shift))
+      return false;
   return true;
+}
+
+// The place of the lowest bit set of a mask that is not 0.
+inline int lowest_bit(std::uint64_t m) { return std::countr_zero(m); }
+inline int lowest_bit(unsigned __int128 m) {
+  const auto low = static_cast<std::uint64_t>(m);
+  return low != 0 ? std::countr_zero(low) : 64 + std::countr_zero(static_cast<std::uint64_t>(m >> 64));
+}
+
+// decode() of a record whose fields lie whole in it, C chunks loadable from its start.
+template <int C>
+[[gnu::target("ssse3")]] bool decode_whole(const FieldPlan::Fast& f, const FieldPlan::Step* steps,
+                                           const char* rec, std::size_t len, std::ptrdiff_t shift) {
+  using Mask = std::conditional_t<C <= 4, std::uint64_t, FieldPlan::Fast::Mask>;
+  Mask dig, blank, point, line_end;
+  classify<C>(rec, dig, blank, point, line_end);
+  return store_fields(f, steps, rec, len, shift, not_plain(f, dig, blank, point));
+}
+
+// The records of a text one after another, as FieldPlan::decode_records: each record's
+// chunks classified once, for its fields and for its line end.
+template <int C>
+[[gnu::target("ssse3")]] std::size_t decode_many(const FieldPlan::Fast& f, const FieldPlan::Step* steps,
+                                                 const char* text, std::size_t size, std::size_t readable,
+                                                 std::size_t rows, std::ptrdiff_t stride,
+                                                 std::uint32_t* ends, std::uint32_t* lengths) {
+  using Mask = std::conditional_t<C <= 4, std::uint64_t, FieldPlan::Fast::Mask>;
+  constexpr std::size_t kLoaded = 16 * C;
+  std::size_t n = 0, at = 0;
+  while (n < rows && at < size && readable - at >= kLoaded) {
+    const char* rec = text + at;
+    const std::size_t avail = size - at;
+    Mask dig, blank, point, line_end;
+    classify<C>(rec, dig, blank, point, line_end);
+    std::size_t pos;
+    if (line_end != 0) {
+      pos = static_cast<std::size_t>(lowest_bit(line_end));
+    } else {
+      const void* nl = avail > kLoaded ? std::memchr(rec + kLoaded, '\n', avail - kLoaded) : nullptr;
+      pos = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - rec) : avail;
+    }
+    if (pos >= avail) break;  // no line end in the text
+    std::size_t len = pos;
+    if (len > 0 && rec[len - 1] == '\r') --len;
+    if (len > static_cast<std::size_t>(kMaxRecordLength)) break;
+    const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(n) * stride;
+    if (len >= f.min_length) {
+      if (!store_fields(f, steps, rec, len, shift, not_plain(f, dig, blank, point))) break;
+    } else {
+      // A record shorter than its fields: field by field, the columns beyond it blank.
+      bool ok = true;
+      for (std::size_t k = 0; ok && k < f.columns.size(); ++k) ok = plain_step(steps[k], rec, len, shift);
+      if (!ok) break;
+    }
+    at += pos + 1;
+    ends[n] = static_cast<std::uint32_t>(at);
+    lengths[n] = static_cast<std::uint32_t>(len);
+    ++n;
+  }
+  return n;
+}
+
+template <int... C>
+std::size_t decode_many_of(int chunks, const FieldPlan::Fast& f, const FieldPlan::Step* steps, const char* text,
+                           std::size_t size, std::size_t readable, std::size_t rows, std::ptrdiff_t stride,
+                           std::uint32_t* ends, std::uint32_t* lengths, std::integer_sequence<int, C...>) {
+  std::size_t n = 0;
+  ((chunks == C + 1 ? (n = decode_many<C + 1>(f, steps, text, size, readable, rows, stride, ends, lengths)) : 0),
+   ...);
+  return n;
+}
+
+template <int... C>
+bool decode_whole_of(int chunks, const FieldPlan::Fast& f, const FieldPlan::Step* steps, const char* rec,
+                     std::size_t len, std::ptrdiff_t shift, std::integer_sequence<int, C...>) {
+  bool ok = false;
+  ((chunks == C + 1 ? (ok = decode_whole<C + 1>(f, steps, rec, len, shift)) : false), ...);
+  return ok;
 }
 #endif
 
@@ -1037,17 +1108,49 @@ bool FieldPlan::decode(const char* record, std::size_t length, std::size_t reada
   if (!one_record()) return false;
 #if KRB_SIMD
   if (fast_ && length >= fast_->min_length && has_ssse3()) {
-    if (readable >= fast_->loaded()) return decode_whole(*fast_, steps_.data(), record, length, shift);
+    constexpr auto kChunks = std::make_integer_sequence<int, Fast::kMaxChunks>{};
+    if (readable >= fast_->loaded())
+      return decode_whole_of(fast_->chunks, *fast_, steps_.data(), record, length, shift, kChunks);
     // Near the end of a buffer: the record's fields in a copy that may be loaded whole.
     char copy[Fast::kMaxChunks * 16];
     std::memset(copy, ' ', sizeof copy);
     std::memcpy(copy, record, std::min(length, sizeof copy));
-    return decode_whole(*fast_, steps_.data(), copy, length, shift);
+    return decode_whole_of(fast_->chunks, *fast_, steps_.data(), copy, length, shift, kChunks);
   }
 #endif
   for (const Step& s : steps_)
     if (!plain_step(s, record, length, shift)) return false;
   return true;
+}
+
+std::size_t FieldPlan::decode_records(const char* text, std::size_t size, std::size_t readable,
+                                      std::size_t rows, std::ptrdiff_t stride, std::uint32_t* ends,
+                                      std::uint32_t* lengths) const {
+  if (!one_record()) return 0;
+  std::size_t n = 0, at = 0;
+#if KRB_SIMD
+  if (fast_ && has_ssse3())
+    n = decode_many_of(fast_->chunks, *fast_, steps_.data(), text, size, readable, rows, stride, ends,
+                       lengths, std::make_integer_sequence<int, Fast::kMaxChunks>{});
+  if (n > 0) at = ends[n - 1];
+#endif
+  // Record by record where the records stand too near the text's end to be loaded whole.
+  while (n < rows && at < size) {
+    const char* rec = text + at;
+    const void* nl = std::memchr(rec, '\n', size - at);
+    if (nl == nullptr) break;
+    const std::size_t pos = static_cast<std::size_t>(static_cast<const char*>(nl) - rec);
+    std::size_t len = pos;
+    if (len > 0 && rec[len - 1] == '\r') --len;
+    if (len > static_cast<std::size_t>(kMaxRecordLength) ||
+        !decode(rec, len, readable - at, static_cast<std::ptrdiff_t>(n) * stride))
+      break;
+    at += pos + 1;
+    ends[n] = static_cast<std::uint32_t>(at);
+    lengths[n] = static_cast<std::uint32_t>(len);
+    ++n;
+  }
+  return n;
 }
 
 // ---------------------------------------------------------------- list-directed input

@@ -7,7 +7,6 @@
 #include "records/io.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,9 +16,6 @@
 #include <istream>
 #include <ostream>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,24 +30,6 @@ namespace {
 constexpr std::size_t kBufferSize = 1u << 18;  // comfortably above kMaxRecordLength
 constexpr std::size_t kPadding = 256;          // loadable bytes beyond a buffer's end
 
-// The first line end in [p, end), or null. Short records are the rule, so the bytes are
-// looked at 16 at a time inline (the buffer's padding allows loads beyond `end`).
-inline const char* find_line_end(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i nl = _mm_set1_epi8('\n');
-  for (; p < end; p += 16) {
-    const unsigned m = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl)));
-    if (m != 0) {
-      const char* at = p + std::countr_zero(m);
-      return at < end ? at : nullptr;
-    }
-  }
-  return nullptr;
-#else
-  return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-#endif
-}
 
 // Records of an input file. A line longer than kMaxRecordLength, or a failing read,
 // ends the file and is remembered in `trouble` for the error message.
@@ -61,42 +39,21 @@ class FileSource : public RecordSource {
   // loaded 16 bytes at a time.
   explicit FileSource(std::FILE* fp) : fp_(fp), buf_(new char[kBufferSize + kPadding]()) {}
 
-  // The next record when it lies whole, line end included, in the buffer, without taking
-  // it: its start and length (a CR before the line end dropped), the bytes it occupies
-  // with its line end, and the bytes that may be loaded from its start. False when the
-  // buffer holds no whole record or the file is in trouble; next() then reads it.
-  bool peek(const char*& start, std::size_t& length, std::size_t& used, std::size_t& readable) const {
+  // The records the buffer holds beyond those handed out: their text and the bytes that
+  // may be loaded from its start; false when the file is in trouble.
+  bool buffered(const char*& text, std::size_t& size, std::size_t& readable) const {
     if (!trouble.empty()) return false;
-    const char* p = buf_.get() + begin_;
-    const char* nl = find_line_end(p, buf_.get() + end_);
-    if (nl == nullptr) return false;
-    std::size_t len = static_cast<std::size_t>(nl - p);
-    used = len + 1;
-    if (len > 0 && p[len - 1] == '\r') --len;
-    if (len > static_cast<std::size_t>(kMaxRecordLength)) return false;
-    start = p;
-    length = len;
-    readable = end_ + kPadding - begin_;
+    text = buf_.get() + begin_;
+    size = end_ - begin_;
+    readable = size + kPadding;
     return true;
   }
-  // Takes the record that peek() showed.
-  void take(std::size_t used, std::size_t length) {
-    begin_ += used;
-    ++records;
-    last_length = length;
-  }
-  // Where the records stand, so that records taken since then (with no read between)
-  // can be given back.
-  struct Mark {
-    std::size_t begin;
-    long records;
-    std::size_t last_length;
-  };
-  Mark mark() const { return {begin_, records, last_length}; }
-  void rewind(const Mark& m) {
-    begin_ = m.begin;
-    records = m.records;
-    last_length = m.last_length;
+  // Takes the first `n` (at least 1) of those records; ends[i] is the offset after the
+  // line end of record i, lengths[i] its length.
+  void take(std::size_t n, const std::uint32_t* ends, const std::uint32_t* lengths) {
+    begin_ += ends[n - 1];
+    records += static_cast<long>(n);
+    last_length = lengths[n - 1];
   }
 
   bool next(std::string_view& record) override {
@@ -858,26 +815,20 @@ bool Io::read(int unit, const Format& fmt, const FieldPlan& plan, bool end_teste
 bool Io::read_rows(int unit, const Format& fmt, const FieldPlan& plan, bool end_tested,
                    std::size_t rows, std::ptrdiff_t stride, BatchCall each) {
   rows = std::clamp<std::size_t>(rows, 1, kMaxBatchRows);
-  FileSource::Mark marks[kMaxBatchRows];
+  std::uint32_t ends[kMaxBatchRows], lengths[kMaxBatchRows];
   for (;;) {
     FileSource* src = nullptr;
     if (unit != kConsole && plan.one_record()) {
       auto it = units_.find(unit);
       if (it != units_.end()) src = it->second->source.get();
     }
-    std::size_t n = 0;
-    if (src != nullptr) {
-      const char* start;
-      std::size_t length, used, readable;
-      while (n < rows && src->peek(start, length, used, readable) &&
-             plan.decode(start, length, readable, static_cast<std::ptrdiff_t>(n) * stride)) {
-        marks[n++] = src->mark();
-        src->take(used, length);
-      }
-    }
+    const char* text;
+    std::size_t size, readable, n = 0;
+    if (src != nullptr && src->buffered(text, size, readable))
+      n = plan.decode_records(text, size, readable, rows, stride, ends, lengths);
     if (n > 0) {
       const Taken t = each(n);
-      if (t.taken < n) src->rewind(marks[t.taken]);
+      if (t.taken > 0) src->take(t.taken, ends, lengths);
       if (!t.more) return true;
       continue;
     }

@@ -163,7 +163,9 @@ TEST(FieldPlan, DecodesWholeRecordsAsTheWalkReads) {
       std::string buffer = c.record + std::string(256, '7');
       const bool taken = plan.decode(buffer.data(), c.record.size(), c.record.size() + room, row);
       EXPECT_EQ(taken, c.taken) << c.format << " room " << room;
-      if (taken) EXPECT_EQ(rows[1].shown(c.kinds, rec::ReadStatus::Ok, ea, 1), c.read) << c.format;
+      if (taken) {
+        EXPECT_EQ(rows[1].shown(c.kinds, rec::ReadStatus::Ok, ea, 1), c.read) << c.format;
+      }
     }
   }
 }
