@@ -1,6 +1,7 @@
 // Reading the data file of the analysis program: 1,000,000 lines of six identifiers
 // and three responses read with "(6I3,3F8.2)" through Io::read, by the walk over the
-// format and by the statement's laid-out fields (as the data pass reads them).
+// format and by the statement's laid-out fields, and through Io::read_rows in batches of
+// whole records (as the data pass reads them).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -31,26 +32,42 @@ std::filesystem::path data_file() {
 }
 
 // The data statement of the benchmark file read line by line, by the general walk over
-// the format (`laid_out` false) or by its laid-out fields, as korbal's data pass reads it.
-void read_data_file(benchmark::State& state, bool laid_out) {
+// the format or by its laid-out fields, or in batches of whole records into rows.
+enum class Way { Walk, LaidOut, Rows };
+
+void read_data_file(benchmark::State& state, Way way) {
   const auto file = data_file();
   const rec::Format fmt = rec::Format::compile("(6I3,3F8.2)");
-  std::int32_t id[6];
-  float y[3];
-  const rec::Target t[9] = {rec::Target::of(id[0]), rec::Target::of(id[1]), rec::Target::of(id[2]),
-                            rec::Target::of(id[3]), rec::Target::of(id[4]), rec::Target::of(id[5]),
-                            rec::Target::of(y[0]),  rec::Target::of(y[1]),  rec::Target::of(y[2])};
+  struct Row {
+    std::int32_t id[6];
+    float y[3];
+  } rows[64];
+  const Row& r = rows[0];
+  const rec::Target t[9] = {rec::Target::of(rows[0].id[0]), rec::Target::of(rows[0].id[1]),
+                            rec::Target::of(rows[0].id[2]), rec::Target::of(rows[0].id[3]),
+                            rec::Target::of(rows[0].id[4]), rec::Target::of(rows[0].id[5]),
+                            rec::Target::of(rows[0].y[0]),  rec::Target::of(rows[0].y[1]),
+                            rec::Target::of(rows[0].y[2])};
   const rec::FieldPlan plan(fmt, t);
   std::istringstream in;
   std::ostringstream out;
   long lines = 0;
   double sum = 0;
+  auto batch = [&](std::size_t n) -> rec::Taken {
+    for (std::size_t i = 0; i < n; ++i) sum += rows[i].y[0] + rows[i].id[0];
+    lines += static_cast<long>(n);
+    return {n, true};
+  };
   for (auto _ : state) {
     rec::Io io({}, in, out);
     io.open(1, file.string(), rec::OpenMode::Input);
-    while (laid_out ? io.read(1, fmt, plan, true) : io.read(1, fmt, t, true)) {
+    if (way == Way::Rows) {
+      io.read_rows(1, fmt, plan, true, 64, sizeof(Row), batch);
+      continue;
+    }
+    while (way == Way::LaidOut ? io.read(1, fmt, plan, true) : io.read(1, fmt, t, true)) {
       ++lines;
-      sum += y[0] + id[0];
+      sum += r.y[0] + r.id[0];
     }
   }
   benchmark::DoNotOptimize(sum);
@@ -59,11 +76,14 @@ void read_data_file(benchmark::State& state, bool laid_out) {
   state.SetItemsProcessed(lines);
 }
 
-void BM_DataPass(benchmark::State& state) { read_data_file(state, false); }
+void BM_DataPass(benchmark::State& state) { read_data_file(state, Way::Walk); }
 BENCHMARK(BM_DataPass)->Unit(benchmark::kMillisecond);
 
-void BM_DataPassLaidOut(benchmark::State& state) { read_data_file(state, true); }
+void BM_DataPassLaidOut(benchmark::State& state) { read_data_file(state, Way::LaidOut); }
 BENCHMARK(BM_DataPassLaidOut)->Unit(benchmark::kMillisecond);
+
+void BM_DataPassRows(benchmark::State& state) { read_data_file(state, Way::Rows); }
+BENCHMARK(BM_DataPassRows)->Unit(benchmark::kMillisecond);
 
 // The same statement on one record held in memory: the cost of format control and
 // field conversion without the file.
