@@ -1,12 +1,14 @@
 // CSV data files: the data record, the separator and the header, named levels, missing
 // values, and the data lines handed to the accumulation loop.
 //
-// The file is read into memory once. A first pass over its records checks their shape
-// and gathers the texts of the identifier columns, so that named levels can be numbered
-// in sorted order before any line is accumulated; the second pass converts each record
-// into the identifiers and responses of a data line. Fields are views into the text (or
-// into one reused buffer for quoted fields with doubled quotes), so that neither pass
-// allocates per line.
+// The records are read in one pass where they allow it: when every identifier column
+// holds whole numbers and no record is refused, each record becomes a data line as it
+// is read. Otherwise the file is read twice: a first pass over its records checks their
+// shape and gathers the texts of the identifier columns, so that named levels can be
+// numbered in sorted order before any line is accumulated; the second pass converts
+// each record into the identifiers and responses of a data line. A line of plain fields
+// is decoded in place; other records are split into views of the text (or of one reused
+// buffer for quoted fields with doubled quotes), so that no pass allocates per line.
 #include "korbal/csvdata.h"
 
 #include <algorithm>
@@ -261,6 +263,28 @@ class Scanner {
   // Line of the file where the record last read begins.
   std::int64_t line() const { return reader_.line(); }
 
+  // The text where reading goes on, for a caller that splits a plain line itself: the
+  // window (moved on first when it is used up), the reading position in it, and the
+  // offset after its last line end (0: none), before which every line is whole.
+  struct Plain {
+    const char* t;
+    std::size_t pos, end;
+  };
+  Plain plain() {
+    if (blocks_ != nullptr && reader_.position() >= reader_.text().size() && !blocks_->at_end())
+      more(reader_.position(), reader_.next_line());
+    const std::string_view w = reader_.text();
+    if (w.data() != plain_text_ || w.size() != plain_size_) {
+      plain_text_ = w.data();
+      plain_size_ = w.size();
+      const void* nl = w.empty() ? nullptr : memrchr(w.data(), '\n', w.size());
+      plain_end_ = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - w.data()) + 1 : 0;
+    }
+    return {w.data(), reader_.position(), plain_end_};
+  }
+  // The caller took the line at the reading position; the next begins at `end`.
+  void took_line(std::size_t end) { reader_.took_line(end); }
+
   [[noreturn]] void fail(const std::string& what) const {
     throw rec::RunError(read_site(unit_, file_, static_cast<long>(line())), what);
   }
@@ -295,6 +319,8 @@ class Scanner {
   Blocks* blocks_;
   std::string_view file_;
   int unit_;
+  const char* plain_text_ = nullptr;
+  std::size_t plain_size_ = 0, plain_end_ = 0;
 };
 
 // Whether `text` holds the end of its first line outside quotes, as far as
@@ -371,6 +397,7 @@ struct CsvData::Impl {
   std::size_t body = 0;  // offset of the first record after the header
   std::int64_t body_line = 2;
   std::int64_t records = 0;
+  bool loaded = true;  // the records were read as well as the header (see open_unit)
 
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError(rec::ErrorSite{}, "invalid CSV data record: " + what);
@@ -602,13 +629,21 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 CsvData::~CsvData() = default;
 
 void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
+  open_unit(io, unit, block);
+  load_records();
+}
+
+void CsvData::open_unit(rec::Io& io, int unit, std::size_t block) {
   // The file is read through the handle the run opened it with, rather than mapped: a
   // file that another program cuts short while it is mapped would end the run with a
   // bus error instead of a message. A regular file is read in blocks, once for each
   // pass; a FIFO or a device, which can be read only once, is held whole.
   long first_line = 1;
   if (!io.start_rest(unit, first_line)) {
-    load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
+    impl_->blocks.reset();
+    impl_->buffer.reset();
+    impl_->owned = io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine);
+    load_head(impl_->owned, io.file_name(unit), unit);
     return;
   }
   impl_->buffer.reset();
@@ -619,7 +654,7 @@ void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
     Blocks& b = *impl_->blocks;
     b.seek(0);
     while (!b.at_end() && !header_ends(b.window())) b.advance(0);
-    load_text(b.window(), io.file_name(unit), unit);
+    load_head(b.window(), io.file_name(unit), unit);
   } catch (const rec::RunError&) {
     // The checks of every line and of the size come first, as for a file read whole.
     impl_->blocks->drain();
@@ -631,22 +666,25 @@ void CsvData::load(std::string text, std::string_view name, int unit) {
   impl_->blocks.reset();
   impl_->buffer.reset();
   impl_->owned = std::move(text);
-  load_text(impl_->owned, name, unit);
+  load_head(impl_->owned, name, unit);
+  load_records();
 }
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                           int unit) {
   impl_->blocks.reset();
   impl_->buffer = std::move(buffer);
-  load_text(std::string_view(impl_->buffer.get(), size), name, unit);
+  load_head(std::string_view(impl_->buffer.get(), size), name, unit);
+  load_records();
 }
 
-void CsvData::load_text(std::string_view text, std::string_view name, int unit) {
+void CsvData::load_head(std::string_view text, std::string_view name, int unit) {
   Impl& s = *impl_;
   // `text` is the whole file, or the first block of the file read in blocks.
   s.text = s.blocks ? std::string_view() : text;
   s.file = std::string(name);
   s.unit = unit;
+  s.loaded = false;
   const std::size_t start = rec::csv::bom_length(text);
   s.sep = rec::csv::find_separator(text.substr(start));
   Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
@@ -654,8 +692,20 @@ void CsvData::load_text(std::string_view text, std::string_view name, int unit) 
   std::vector<std::string_view> fields;
   s.read_header(scan, fields);
   s.resolve_columns();
-  s.scan_records(scan, fields);
-  s.number_levels(scan, fields);
+}
+
+void CsvData::load_records() {
+  Impl& s = *impl_;
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
+  std::vector<std::string_view> fields;
+  try {
+    s.scan_records(scan, fields);
+    s.number_levels(scan, fields);
+  } catch (const rec::RunError&) {
+    if (s.blocks) s.blocks->drain();
+    throw;
+  }
+  s.loaded = true;
 }
 
 bool CsvData::last_line_cut() const {
@@ -696,23 +746,169 @@ void CsvData::print_key(rec::Io& io) const {
 
 namespace {
 
-// The records of the loaded file as data lines.
+// Thrown by the lines of a one-pass reading at a record that needs the reading in two
+// passes: a level that is not a whole number, no record at all, or any record the
+// two passes would refuse or might report after another fault.
+struct TwoPasses {};
+
+// The records of the loaded file as data lines. A line of plain fields (no quotes, no
+// blanks around them, numbers of the common form) is decoded in place column by column;
+// any other record is split by the shared reader and its fields converted one by one.
+//
+// One pass (`one_pass`): the records were not read before, so every identifier column
+// is taken for whole numbers; a record that needs the first of two passes throws
+// TwoPasses before it is handed out. The bad lines' report lines are held back until
+// the pass is complete, so that a pass begun again in two writes them once.
 class CsvLines : public LineSource {
  public:
-  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit) {
+  CsvLines(const CsvData::Impl& s, bool one_pass)
+      : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit), one_pass_(one_pass) {
     scan_.start(s.body, s.body_line);
     for (int id = 0; id < 6; ++id) d.*kIdentifiers[id].member = s.ids[id].fixed;
     fields_.reserve(s.header.size());
+    // What each column is to a plain line; a column given for two items takes the
+    // general path.
+    roles_.assign(s.header.size(), Role{});
+    auto take = [&](int col, Role r) {
+      Role& at = roles_[static_cast<std::size_t>(col)];
+      plain_ = plain_ && at.kind == kSkip;
+      at = r;
+    };
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s.ids[id];
+      if (in.col >= 0) take(in.col, {in.named ? kNamed : kWhole, id, &(d.*kIdentifiers[id].member), nullptr});
+    }
+    for (const CsvData::Impl::Item& it : s.items)
+      if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
+    plain_ = plain_ && !roles_.empty();
+    if (one_pass_) held_.reserve(kMaxBadLines);
   }
 
   bool next() override {
+    if (!one_pass_) return next_record();
+    try {
+      return next_record();
+    } catch (const rec::RunError&) {
+      // As the first of two passes does: the checks of every line and of the size
+      // come first.
+      if (s_.blocks) s_.blocks->drain();
+      throw;
+    }
+  }
+
+  bool missing() const override { return missing_; }
+
+  // A text the first pass did not see: the file was changed while it was being read.
+  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
+
+  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+    const std::int32_t line = rec::clamped_int(scan_.line());
+    if (one_pass_)
+      held_.push_back({line, f});
+    else
+      write_bad(io, line, f);
+  }
+
+  // The report lines held back, in the order of their lines.
+  void write_held(rec::Io& io) {
+    for (const Held& h : held_) write_bad(io, h.line, h.fault);
+    held_.clear();
+  }
+
+ private:
+  enum Kind : unsigned char { kSkip, kWhole, kNamed, kReal };
+  struct Role {
+    Kind kind = kSkip;
+    int id = -1;                  // kWhole, kNamed: the identifier
+    std::int32_t* out = nullptr;  // kWhole, kNamed
+    float* y = nullptr;           // kReal
+  };
+  struct Held {
+    std::int32_t line;
+    RangeFault fault;
+  };
+
+  bool next_record() {
+    if (plain_ && plain_line()) {
+      if (++records_ > s_.records && !one_pass_) changed();
+      missing_ = false;
+      return true;
+    }
+    return general_record();
+  }
+
+  // The record at the reading position when it is one line of plain fields, decoded;
+  // false (the line read by nothing) for any other. What it writes into the data line
+  // before it gives up is written again by the general path.
+  bool plain_line() {
+    const Scanner::Plain w = scan_.plain();
+    if (w.pos >= w.end) return false;
+    const char* const t = w.t;
+    const char first = t[w.pos];
+    if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
+    const char sep = s_.sep;
+    const std::size_t last = roles_.size() - 1;
+    const char* q = t + w.pos;
+    // Every field stops at the line end at the latest, which lies before w.end.
+    for (std::size_t k = 0;; ++k) {
+      const Role& r = roles_[k];
+      const char* e;
+      switch (r.kind) {
+        case kWhole: e = rec::csv::plain_whole(q, *r.out); break;
+        case kReal: e = rec::csv::plain_number(q, *r.y); break;
+        case kNamed: e = plain_name(q, r); break;
+        default:
+          e = q;
+          while (*e != sep && *e != '\n' && *e != '"') ++e;
+          if (*e == '"') return false;
+          break;
+      }
+      if (e == nullptr) return false;
+      if (k == last) {
+        if (*e == '\r') ++e;  // a CR before the line end is a blank after the field
+        if (*e != '\n') return false;
+        scan_.took_line(static_cast<std::size_t>(e + 1 - t));
+        return true;
+      }
+      if (*e != sep) return false;
+      q = e + 1;
+    }
+  }
+
+  // A named level at `q` without blanks around it: its number in the data line.
+  const char* plain_name(const char* q, const Role& r) const {
+    const char sep = s_.sep;
+    const char* e = q;
+    while (*e != sep && *e != '\n' && *e != '"' && *e != '\r') ++e;
+    if (*e == '"' || e == q) return nullptr;
+    const std::string_view v(q, static_cast<std::size_t>(e - q));
+    if (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t' ||
+        is_missing(v))
+      return nullptr;
+    const CsvData::Impl::Id& in = s_.ids[r.id];
+    const std::int32_t k = in.column->texts.find(v);
+    if (k < 0) changed();
+    *r.out = in.level_of[static_cast<std::size_t>(k)];
+    return e;
+  }
+
+  bool general_record() {
     // A file read again from the disk holds the records the first pass counted, or it
     // changed in between.
     if (!scan_.next(fields_)) {
-      if (records_ != s_.records) changed();
+      if (one_pass_) {
+        if (records_ == 0) throw TwoPasses{};
+      } else if (records_ != s_.records) {
+        changed();
+      }
       return false;
     }
-    if (++records_ > s_.records || fields_.size() != s_.header.size()) changed();
+    ++records_;
+    if (one_pass_) {
+      if (fields_.size() != s_.header.size()) throw TwoPasses{};
+    } else if (records_ > s_.records || fields_.size() != s_.header.size()) {
+      changed();
+    }
     missing_ = false;
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
@@ -727,6 +923,7 @@ class CsvLines : public LineSource {
         if (k < 0) changed();
         out = in.level_of[static_cast<std::size_t>(k)];
       } else if (!whole_number(v, out)) {
+        if (one_pass_) throw TwoPasses{};  // a named level: the levels are numbered first
         changed();  // the first pass found every value whole
       }
     }
@@ -739,24 +936,20 @@ class CsvLines : public LineSource {
         continue;
       }
       const NumberStatus st = read_number(v, Y[it.v]);
-      if (st != NumberStatus::Ok)
-        scan_.fail("column " + std::to_string(it.col + 1) + " (" +
-                   rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
-                   (st == NumberStatus::Range ? "number out of range " : "not a number ") +
-                   rec::echo(v));
+      if (st == NumberStatus::Ok) continue;
+      // The first of two passes might refuse a later record first.
+      if (one_pass_) throw TwoPasses{};
+      scan_.fail("column " + std::to_string(it.col + 1) + " (" +
+                 rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
+                 (st == NumberStatus::Range ? "number out of range " : "not a number ") +
+                 rec::echo(v));
     }
     return true;
   }
 
-  bool missing() const override { return missing_; }
-
-  // A text the first pass did not see: the file was changed while it was being read.
-  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
-
-  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+  void write_bad(rec::Io& io, std::int32_t line, const RangeFault& f) {
     static const rec::Format kBadName = rec::Format::compile(
         "('0 DATA LINE',I8,': ',A6,' = ',A,' (LEVEL',I6,') IS OUTSIDE 1 TO',I6)");
-    const std::int32_t line = rec::clamped_int(scan_.line());
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
       if (std::strcmp(f.field, kIdentifiers[id].code) != 0) continue;
@@ -770,22 +963,69 @@ class CsvLines : public LineSource {
     LineSource::report_bad(io, line, f);
   }
 
- private:
   std::string_view field(int col) const { return fields_[static_cast<std::size_t>(col)]; }
 
   const CsvData::Impl& s_;
   Scanner scan_;
+  const bool one_pass_;
+  bool plain_ = true;
+  std::vector<Role> roles_;
   std::vector<std::string_view> fields_;
+  std::vector<Held> held_;
   bool missing_ = false;
   std::int64_t records_ = 0;
+};
+
+// The part of the accumulators that a pass of model `m` writes, kept to be put back.
+class Saved {
+ public:
+  Saved(const Control& c, const Model& m, Accumulators a) : a_(a) {
+    const std::size_t sdfl = static_cast<std::size_t>(std::max(m.SDFL, 0));
+    const std::size_t nv = static_cast<std::size_t>(std::max(c.NV, 0));
+    xpx_.assign(a.XPX, a.XPX + sdfl * (sdfl + 1) / 2);
+    xpy_.assign(a.XPY, a.XPY + sdfl * nv);
+    ypy_.assign(a.YPY, a.YPY + nv * (nv + 1) / 2);
+    nobs_ = *a.NOBS;
+  }
+  void restore() const {
+    std::copy(xpx_.begin(), xpx_.end(), a_.XPX);
+    std::copy(xpy_.begin(), xpy_.end(), a_.XPY);
+    std::copy(ypy_.begin(), ypy_.end(), a_.YPY);
+    *a_.NOBS = nobs_;
+  }
+
+ private:
+  Accumulators a_;
+  std::vector<double> xpx_, xpy_, ypy_;
+  std::int32_t nobs_ = 0;
 };
 
 }  // namespace
 
 PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a) {
-  CsvLines src(*impl_);
+  Impl& s = *impl_;
+  if (!s.loaded) {
+    // Only the header was read (open_unit). Unless lines are listed as they are read,
+    // the records are read once, taken for whole-number levels; a record that needs
+    // two passes puts the equations back as they were and the records are read in two.
+    if (c.IPRINT >= 0) {
+      const Saved saved(c, m, a);
+      try {
+        CsvLines src(s, true);
+        PassResult r = korbal::accumulate(io, c, m, a, src);
+        src.write_held(io);
+        r.level_names = s.names;
+        return r;
+      } catch (const TwoPasses&) {
+        saved.restore();
+      }
+    }
+    load_records();
+    print_key(io);
+  }
+  CsvLines src(s, false);
   PassResult r = korbal::accumulate(io, c, m, a, src);
-  r.level_names = impl_->names;
+  r.level_names = s.names;
   return r;
 }
 
@@ -803,9 +1043,14 @@ PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Mode
   unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
   io.write(rec::kConsole, kShowRecord, {rec::echo(shown, 0, std::string_view::npos)});
-  data.load_unit(io, unit);
-  data.print_key(io);
-  if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
+  // The records are read with the accumulation, once where they allow it; the key of
+  // named levels is then written before the first line is accumulated.
+  data.open_unit(io, unit);
+  if (c.IPRINT < 0) {
+    data.load_records();
+    data.print_key(io);
+    io.write(kReportUnit, kHeading, {});
+  }
 
   PassResult r = data.accumulate(io, c, m, a);
   r.last_line_cut = data.last_line_cut();

@@ -74,6 +74,14 @@ class Reader {
   }
   std::size_t position() const { return pos_; }
   std::int64_t next_line() const { return line_; }
+  std::string_view text() const { return text_; }
+  // The caller took the record at position() itself: one line, whose line end is
+  // followed by offset `end`.
+  void took_line(std::size_t end) {
+    record_line_ = line_;
+    pos_ = end;
+    ++line_;
+  }
   // Line of the text where the record last read begins.
   std::int64_t line() const { return record_line_; }
 
@@ -242,6 +250,53 @@ inline NumberStatus read_number(std::string_view v, float& out) {
     return NumberStatus::Ok;
   }
   return read_number_general(v, out);
+}
+
+// Fields scanned in place, for a caller that splits lines itself: each reads the field
+// beginning at `p` up to the first byte that cannot belong to its form, and returns
+// where it stopped (nullptr: not of the form), leaving the caller to check that the
+// field ends there. What they take they read as whole_number and read_number do; any
+// other field is left to those. The text must hold a byte after the field that stops
+// them (a line end).
+//
+// A whole number of one to nine digits.
+inline const char* plain_whole(const char* p, std::int32_t& out) {
+  unsigned v = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+  if (v > 9u) return nullptr;
+  ++p;
+  for (int k = 1; k < 9; ++k, ++p) {
+    const unsigned d = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (d > 9u) break;
+    v = v * 10 + d;
+  }
+  out = static_cast<std::int32_t>(v);
+  return p;
+}
+
+// read_number's common number: an optional sign, one to eight digits with at most one
+// point, making an integer a float holds exactly.
+inline const char* plain_number(const char* p, float& out) {
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint32_t m = 0;
+  int digits = 0, frac = 0;
+  bool point = false;
+  for (; digits < 8; ++p) {
+    const unsigned d = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (d <= 9u) {
+      m = m * 10 + d;
+      ++digits;
+      frac += point;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || m > (1u << 24)) return nullptr;
+  const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+  out = negative ? -x : x;
+  return p;
 }
 
 }  // namespace rec::csv
