@@ -398,6 +398,7 @@ struct CsvData::Impl {
   std::int64_t body_line = 2;
   std::int64_t records = 0;
   bool loaded = true;  // the records were read as well as the header (see open_unit)
+  bool once = false;   // accumulate() read them in one pass
 
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError(rec::ErrorSite{}, "invalid CSV data record: " + what);
@@ -685,6 +686,7 @@ void CsvData::load_head(std::string_view text, std::string_view name, int unit) 
   s.file = std::string(name);
   s.unit = unit;
   s.loaded = false;
+  s.once = false;
   const std::size_t start = rec::csv::bom_length(text);
   s.sep = rec::csv::find_separator(text.substr(start));
   Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
@@ -707,6 +709,8 @@ void CsvData::load_records() {
   }
   s.loaded = true;
 }
+
+bool CsvData::read_once() const { return impl_->once; }
 
 bool CsvData::last_line_cut() const {
   if (impl_->blocks) return impl_->blocks->last_line_cut(impl_->body);
@@ -849,13 +853,19 @@ class CsvLines : public LineSource {
     const char sep = s_.sep;
     const std::size_t last = roles_.size() - 1;
     const char* q = t + w.pos;
-    // Every field stops at the line end at the latest, which lies before w.end.
+    // Every field stops at the line end at the latest, which lies before w.end; the
+    // numbers are read eight bytes at a time while nine remain before it.
+    const char* const wide = w.end >= 9 ? t + (w.end - 9) : t;
     for (std::size_t k = 0;; ++k) {
       const Role& r = roles_[k];
       const char* e;
       switch (r.kind) {
-        case kWhole: e = rec::csv::plain_whole(q, *r.out); break;
-        case kReal: e = rec::csv::plain_number(q, *r.y); break;
+        case kWhole:
+          e = q < wide ? rec::csv::plain_whole8(q, *r.out) : rec::csv::plain_whole(q, *r.out);
+          break;
+        case kReal:
+          e = q < wide ? rec::csv::plain_number8(q, *r.y) : rec::csv::plain_number(q, *r.y);
+          break;
         case kNamed: e = plain_name(q, r); break;
         default:
           e = q;
@@ -887,7 +897,7 @@ class CsvLines : public LineSource {
       return nullptr;
     const CsvData::Impl::Id& in = s_.ids[r.id];
     const std::int32_t k = in.column->texts.find(v);
-    if (k < 0) changed();
+    if (k < 0) return nullptr;  // the general path refuses it, naming its line
     *r.out = in.level_of[static_cast<std::size_t>(k)];
     return e;
   }
@@ -1015,6 +1025,7 @@ PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Ac
         PassResult r = korbal::accumulate(io, c, m, a, src);
         src.write_held(io);
         r.level_names = s.names;
+        s.once = true;
         return r;
       } catch (const TwoPasses&) {
         saved.restore();

@@ -70,6 +70,9 @@ class CsvData {
   // load_unit() reads them.
   void load_records();
 
+  // Whether accumulate() read the records in one pass.
+  bool read_once() const;
+
   // load() for a text already in a buffer of `size` characters, which it takes over.
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                    int unit);

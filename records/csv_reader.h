@@ -259,6 +259,27 @@ inline NumberStatus read_number(std::string_view v, float& out) {
 // other field is left to those. The text must hold a byte after the field that stops
 // them (a line end).
 //
+namespace detail {
+
+// Of eight bytes read from memory (the first in the low byte): a mark (0x80) in each
+// byte that is not a digit, and the value of the first `n` (1 to 8) as decimal digits.
+inline std::uint64_t non_digits(std::uint64_t x) {
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kZeros = 0x3030303030303030ull;
+  // A digit is 0x30 to 0x39: its high half is 3, and still is after adding 6. A carry
+  // out of a byte that is not a digit disturbs only the bytes after it.
+  const std::uint64_t y = ((x & kHigh) ^ kZeros) | (((x + 0x0606060606060606ull) & kHigh) ^ kZeros);
+  return (y | (y << 1) | (y << 2) | (y << 3)) & 0x8080808080808080ull;
+}
+inline std::uint32_t digits_value(std::uint64_t x, int n) {
+  std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0Full) << (8 * (8 - n));  // leading zeros first
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+  return static_cast<std::uint32_t>(v);
+}
+
+}  // namespace detail
+
 // A whole number of one to nine digits.
 inline const char* plain_whole(const char* p, std::int32_t& out) {
   unsigned v = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
@@ -297,6 +318,45 @@ inline const char* plain_number(const char* p, float& out) {
   const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
   out = negative ? -x : x;
   return p;
+}
+
+// plain_whole and plain_number for a field followed by at least eight bytes of the text
+// (at `p`, or after its sign), which read eight bytes at once.
+inline const char* plain_whole8(const char* p, std::int32_t& out) {
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  const std::uint64_t nd = detail::non_digits(x);
+  if (nd == 0) return plain_whole(p, out);  // eight digits or more
+  const int n = std::countr_zero(nd) / 8;
+  if (n == 0) return nullptr;
+  out = static_cast<std::int32_t>(detail::digits_value(x, n));
+  return p + n;
+}
+inline const char* plain_number8(const char* p, float& out) {
+  const char* const field = p;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  const std::uint64_t nd = detail::non_digits(x);
+  if (nd == 0) return plain_number(field, out);  // a number that may go on past the eight
+  int n = std::countr_zero(nd) / 8, end = n, frac = 0;
+  if (p[n] == '.') {
+    // The digits after the point moved down over it.
+    const std::uint64_t rest = nd & (nd - 1);
+    if (rest == 0) return plain_number(field, out);
+    end = std::countr_zero(rest) / 8;
+    frac = end - n - 1;
+    const std::uint64_t low = n == 0 ? 0 : ~std::uint64_t{0} >> (8 * (8 - n));
+    x = (x & low) | ((x >> 8) & ~low);
+    n = end - 1;
+  }
+  if (n == 0) return nullptr;
+  const std::uint32_t m = detail::digits_value(x, n);
+  if (m > (1u << 24)) return nullptr;
+  const float v = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+  out = negative ? -v : v;
+  return p + end;
 }
 
 }  // namespace rec::csv
