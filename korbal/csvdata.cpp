@@ -12,6 +12,10 @@
 #include "korbal/csvdata.h"
 
 #include <algorithm>
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -251,6 +255,7 @@ class Scanner {
 
   // Reading goes on at offset `pos` of the text, which is on line `line`.
   void start(std::size_t pos, std::int64_t line) {
+    ++window_;
     if (blocks_ == nullptr) return reader_.start(pos, line);
     // Every pass reads the file from `pos` anew.
     blocks_->seek(pos);
@@ -264,23 +269,24 @@ class Scanner {
   std::int64_t line() const { return reader_.line(); }
 
   // The text where reading goes on, for a caller that splits a plain line itself: the
-  // window (moved on first when it is used up), the reading position in it, and the
-  // offset after its last line end (0: none), before which every line is whole.
+  // window (moved on first when it is used up), the reading position in it, the offset
+  // after its last line end (0: none), before which every line is whole, and a number
+  // that changes whenever the window does (its bytes may change in place).
   struct Plain {
     const char* t;
     std::size_t pos, end;
+    std::uint64_t window;
   };
   Plain plain() {
     if (blocks_ != nullptr && reader_.position() >= reader_.text().size() && !blocks_->at_end())
       more(reader_.position(), reader_.next_line());
     const std::string_view w = reader_.text();
-    if (w.data() != plain_text_ || w.size() != plain_size_) {
-      plain_text_ = w.data();
-      plain_size_ = w.size();
+    if (plain_window_ != window_) {
+      plain_window_ = window_;
       const void* nl = w.empty() ? nullptr : memrchr(w.data(), '\n', w.size());
       plain_end_ = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - w.data()) + 1 : 0;
     }
-    return {w.data(), reader_.position(), plain_end_};
+    return {w.data(), reader_.position(), plain_end_, window_};
   }
   // The caller took the line at the reading position; the next begins at `end`.
   void took_line(std::size_t end) { reader_.took_line(end); }
@@ -311,6 +317,7 @@ class Scanner {
  private:
   // The window goes on from `pos` of the present one, on line `line`.
   void more(std::size_t pos, std::int64_t line) {
+    ++window_;
     blocks_->advance(blocks_->base() + pos);
     reader_.reset(blocks_->window(), 0, line);
   }
@@ -319,8 +326,8 @@ class Scanner {
   Blocks* blocks_;
   std::string_view file_;
   int unit_;
-  const char* plain_text_ = nullptr;
-  std::size_t plain_size_ = 0, plain_end_ = 0;
+  std::uint64_t window_ = 1, plain_window_ = 0;  // the window read, and plain_end_'s
+  std::size_t plain_end_ = 0;
 };
 
 // Whether `text` holds the end of its first line outside quotes, as far as
@@ -785,6 +792,7 @@ class CsvLines : public LineSource {
     for (const CsvData::Impl::Item& it : s.items)
       if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
     plain_ = plain_ && !roles_.empty();
+    ends_.resize(roles_.size());
     if (one_pass_) held_.reserve(kMaxBadLines);
   }
 
@@ -844,28 +852,99 @@ class CsvLines : public LineSource {
   // The record at the reading position when it is one line of plain fields, decoded;
   // false (the line read by nothing) for any other. What it writes into the data line
   // before it gives up is written again by the general path.
+  //
+  // The separators, line ends and quotes of the window are marked once, in a bit a
+  // byte; a line's fields are then found from the marks and each converted by its
+  // length, so that no field waits for the end of the one before.
   bool plain_line() {
     const Scanner::Plain w = scan_.plain();
     if (w.pos >= w.end) return false;
     const char* const t = w.t;
     const char first = t[w.pos];
     if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
+    if (w.window != marked_) mark(w);
+    const std::size_t ncols = roles_.size();
+    const char sep = s_.sep;
+    // The end of each field: a separator, the line end after the last.
+    std::size_t word = w.pos / 64;
+    std::uint64_t bits = marks_[word] & (~std::uint64_t{0} << (w.pos % 64));
+    for (std::size_t c = 0; c < ncols; ++c) {
+      while (bits == 0) {
+        if (++word >= marks_words_) return false;
+        bits = marks_[word];
+      }
+      const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      if (t[at] != (c + 1 < ncols ? sep : '\n')) return false;  // a quote, or ragged
+      ends_[c] = at;
+    }
+    // The fields are read eight bytes at a time: nine must remain after the line end.
+    if (w.end - ends_[ncols - 1] < 9) return plain_line_bytes(w);
+    std::size_t b = w.pos;
+    for (std::size_t c = 0; c < ncols; ++c) {
+      std::size_t e = ends_[c];
+      if (c + 1 == ncols && e > b && t[e - 1] == '\r') --e;  // a blank after the field
+      const Role& r = roles_[c];
+      switch (r.kind) {
+        case kWhole:
+          if (!rec::csv::plain_whole_field(t + b, e - b, *r.out)) return false;
+          break;
+        case kReal:
+          if (!rec::csv::plain_number_field(t + b, e - b, *r.y)) return false;
+          break;
+        case kNamed:
+          if (plain_name(t + b, r) != t + e) return false;
+          break;
+        default: break;
+      }
+      b = ends_[c] + 1;
+    }
+    scan_.took_line(ends_[ncols - 1] + 1);
+    return true;
+  }
+
+  // Marks the separators, line ends and quotes of the window's whole lines.
+  void mark(const Scanner::Plain& w) {
+    marked_ = w.window;
+    marks_words_ = (w.end + 63) / 64;
+    if (marks_.size() < marks_words_) marks_.resize(marks_words_);
+    const char sep = s_.sep;
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(w.t);
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    const __m128i vsep = _mm_set1_epi8(sep), vnl = _mm_set1_epi8('\n'), vq = _mm_set1_epi8('"');
+    auto marks16 = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vsep), _mm_cmpeq_epi8(v, vnl)),
+                                       _mm_cmpeq_epi8(v, vq));
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
+    };
+    for (; k + 64 <= w.end; k += 64)
+      marks_[k / 64] = marks16(k) | marks16(k + 16) << 16 | marks16(k + 32) << 32 | marks16(k + 48) << 48;
+#endif
+    for (; k < w.end; k += 64) {
+      std::uint64_t m = 0;
+      for (std::size_t j = 0; j < 64 && k + j < w.end; ++j) {
+        const unsigned char ch = t[k + j];
+        m |= static_cast<std::uint64_t>(ch == static_cast<unsigned char>(sep) || ch == '\n' || ch == '"') << j;
+      }
+      marks_[k / 64] = m;
+    }
+  }
+
+  // plain_line for a line near the end of the window, byte by byte.
+  bool plain_line_bytes(const Scanner::Plain& w) {
+    const char* const t = w.t;
     const char sep = s_.sep;
     const std::size_t last = roles_.size() - 1;
     const char* q = t + w.pos;
-    // Every field stops at the line end at the latest, which lies before w.end; the
-    // numbers are read eight bytes at a time while nine remain before it.
-    const char* const wide = w.end >= 9 ? t + (w.end - 9) : t;
+    // Every field stops at the line end at the latest, which lies before w.end.
     for (std::size_t k = 0;; ++k) {
       const Role& r = roles_[k];
       const char* e;
       switch (r.kind) {
-        case kWhole:
-          e = q < wide ? rec::csv::plain_whole8(q, *r.out) : rec::csv::plain_whole(q, *r.out);
-          break;
-        case kReal:
-          e = q < wide ? rec::csv::plain_number8(q, *r.y) : rec::csv::plain_number(q, *r.y);
-          break;
+        case kWhole: e = rec::csv::plain_whole(q, *r.out); break;
+        case kReal: e = rec::csv::plain_number(q, *r.y); break;
         case kNamed: e = plain_name(q, r); break;
         default:
           e = q;
@@ -982,6 +1061,12 @@ class CsvLines : public LineSource {
   std::vector<Role> roles_;
   std::vector<std::string_view> fields_;
   std::vector<Held> held_;
+  // The marks of the window numbered marked_ (plain_line), and the ends of a line's
+  // fields.
+  std::vector<std::uint64_t> marks_;
+  std::size_t marks_words_ = 0;
+  std::uint64_t marked_ = 0;
+  std::vector<std::size_t> ends_;
   bool missing_ = false;
   std::int64_t records_ = 0;
 };

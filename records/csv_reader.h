@@ -270,6 +270,14 @@ inline std::uint64_t non_digits(std::uint64_t x) {
   const std::uint64_t y = ((x & kHigh) ^ kZeros) | (((x + 0x0606060606060606ull) & kHigh) ^ kZeros);
   return (y | (y << 1) | (y << 2) | (y << 3)) & 0x8080808080808080ull;
 }
+// A mark in each byte of eight that equals `c`.
+inline std::uint64_t bytes_equal(std::uint64_t x, char c) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  const std::uint64_t y = x ^ (0x0101010101010101ull * static_cast<unsigned char>(c));
+  return ~(((y & ~kHigh) + ~kHigh) | y | ~kHigh);
+}
+// All bits of the first `n` (0 to 8) bytes.
+inline std::uint64_t low_bytes(int n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
 inline std::uint32_t digits_value(std::uint64_t x, int n) {
   std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0Full) << (8 * (8 - n));  // leading zeros first
   v = (v * 10) + (v >> 8);
@@ -320,43 +328,50 @@ inline const char* plain_number(const char* p, float& out) {
   return p;
 }
 
-// plain_whole and plain_number for a field followed by at least eight bytes of the text
-// (at `p`, or after its sign), which read eight bytes at once.
-inline const char* plain_whole8(const char* p, std::int32_t& out) {
+// plain_whole and plain_number for the field of `len` bytes at `f`, which read eight
+// bytes at once: the text must hold nine bytes from `f` on.
+[[gnu::always_inline]] inline bool plain_whole_field(const char* f, std::size_t len,
+                                                     std::int32_t& out) {
+  if (len - 1 < 2) {  // levels have one or two digits mostly
+    const unsigned d0 = static_cast<unsigned char>(f[0]) - static_cast<unsigned>('0');
+    const unsigned d1 = static_cast<unsigned char>(f[1]) - static_cast<unsigned>('0');
+    const bool two = len == 2;
+    if (d0 > 9u || (two && d1 > 9u)) return false;
+    out = static_cast<std::int32_t>(two ? d0 * 10 + d1 : d0);
+    return true;
+  }
+  if (len - 1 >= 8) return false;  // none, or nine digits and more
   std::uint64_t x;
-  std::memcpy(&x, p, 8);
-  const std::uint64_t nd = detail::non_digits(x);
-  if (nd == 0) return plain_whole(p, out);  // eight digits or more
-  const int n = std::countr_zero(nd) / 8;
-  if (n == 0) return nullptr;
+  std::memcpy(&x, f, 8);
+  const int n = static_cast<int>(len);
+  if ((detail::non_digits(x) & detail::low_bytes(n)) != 0) return false;
   out = static_cast<std::int32_t>(detail::digits_value(x, n));
-  return p + n;
+  return true;
 }
-inline const char* plain_number8(const char* p, float& out) {
-  const char* const field = p;
+[[gnu::always_inline]] inline bool plain_number_field(const char* f, std::size_t len, float& out) {
+  const char* p = f;
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
+  const std::size_t rest = len - static_cast<std::size_t>(p - f);
+  if (rest - 1 >= 8) return rest != 0 && plain_number(f, out) == f + len;  // none, or long
   std::uint64_t x;
   std::memcpy(&x, p, 8);
-  const std::uint64_t nd = detail::non_digits(x);
-  if (nd == 0) return plain_number(field, out);  // a number that may go on past the eight
-  int n = std::countr_zero(nd) / 8, end = n, frac = 0;
-  if (p[n] == '.') {
-    // The digits after the point moved down over it.
-    const std::uint64_t rest = nd & (nd - 1);
-    if (rest == 0) return plain_number(field, out);
-    end = std::countr_zero(rest) / 8;
-    frac = end - n - 1;
-    const std::uint64_t low = n == 0 ? 0 : ~std::uint64_t{0} >> (8 * (8 - n));
+  int n = static_cast<int>(rest), frac = 0;
+  const std::uint64_t nd = detail::non_digits(x) & detail::low_bytes(n);
+  if (nd != 0) {
+    // One point, the digits after it moved down over it.
+    const int at = std::countr_zero(nd) / 8;
+    if (p[at] != '.' || (nd & (nd - 1)) != 0 || n == 1) return false;
+    frac = n - at - 1;
+    const std::uint64_t low = detail::low_bytes(at);
     x = (x & low) | ((x >> 8) & ~low);
-    n = end - 1;
+    --n;
   }
-  if (n == 0) return nullptr;
   const std::uint32_t m = detail::digits_value(x, n);
-  if (m > (1u << 24)) return nullptr;
+  if (m > (1u << 24)) return false;
   const float v = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
   out = negative ? -v : v;
-  return p + end;
+  return true;
 }
 
 }  // namespace rec::csv
