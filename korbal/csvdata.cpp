@@ -406,6 +406,7 @@ struct CsvData::Impl {
   std::int64_t records = 0;
   bool loaded = true;  // the records were read as well as the header (see open_unit)
   bool once = false;   // accumulate() read them in one pass
+  bool plain_lines = true;  // plain lines decoded in place (else all by the general path)
 
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError(rec::ErrorSite{}, "invalid CSV data record: " + what);
@@ -719,6 +720,8 @@ void CsvData::load_records() {
 
 bool CsvData::read_once() const { return impl_->once; }
 
+void CsvData::decode_plain_lines(bool on) { impl_->plain_lines = on; }
+
 bool CsvData::last_line_cut() const {
   if (impl_->blocks) return impl_->blocks->last_line_cut(impl_->body);
   const std::string_view t = impl_->text;
@@ -791,7 +794,7 @@ class CsvLines : public LineSource {
     }
     for (const CsvData::Impl::Item& it : s.items)
       if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
-    plain_ = plain_ && !roles_.empty();
+    plain_ = plain_ && !roles_.empty() && s.plain_lines;
     ends_.resize(roles_.size());
     if (one_pass_) held_.reserve(kMaxBadLines);
   }

@@ -73,6 +73,11 @@ class CsvData {
   // Whether accumulate() read the records in one pass.
   bool read_once() const;
 
+  // Whether lines of plain fields are decoded in place (the default) or split and
+  // converted field by field like any other record: the reference the decoding is
+  // checked against.
+  void decode_plain_lines(bool on);
+
   // load() for a text already in a buffer of `size` characters, which it takes over.
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                    int unit);

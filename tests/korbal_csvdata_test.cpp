@@ -341,7 +341,8 @@ TEST(CsvData, AFileChangedBetweenThePassesIsRefused) {
 
 // A file read once, with the accumulation (open_unit), gives what the two passes of
 // load_unit give: the same equations, counts and level names, the same report bytes
-// (named levels' key, bad lines) or the same error, whatever record comes where.
+// (named levels' key, bad lines) or the same error, whatever record comes where; and
+// both give what every record split and converted field by field gives.
 TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
   auto lines = [](int n, const std::string& tail) {
     std::string t = "Fem,Male,Y\n";
@@ -359,6 +360,9 @@ TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
       {"CR LF, blanks, quotes, signs and exponents",
        lines(40, "1,2,7\r\n \"2\" , 3 ,+1.5e1\r\n\r\n  \n3,1,-.25\n2,1,12345678.9\n"), true},
       {"missing values", lines(40, "1,,3\n2,1,NA\n.,2,4\n3,1, . \n"), true},
+      {"numbers of every form",
+       lines(20, "1,2,16777216\n1,2,16777217\n2,1,0.0000001\n3,1,-0\n1,3,1e5\n2,3,123.456789\n"
+                 "1,2,+.5\n2,1,5.\n03,1,007\n1,2,99999999\n1,2,-1677721.6\n"), true},
       {"lines outside the ranges, reported", lines(30, "4,1,5\n1,0,2\n-1,2,3\n1,2147483647,1\n"), true},
       {"a last line cut", lines(50, "1,3,12"), true},
       {"a text after many numbers, bad lines before", lines(200, "4,1,1\nA,2,1\n2,B,3\n9,1,1\n"), false},
@@ -378,7 +382,7 @@ TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
   // The pass over the file read in blocks of `block` bytes, in one pass or two, and what
   // it wrote on the report.
   bool once = false;
-  auto run = [&](const std::string& text, bool one, std::size_t block) {
+  auto run = [&](const std::string& text, bool one, std::size_t block, bool plain = true) {
     once = false;
     testsupport::TempDir tmp;
     testsupport::write_file(tmp.path() / "d.csv", text);
@@ -391,6 +395,7 @@ TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
       io.open(1, "d.csv", rec::OpenMode::Input);
       try {
         CsvData data(c, m, kPlainRecord);
+        data.decode_plain_lines(plain);
         if (one) {
           data.open_unit(io, 1, block);
         } else {
@@ -417,6 +422,7 @@ TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
   for (const auto& k : cases) {
     for (const std::size_t block : {std::size_t{64}, kCsvBlock}) {
       const std::string two = run(k.text, false, block);
+      EXPECT_EQ(run(k.text, false, block, false), two) << k.name << ", block " << block;
       EXPECT_EQ(run(k.text, true, block), two) << k.name << ", block " << block;
       EXPECT_EQ(once, k.one_pass) << k.name << ", block " << block;
     }
