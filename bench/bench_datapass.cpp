@@ -105,9 +105,11 @@ void BM_KorbalDataPass(benchmark::State& state) {
 }
 BENCHMARK(BM_KorbalDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same data pass from the CSV file: reading it whole, the first look that numbers
-// the named parents, and the accumulation.
+// The same data pass from the CSV file, read in blocks: in two passes (argument 0: the
+// first look that checks the records and numbers any named levels, then the
+// accumulation) or in one, with the accumulation, as the program reads it (argument 1).
 void BM_KorbalCsvDataPass(benchmark::State& state) {
+  const bool once = state.range(0) != 0;
   const Files& f = files();
   Pass p;
   std::istringstream in;
@@ -117,14 +119,18 @@ void BM_KorbalCsvDataPass(benchmark::State& state) {
     io.open(1, f.csv.string(), rec::OpenMode::Input);
     p.clear();
     korbal::CsvData csv(p.c, p.m, "CSV Loc Rep Set Female Male Clone Y1 Y2 Y3");
-    csv.load_unit(io, 1);
+    if (once)
+      csv.open_unit(io, 1);
+    else
+      csv.load_unit(io, 1);
     const korbal::PassResult r = csv.accumulate(io, p.c, p.m, *p.a);
-    if (r.bad_lines != 0 || p.a->NOBS != kLines) state.SkipWithError("unexpected data pass");
+    if (r.bad_lines != 0 || p.a->NOBS != kLines || csv.read_once() != once)
+      state.SkipWithError("unexpected data pass");
     benchmark::DoNotOptimize(p.a->XPX.data());
   }
   state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
 }
-BENCHMARK(BM_KorbalCsvDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KorbalCsvDataPass)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Self lines analysed (--selfs) against crosses alone, on one model of 4 lines a set with
 // ISELF 0 (441 columns with the self families): the time per line should not change.

@@ -191,7 +191,10 @@ class Blocks {
          " characters");
   }
 
-  // The checks of the `n` bytes read at `at` of the block, those not checked before.
+  // The checks of the `n` bytes read at `at` of the block, those not checked before. A
+  // line is too long when no line end follows within kMaxCsvLine bytes of its start (one
+  // more for a CR before it): the line ends are looked for from the far end of that
+  // reach, so that a search covers many lines, and counted in one sweep.
   void check(std::size_t at, std::size_t n) {
     const std::uint64_t first = base_ + at, end = first + n;
     if (end <= checked_) return;
@@ -199,20 +202,34 @@ class Blocks {
     const std::size_t from = static_cast<std::size_t>(checked_ - base_);
     const char* t = buf_.get();
     const std::size_t stop = at + n;
-    for (std::size_t k = from; k < stop;) {
-      const void* nl = std::memchr(t + k, '\n', stop - k);
-      if (nl == nullptr) break;
-      const std::size_t e = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
-      const std::uint64_t abs = base_ + e;
-      std::uint64_t len = abs - line_begin_;
-      if (len > 0 && (e > from ? t[e - 1] : last_byte_) == '\r') --len;
-      if (len > kMaxCsvLine) long_line();
-      line_begin_ = abs + 1;
-      ++line_;
-      k = e + 1;
+    // The line of line_begin_, counted up to it.
+    auto too_long = [&] {
+      const std::uint64_t b = std::max<std::uint64_t>(line_begin_, base_ + from);
+      line_ += static_cast<long>(count_line_ends(t + from, static_cast<std::size_t>(b - base_) - from));
+      long_line();
+    };
+    for (std::size_t k = from;;) {
+      // Bytes before `reach` may hold the end of the line of line_begin_, which began
+      // at most kMaxCsvLine + 1 bytes before this check's start (see below).
+      const std::size_t reach = static_cast<std::size_t>(line_begin_ + kMaxCsvLine + 1 - base_);
+      const std::size_t upto = std::min(reach, stop);
+      const void* nl = k < upto ? memrchr(t + k, '\n', upto - k) : nullptr;
+      if (nl != nullptr) {
+        const std::size_t e = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
+        line_begin_ = base_ + e + 1;
+        k = e + 1;
+        continue;
+      }
+      if (reach >= stop) break;
+      // The line holds kMaxCsvLine + 1 characters at least: one too many but for a CR
+      // right before its line end.
+      if (t[reach] != '\n' || (reach > from ? t[reach - 1] : last_byte_) != '\r') too_long();
+      line_begin_ = base_ + reach + 1;
+      k = reach + 1;
     }
     // A line not yet ended may hold one more character, a CR before its line end.
-    if (end - line_begin_ > kMaxCsvLine + 1) long_line();
+    if (end - line_begin_ > kMaxCsvLine + 1) too_long();
+    line_ += static_cast<long>(count_line_ends(t + from, stop - from));
     for (std::size_t k = stop; k > from; --k) {
       const char c = t[k - 1];
       if (c != ' ' && c != '\t' && c != '\r') {
@@ -223,6 +240,26 @@ class Blocks {
     }
     last_byte_ = t[stop - 1];
     checked_ = end;
+  }
+
+  // The number of line ends of the `n` bytes at `p`.
+  static std::size_t count_line_ends(const char* p, std::size_t n) {
+    std::size_t total = 0, k = 0;
+#if defined(__SSE2__)
+    const __m128i nl = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+    while (n - k >= 16) {
+      // Up to 255 rounds of 16 byte counters, then their sum.
+      __m128i counts = zero;
+      for (std::size_t r = std::min<std::size_t>((n - k) / 16, 255); r > 0; --r, k += 16)
+        counts = _mm_sub_epi8(
+            counts, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), nl));
+      const __m128i sums = _mm_sad_epu8(counts, zero);
+      total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+               static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    }
+#endif
+    for (; k < n; ++k) total += p[k] == '\n';
+    return total;
   }
   // The last line, without its line end.
   void check_end() {

@@ -254,6 +254,10 @@ TEST(CsvData, AFileReadInBlocksReadsAsAFileReadWhole) {
        records(block, "A,B\n" + records(block, std::string(kMaxCsvLine + 1, 'z') + "\n")), true},
       {"a long line cut", records(block, std::string(kMaxCsvLine + 1, 'z')), true},
       {"the longest line, with its CR", records(block, std::string(kMaxCsvLine, 'z') + "\r\n"), true},
+      {"the longest line amid short ones", records(block / 2, std::string(kMaxCsvLine, 'z') + "\nA,B,1\n"), true},
+      {"one too long amid short ones", records(block / 2, std::string(kMaxCsvLine + 1, 'z') + "\nA,B,1\n"), true},
+      {"one too long but for its CR", records(block / 2, std::string(kMaxCsvLine, 'z') + "\r\nA,B,1\n"), true},
+      {"one too long with a CR", records(block / 2, std::string(kMaxCsvLine + 1, 'z') + "\r\nA,B,1\n"), true},
       {"no data", "Fem,Male,Y\n\n\n", true},
       {"a quote of the header open past the first block", "Fem;\"x\n" + records(block + 10, "\",Y\n"), true},
   };
