@@ -832,7 +832,6 @@ class CsvLines : public LineSource {
     for (const CsvData::Impl::Item& it : s.items)
       if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
     plain_ = plain_ && !roles_.empty() && s.plain_lines;
-    ends_.resize(roles_.size());
     if (one_pass_) held_.reserve(kMaxBadLines);
   }
 
@@ -895,7 +894,7 @@ class CsvLines : public LineSource {
   //
   // The separators, line ends and quotes of the window are marked once, in a bit a
   // byte; a line's fields are then found from the marks and each converted by its
-  // length, so that no field waits for the end of the one before.
+  // length, so that no field's conversion waits for the one before.
   bool plain_line() {
     const Scanner::Plain w = scan_.plain();
     if (w.pos >= w.end) return false;
@@ -905,8 +904,9 @@ class CsvLines : public LineSource {
     if (w.window != marked_) mark(w);
     const std::size_t ncols = roles_.size();
     const char sep = s_.sep;
-    // The end of each field: a separator, the line end after the last.
-    std::size_t word = w.pos / 64;
+    // The end of each field (a separator, the line end after the last), and the field
+    // converted, read eight bytes at a time: nine must remain after its end.
+    std::size_t word = w.pos / 64, b = w.pos;
     std::uint64_t bits = marks_[word] & (~std::uint64_t{0} << (w.pos % 64));
     for (std::size_t c = 0; c < ncols; ++c) {
       while (bits == 0) {
@@ -915,15 +915,11 @@ class CsvLines : public LineSource {
       }
       const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
       bits &= bits - 1;
-      if (t[at] != (c + 1 < ncols ? sep : '\n')) return false;  // a quote, or ragged
-      ends_[c] = at;
-    }
-    // The fields are read eight bytes at a time: nine must remain after the line end.
-    if (w.end - ends_[ncols - 1] < 9) return plain_line_bytes(w);
-    std::size_t b = w.pos;
-    for (std::size_t c = 0; c < ncols; ++c) {
-      std::size_t e = ends_[c];
-      if (c + 1 == ncols && e > b && t[e - 1] == '\r') --e;  // a blank after the field
+      const bool last = c + 1 == ncols;
+      if (t[at] != (last ? '\n' : sep)) return false;  // a quote, or ragged
+      if (w.end - at < 9) return plain_line_bytes(w);
+      std::size_t e = at;
+      if (last && e > b && t[e - 1] == '\r') --e;  // a blank after the field
       const Role& r = roles_[c];
       switch (r.kind) {
         case kWhole:
@@ -937,9 +933,9 @@ class CsvLines : public LineSource {
           break;
         default: break;
       }
-      b = ends_[c] + 1;
+      b = at + 1;
     }
-    scan_.took_line(ends_[ncols - 1] + 1);
+    scan_.took_line(b);
     return true;
   }
 
@@ -1101,12 +1097,10 @@ class CsvLines : public LineSource {
   std::vector<Role> roles_;
   std::vector<std::string_view> fields_;
   std::vector<Held> held_;
-  // The marks of the window numbered marked_ (plain_line), and the ends of a line's
-  // fields.
+  // The marks of the window numbered marked_ (plain_line).
   std::vector<std::uint64_t> marks_;
   std::size_t marks_words_ = 0;
   std::uint64_t marked_ = 0;
-  std::vector<std::size_t> ends_;
   bool missing_ = false;
   std::int64_t records_ = 0;
 };
@@ -1154,6 +1148,10 @@ PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Ac
         return r;
       } catch (const TwoPasses&) {
         saved.restore();
+      } catch (const rec::RunError&) {
+        // Refused before the first of two passes would have let a line through.
+        saved.restore();
+        throw;
       }
     }
     load_records();
