@@ -287,8 +287,12 @@ class Blocks {
 // file; a record it cannot split ends the run with a message naming file and line.
 class Scanner {
  public:
-  Scanner(std::string_view text, Blocks* blocks, char sep, std::string_view file, int unit)
-      : reader_(blocks ? blocks->window() : text, sep), blocks_(blocks), file_(file), unit_(unit) {}
+  // `plain`: lines without quotes are split from the marks of the window (next_plain),
+  // else every record by the reader.
+  Scanner(std::string_view text, Blocks* blocks, char sep, std::string_view file, int unit,
+          bool plain)
+      : reader_(blocks ? blocks->window() : text, sep), blocks_(blocks), file_(file), unit_(unit),
+        sep_(sep), plain_(plain) {}
 
   // Reading goes on at offset `pos` of the text, which is on line `line`.
   void start(std::size_t pos, std::int64_t line) {
@@ -307,12 +311,13 @@ class Scanner {
 
   // The text where reading goes on, for a caller that splits a plain line itself: the
   // window (moved on first when it is used up), the reading position in it, the offset
-  // after its last line end (0: none), before which every line is whole, and a number
-  // that changes whenever the window does (its bytes may change in place).
+  // after its last line end (0: none), before which every line is whole, and the marks
+  // of the separators, line ends and quotes before it, a bit a byte in `words` words.
   struct Plain {
     const char* t;
     std::size_t pos, end;
-    std::uint64_t window;
+    const std::uint64_t* marks;
+    std::size_t words;
   };
   Plain plain() {
     if (blocks_ != nullptr && reader_.position() >= reader_.text().size() && !blocks_->at_end())
@@ -322,8 +327,38 @@ class Scanner {
       plain_window_ = window_;
       const void* nl = w.empty() ? nullptr : memrchr(w.data(), '\n', w.size());
       plain_end_ = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - w.data()) + 1 : 0;
+      mark(w.data(), plain_end_);
     }
-    return {w.data(), reader_.position(), plain_end_, window_};
+    return {w.data(), reader_.position(), plain_end_, marks_.data(), (plain_end_ + 63) / 64};
+  }
+
+  // The fields of the record at the reading position when it is one line without
+  // quotes, as the reader would split it; false (nothing read) for any other.
+  bool next_plain(std::vector<std::string_view>& fields) {
+    const Plain w = plain();
+    if (w.pos >= w.end) return false;
+    const char first = w.t[w.pos];
+    if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
+    fields.clear();
+    std::size_t word = w.pos / 64, b = w.pos;
+    std::uint64_t bits = w.marks[word] & (~std::uint64_t{0} << (w.pos % 64));
+    for (;;) {
+      while (bits == 0) {
+        if (++word >= w.words) return false;
+        bits = w.marks[word];
+      }
+      const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      const char ch = w.t[at];
+      if (ch == '"') return false;
+      std::string_view f(w.t + b, at - b);
+      if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+      fields.push_back(f);
+      b = at + 1;
+      if (ch == '\n') break;
+    }
+    reader_.took_line(b);
+    return true;
   }
   // The caller took the line at the reading position; the next begins at `end`.
   void took_line(std::size_t end) { reader_.took_line(end); }
@@ -335,6 +370,7 @@ class Scanner {
   // The fields of the next record, without quotes and surrounding blanks; false at the
   // end of the text. The views live until the next call.
   bool next(std::vector<std::string_view>& fields) {
+    if (plain_ && next_plain(fields)) return true;
     for (;;) {
       const std::size_t pos = reader_.position();
       const std::int64_t line = reader_.next_line();
@@ -363,8 +399,39 @@ class Scanner {
   Blocks* blocks_;
   std::string_view file_;
   int unit_;
-  std::uint64_t window_ = 1, plain_window_ = 0;  // the window read, and plain_end_'s
-  std::size_t plain_end_ = 0;
+  // Marks the separators, line ends and quotes of the first `end` bytes of `t`.
+  void mark(const char* text, std::size_t end) {
+    const std::size_t words = (end + 63) / 64;
+    if (marks_.size() < words) marks_.resize(words);
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char sep = static_cast<unsigned char>(sep_);
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    const __m128i vsep = _mm_set1_epi8(sep_), vnl = _mm_set1_epi8('\n'), vq = _mm_set1_epi8('"');
+    auto marks16 = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vsep), _mm_cmpeq_epi8(v, vnl)),
+                                       _mm_cmpeq_epi8(v, vq));
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
+    };
+    for (; k + 64 <= end; k += 64)
+      marks_[k / 64] = marks16(k) | marks16(k + 16) << 16 | marks16(k + 32) << 32 | marks16(k + 48) << 48;
+#endif
+    for (; k < end; k += 64) {
+      std::uint64_t m = 0;
+      for (std::size_t j = 0; j < 64 && k + j < end; ++j) {
+        const unsigned char ch = t[k + j];
+        m |= static_cast<std::uint64_t>(ch == sep || ch == '\n' || ch == '"') << j;
+      }
+      marks_[k / 64] = m;
+    }
+  }
+
+  char sep_;
+  bool plain_;
+  std::uint64_t window_ = 1, plain_window_ = 0;  // the window read, and that of plain_end_
+  std::size_t plain_end_ = 0;                    // and of marks_
+  std::vector<std::uint64_t> marks_;
 };
 
 // Whether `text` holds the end of its first line outside quotes, as far as
@@ -734,7 +801,7 @@ void CsvData::load_head(std::string_view text, std::string_view name, int unit) 
   s.once = false;
   const std::size_t start = rec::csv::bom_length(text);
   s.sep = rec::csv::find_separator(text.substr(start));
-  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines);
   scan.start(start, 1);
   std::vector<std::string_view> fields;
   s.read_header(scan, fields);
@@ -743,7 +810,7 @@ void CsvData::load_head(std::string_view text, std::string_view name, int unit) 
 
 void CsvData::load_records() {
   Impl& s = *impl_;
-  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines);
   std::vector<std::string_view> fields;
   try {
     s.scan_records(scan, fields);
@@ -813,7 +880,8 @@ struct TwoPasses {};
 class CsvLines : public LineSource {
  public:
   CsvLines(const CsvData::Impl& s, bool one_pass)
-      : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit), one_pass_(one_pass) {
+      : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines),
+        one_pass_(one_pass) {
     scan_.start(s.body, s.body_line);
     for (int id = 0; id < 6; ++id) d.*kIdentifiers[id].member = s.ids[id].fixed;
     fields_.reserve(s.header.size());
@@ -892,26 +960,24 @@ class CsvLines : public LineSource {
   // false (the line read by nothing) for any other. What it writes into the data line
   // before it gives up is written again by the general path.
   //
-  // The separators, line ends and quotes of the window are marked once, in a bit a
-  // byte; a line's fields are then found from the marks and each converted by its
-  // length, so that no field's conversion waits for the one before.
+  // The line's fields are found from the marks of the window (Scanner::plain) and each
+  // converted by its length, so that no field's conversion waits for the one before.
   bool plain_line() {
     const Scanner::Plain w = scan_.plain();
     if (w.pos >= w.end) return false;
     const char* const t = w.t;
     const char first = t[w.pos];
     if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
-    if (w.window != marked_) mark(w);
     const std::size_t ncols = roles_.size();
     const char sep = s_.sep;
     // The end of each field (a separator, the line end after the last), and the field
     // converted, read eight bytes at a time: nine must remain after its end.
     std::size_t word = w.pos / 64, b = w.pos;
-    std::uint64_t bits = marks_[word] & (~std::uint64_t{0} << (w.pos % 64));
+    std::uint64_t bits = w.marks[word] & (~std::uint64_t{0} << (w.pos % 64));
     for (std::size_t c = 0; c < ncols; ++c) {
       while (bits == 0) {
-        if (++word >= marks_words_) return false;
-        bits = marks_[word];
+        if (++word >= w.words) return false;
+        bits = w.marks[word];
       }
       const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
       bits &= bits - 1;
@@ -937,35 +1003,6 @@ class CsvLines : public LineSource {
     }
     scan_.took_line(b);
     return true;
-  }
-
-  // Marks the separators, line ends and quotes of the window's whole lines.
-  void mark(const Scanner::Plain& w) {
-    marked_ = w.window;
-    marks_words_ = (w.end + 63) / 64;
-    if (marks_.size() < marks_words_) marks_.resize(marks_words_);
-    const char sep = s_.sep;
-    const unsigned char* t = reinterpret_cast<const unsigned char*>(w.t);
-    std::size_t k = 0;
-#if defined(__SSE2__)
-    const __m128i vsep = _mm_set1_epi8(sep), vnl = _mm_set1_epi8('\n'), vq = _mm_set1_epi8('"');
-    auto marks16 = [&](std::size_t at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
-      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vsep), _mm_cmpeq_epi8(v, vnl)),
-                                       _mm_cmpeq_epi8(v, vq));
-      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
-    };
-    for (; k + 64 <= w.end; k += 64)
-      marks_[k / 64] = marks16(k) | marks16(k + 16) << 16 | marks16(k + 32) << 32 | marks16(k + 48) << 48;
-#endif
-    for (; k < w.end; k += 64) {
-      std::uint64_t m = 0;
-      for (std::size_t j = 0; j < 64 && k + j < w.end; ++j) {
-        const unsigned char ch = t[k + j];
-        m |= static_cast<std::uint64_t>(ch == static_cast<unsigned char>(sep) || ch == '\n' || ch == '"') << j;
-      }
-      marks_[k / 64] = m;
-    }
   }
 
   // plain_line for a line near the end of the window, byte by byte.
@@ -1097,10 +1134,6 @@ class CsvLines : public LineSource {
   std::vector<Role> roles_;
   std::vector<std::string_view> fields_;
   std::vector<Held> held_;
-  // The marks of the window numbered marked_ (plain_line).
-  std::vector<std::uint64_t> marks_;
-  std::size_t marks_words_ = 0;
-  std::uint64_t marked_ = 0;
   bool missing_ = false;
   std::int64_t records_ = 0;
 };

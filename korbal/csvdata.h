@@ -73,9 +73,10 @@ class CsvData {
   // Whether accumulate() read the records in one pass.
   bool read_once() const;
 
-  // Whether lines of plain fields are decoded in place (the default) or split and
-  // converted field by field like any other record: the reference the decoding is
-  // checked against.
+  // Whether lines without quotes are split from marks of their separators and lines of
+  // plain fields decoded in place (the default), or every record is split by the shared
+  // reader and converted field by field: the reference the fast paths are checked
+  // against. Set before the file is loaded.
   void decode_plain_lines(bool on);
 
   // load() for a text already in a buffer of `size` characters, which it takes over.
