@@ -1141,6 +1141,14 @@ class CsvLines : public LineSource {
 // The part of the accumulators that a pass of model `m` writes, kept to be put back.
 class Saved {
  public:
+  // Whether the copy stays within kMaxSaved values: the equations of korbal's column
+  // limit fit, those of the largest models with effects by location are read in two
+  // passes rather than kept twice.
+  static constexpr std::size_t kMaxSaved = std::size_t{1} << 18;
+  static bool fits(const Model& m) {
+    const std::size_t sdfl = static_cast<std::size_t>(std::max(m.SDFL, 0));
+    return sdfl * (sdfl + 1) / 2 <= kMaxSaved;
+  }
   Saved(const Control& c, const Model& m, Accumulators a) : a_(a) {
     const std::size_t sdfl = static_cast<std::size_t>(std::max(m.SDFL, 0));
     const std::size_t nv = static_cast<std::size_t>(std::max(c.NV, 0));
@@ -1167,10 +1175,11 @@ class Saved {
 PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a) {
   Impl& s = *impl_;
   if (!s.loaded) {
-    // Only the header was read (open_unit). Unless lines are listed as they are read,
-    // the records are read once, taken for whole-number levels; a record that needs
-    // two passes puts the equations back as they were and the records are read in two.
-    if (c.IPRINT >= 0) {
+    // Only the header was read (open_unit). Unless lines are listed as they are read
+    // (or the equations are too large to keep a copy of), the records are read once,
+    // taken for whole-number levels; a record that needs two passes puts the equations
+    // back as they were and the records are read in two.
+    if (c.IPRINT >= 0 && Saved::fits(m)) {
       const Saved saved(c, m, a);
       try {
         CsvLines src(s, true);

@@ -62,8 +62,9 @@ class CsvData {
   // load_unit() as far as the header: the records are read by accumulate(), in one pass
   // over the file where every identifier column holds whole numbers and no record is
   // refused (else in the two of load_unit, with the same results, messages and report
-  // lines). The key of named levels is then written by accumulate(), before the first
-  // line is accumulated; level_names() is known after accumulate().
+  // lines; always in two when lines are listed, IPRINT < 0, or the model has more than
+  // about 720 columns). The key of named levels is then written by accumulate(), before
+  // the first line is accumulated; level_names() is known after accumulate().
   void open_unit(rec::Io& io, int unit, std::size_t block = kCsvBlock);
 
   // The records after open_unit(): their shape and the numbering of named levels, as
