@@ -46,14 +46,17 @@ struct Pass {
 // Scratch directory with the data file and a control file describing it.
 struct Files {
   std::filesystem::path dir;
-  std::filesystem::path data, csv;
+  std::filesystem::path data, csv, csv_numbered;
   Files() {
     dir = trialdata::shared_dir();
     data = dir / "big.dat";
     trialdata::write_data(data, kLines);
-    // The same lines as CSV: parents by letter, responses as written.
+    // The same lines as CSV: parents by letter (or by number), responses as written.
     csv = dir / "big.csv";
-    if (!std::filesystem::exists(csv)) {
+    csv_numbered = dir / "big_numbered.csv";
+    for (const bool letters : {true, false}) {
+      const std::filesystem::path& path = letters ? csv : csv_numbered;
+      if (std::filesystem::exists(path)) continue;
       std::ifstream in(data, std::ios::binary);
       std::string out = "Loc,Rep,Set,Female,Male,Clone,Y1,Y2,Y3\n", line;
       out.reserve(static_cast<std::size_t>(kLines) * 40);
@@ -63,7 +66,7 @@ struct Files {
       };
       while (std::getline(in, line)) {
         for (int k = 0; k < 6; ++k) {
-          if (k == 3 || k == 4)
+          if (letters && (k == 3 || k == 4))
             out += static_cast<char>('A' + std::stoi(line.substr(3 * k, 3)) - 1);
           else
             num(3 * k, 3);
@@ -74,7 +77,7 @@ struct Files {
           out += v < 2 ? ',' : '\n';
         }
       }
-      std::ofstream(csv, std::ios::binary) << out;
+      std::ofstream(path, std::ios::binary) << out;
     }
     std::ofstream(dir / "big.ctl", std::ios::binary) << trialdata::control_file();
   }
@@ -105,26 +108,37 @@ void BM_KorbalDataPass(benchmark::State& state) {
 }
 BENCHMARK(BM_KorbalDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same data pass from the CSV file: reading it whole, the first look that numbers
-// the named parents, and the accumulation.
+// The same data pass from the CSV file, read in blocks, with the parents named by letter
+// (first argument 1) or numbered (0): as the program reads it (second argument 1: in
+// one pass with the accumulation where the levels are numbers, else in two), or always
+// in two (0: the first checks the records and numbers any named levels).
 void BM_KorbalCsvDataPass(benchmark::State& state) {
+  const bool letters = state.range(0) != 0, as_program = state.range(1) != 0;
   const Files& f = files();
   Pass p;
   std::istringstream in;
   std::ostringstream out;
   for (auto _ : state) {
     rec::Io io({}, in, out, f.dir);
-    io.open(1, f.csv.string(), rec::OpenMode::Input);
+    io.open(1, (letters ? f.csv : f.csv_numbered).string(), rec::OpenMode::Input);
+    io.open(korbal::kReportUnit, "csv_pass.out", rec::OpenMode::Output);
     p.clear();
     korbal::CsvData csv(p.c, p.m, "CSV Loc Rep Set Female Male Clone Y1 Y2 Y3");
-    csv.load_unit(io, 1);
+    if (as_program)
+      csv.open_unit(io, 1);
+    else
+      csv.load_unit(io, 1);
     const korbal::PassResult r = csv.accumulate(io, p.c, p.m, *p.a);
-    if (r.bad_lines != 0 || p.a->NOBS != kLines) state.SkipWithError("unexpected data pass");
+    if (r.bad_lines != 0 || p.a->NOBS != kLines || csv.read_once() != (as_program && !letters))
+      state.SkipWithError("unexpected data pass");
     benchmark::DoNotOptimize(p.a->XPX.data());
   }
   state.SetItemsProcessed(state.iterations() * kLines);  // lines per second
 }
-BENCHMARK(BM_KorbalCsvDataPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_KorbalCsvDataPass)
+    ->ArgsProduct({{1, 0}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // Self lines analysed (--selfs) against crosses alone, on one model of 4 lines a set with
 // ISELF 0 (441 columns with the self families): the time per line should not change.

@@ -1,15 +1,21 @@
 // CSV data files: the data record, the separator and the header, named levels, missing
 // values, and the data lines handed to the accumulation loop.
 //
-// The file is read into memory once. A first pass over its records checks their shape
-// and gathers the texts of the identifier columns, so that named levels can be numbered
-// in sorted order before any line is accumulated; the second pass converts each record
-// into the identifiers and responses of a data line. Fields are views into the text (or
-// into one reused buffer for quoted fields with doubled quotes), so that neither pass
-// allocates per line.
+// The records are read in one pass where they allow it: when every identifier column
+// holds whole numbers and no record is refused, each record becomes a data line as it
+// is read. Otherwise the file is read twice: a first pass over its records checks their
+// shape and gathers the texts of the identifier columns, so that named levels can be
+// numbered in sorted order before any line is accumulated; the second pass converts
+// each record into the identifiers and responses of a data line. A line of plain fields
+// is decoded in place; other records are split into views of the text (or of one reused
+// buffer for quoted fields with doubled quotes), so that no pass allocates per line.
 #include "korbal/csvdata.h"
 
 #include <algorithm>
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -185,7 +191,10 @@ class Blocks {
          " characters");
   }
 
-  // The checks of the `n` bytes read at `at` of the block, those not checked before.
+  // The checks of the `n` bytes read at `at` of the block, those not checked before. A
+  // line is too long when no line end follows within kMaxCsvLine bytes of its start (one
+  // more for a CR before it): the line ends are looked for from the far end of that
+  // reach, so that a search covers many lines, and counted in one sweep.
   void check(std::size_t at, std::size_t n) {
     const std::uint64_t first = base_ + at, end = first + n;
     if (end <= checked_) return;
@@ -193,20 +202,34 @@ class Blocks {
     const std::size_t from = static_cast<std::size_t>(checked_ - base_);
     const char* t = buf_.get();
     const std::size_t stop = at + n;
-    for (std::size_t k = from; k < stop;) {
-      const void* nl = std::memchr(t + k, '\n', stop - k);
-      if (nl == nullptr) break;
-      const std::size_t e = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
-      const std::uint64_t abs = base_ + e;
-      std::uint64_t len = abs - line_begin_;
-      if (len > 0 && (e > from ? t[e - 1] : last_byte_) == '\r') --len;
-      if (len > kMaxCsvLine) long_line();
-      line_begin_ = abs + 1;
-      ++line_;
-      k = e + 1;
+    // The line of line_begin_, counted up to it.
+    auto too_long = [&] {
+      const std::uint64_t b = std::max<std::uint64_t>(line_begin_, base_ + from);
+      line_ += static_cast<long>(count_line_ends(t + from, static_cast<std::size_t>(b - base_) - from));
+      long_line();
+    };
+    for (std::size_t k = from;;) {
+      // Bytes before `reach` may hold the end of the line of line_begin_, which began
+      // at most kMaxCsvLine + 1 bytes before this check's start (see below).
+      const std::size_t reach = static_cast<std::size_t>(line_begin_ + kMaxCsvLine + 1 - base_);
+      const std::size_t upto = std::min(reach, stop);
+      const void* nl = k < upto ? memrchr(t + k, '\n', upto - k) : nullptr;
+      if (nl != nullptr) {
+        const std::size_t e = static_cast<std::size_t>(static_cast<const char*>(nl) - t);
+        line_begin_ = base_ + e + 1;
+        k = e + 1;
+        continue;
+      }
+      if (reach >= stop) break;
+      // The line holds kMaxCsvLine + 1 characters at least: one too many but for a CR
+      // right before its line end.
+      if (t[reach] != '\n' || (reach > from ? t[reach - 1] : last_byte_) != '\r') too_long();
+      line_begin_ = base_ + reach + 1;
+      k = reach + 1;
     }
     // A line not yet ended may hold one more character, a CR before its line end.
-    if (end - line_begin_ > kMaxCsvLine + 1) long_line();
+    if (end - line_begin_ > kMaxCsvLine + 1) too_long();
+    line_ += static_cast<long>(count_line_ends(t + from, stop - from));
     for (std::size_t k = stop; k > from; --k) {
       const char c = t[k - 1];
       if (c != ' ' && c != '\t' && c != '\r') {
@@ -217,6 +240,26 @@ class Blocks {
     }
     last_byte_ = t[stop - 1];
     checked_ = end;
+  }
+
+  // The number of line ends of the `n` bytes at `p`.
+  static std::size_t count_line_ends(const char* p, std::size_t n) {
+    std::size_t total = 0, k = 0;
+#if defined(__SSE2__)
+    const __m128i nl = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+    while (n - k >= 16) {
+      // Up to 255 rounds of 16 byte counters, then their sum.
+      __m128i counts = zero;
+      for (std::size_t r = std::min<std::size_t>((n - k) / 16, 255); r > 0; --r, k += 16)
+        counts = _mm_sub_epi8(
+            counts, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), nl));
+      const __m128i sums = _mm_sad_epu8(counts, zero);
+      total += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+               static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+    }
+#endif
+    for (; k < n; ++k) total += p[k] == '\n';
+    return total;
   }
   // The last line, without its line end.
   void check_end() {
@@ -244,11 +287,16 @@ class Blocks {
 // file; a record it cannot split ends the run with a message naming file and line.
 class Scanner {
  public:
-  Scanner(std::string_view text, Blocks* blocks, char sep, std::string_view file, int unit)
-      : reader_(blocks ? blocks->window() : text, sep), blocks_(blocks), file_(file), unit_(unit) {}
+  // `plain`: lines without quotes are split from the marks of the window (next_plain),
+  // else every record by the reader.
+  Scanner(std::string_view text, Blocks* blocks, char sep, std::string_view file, int unit,
+          bool plain)
+      : reader_(blocks ? blocks->window() : text, sep), blocks_(blocks), file_(file), unit_(unit),
+        sep_(sep), plain_(plain) {}
 
   // Reading goes on at offset `pos` of the text, which is on line `line`.
   void start(std::size_t pos, std::int64_t line) {
+    ++window_;
     if (blocks_ == nullptr) return reader_.start(pos, line);
     // Every pass reads the file from `pos` anew.
     blocks_->seek(pos);
@@ -261,6 +309,60 @@ class Scanner {
   // Line of the file where the record last read begins.
   std::int64_t line() const { return reader_.line(); }
 
+  // The text where reading goes on, for a caller that splits a plain line itself: the
+  // window (moved on first when it is used up), the reading position in it, the offset
+  // after its last line end (0: none), before which every line is whole, and the marks
+  // of the separators, line ends and quotes before it, a bit a byte in `words` words.
+  struct Plain {
+    const char* t;
+    std::size_t pos, end;
+    const std::uint64_t* marks;
+    std::size_t words;
+  };
+  Plain plain() {
+    if (blocks_ != nullptr && reader_.position() >= reader_.text().size() && !blocks_->at_end())
+      more(reader_.position(), reader_.next_line());
+    const std::string_view w = reader_.text();
+    if (plain_window_ != window_) {
+      plain_window_ = window_;
+      const void* nl = w.empty() ? nullptr : memrchr(w.data(), '\n', w.size());
+      plain_end_ = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - w.data()) + 1 : 0;
+      mark(w.data(), plain_end_);
+    }
+    return {w.data(), reader_.position(), plain_end_, marks_.data(), (plain_end_ + 63) / 64};
+  }
+
+  // The fields of the record at the reading position when it is one line without
+  // quotes, as the reader would split it; false (nothing read) for any other.
+  bool next_plain(std::vector<std::string_view>& fields) {
+    const Plain w = plain();
+    if (w.pos >= w.end) return false;
+    const char first = w.t[w.pos];
+    if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
+    fields.clear();
+    std::size_t word = w.pos / 64, b = w.pos;
+    std::uint64_t bits = w.marks[word] & (~std::uint64_t{0} << (w.pos % 64));
+    for (;;) {
+      while (bits == 0) {
+        if (++word >= w.words) return false;
+        bits = w.marks[word];
+      }
+      const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      const char ch = w.t[at];
+      if (ch == '"') return false;
+      std::string_view f(w.t + b, at - b);
+      if (!f.empty() && (is_blank(f.front()) || is_blank(f.back()))) f = trim(f);
+      fields.push_back(f);
+      b = at + 1;
+      if (ch == '\n') break;
+    }
+    reader_.took_line(b);
+    return true;
+  }
+  // The caller took the line at the reading position; the next begins at `end`.
+  void took_line(std::size_t end) { reader_.took_line(end); }
+
   [[noreturn]] void fail(const std::string& what) const {
     throw rec::RunError(read_site(unit_, file_, static_cast<long>(line())), what);
   }
@@ -268,6 +370,7 @@ class Scanner {
   // The fields of the next record, without quotes and surrounding blanks; false at the
   // end of the text. The views live until the next call.
   bool next(std::vector<std::string_view>& fields) {
+    if (plain_ && next_plain(fields)) return true;
     for (;;) {
       const std::size_t pos = reader_.position();
       const std::int64_t line = reader_.next_line();
@@ -287,6 +390,7 @@ class Scanner {
  private:
   // The window goes on from `pos` of the present one, on line `line`.
   void more(std::size_t pos, std::int64_t line) {
+    ++window_;
     blocks_->advance(blocks_->base() + pos);
     reader_.reset(blocks_->window(), 0, line);
   }
@@ -295,6 +399,39 @@ class Scanner {
   Blocks* blocks_;
   std::string_view file_;
   int unit_;
+  // Marks the separators, line ends and quotes of the first `end` bytes of `t`.
+  void mark(const char* text, std::size_t end) {
+    const std::size_t words = (end + 63) / 64;
+    if (marks_.size() < words) marks_.resize(words);
+    const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char sep = static_cast<unsigned char>(sep_);
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    const __m128i vsep = _mm_set1_epi8(sep_), vnl = _mm_set1_epi8('\n'), vq = _mm_set1_epi8('"');
+    auto marks16 = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + at));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, vsep), _mm_cmpeq_epi8(v, vnl)),
+                                       _mm_cmpeq_epi8(v, vq));
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit)));
+    };
+    for (; k + 64 <= end; k += 64)
+      marks_[k / 64] = marks16(k) | marks16(k + 16) << 16 | marks16(k + 32) << 32 | marks16(k + 48) << 48;
+#endif
+    for (; k < end; k += 64) {
+      std::uint64_t m = 0;
+      for (std::size_t j = 0; j < 64 && k + j < end; ++j) {
+        const unsigned char ch = t[k + j];
+        m |= static_cast<std::uint64_t>(ch == sep || ch == '\n' || ch == '"') << j;
+      }
+      marks_[k / 64] = m;
+    }
+  }
+
+  char sep_;
+  bool plain_;
+  std::uint64_t window_ = 1, plain_window_ = 0;  // the window read, and that of plain_end_
+  std::size_t plain_end_ = 0;                    // and of marks_
+  std::vector<std::uint64_t> marks_;
 };
 
 // Whether `text` holds the end of its first line outside quotes, as far as
@@ -371,6 +508,9 @@ struct CsvData::Impl {
   std::size_t body = 0;  // offset of the first record after the header
   std::int64_t body_line = 2;
   std::int64_t records = 0;
+  bool loaded = true;  // the records were read as well as the header (see open_unit)
+  bool once = false;   // accumulate() read them in one pass
+  bool plain_lines = true;  // plain lines decoded in place (else all by the general path)
 
   [[noreturn]] void refuse(const std::string& what) const {
     throw rec::RunError(rec::ErrorSite{}, "invalid CSV data record: " + what);
@@ -602,13 +742,21 @@ CsvData::CsvData(const Control& c, const Model& m, std::string_view record)
 CsvData::~CsvData() = default;
 
 void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
+  open_unit(io, unit, block);
+  load_records();
+}
+
+void CsvData::open_unit(rec::Io& io, int unit, std::size_t block) {
   // The file is read through the handle the run opened it with, rather than mapped: a
   // file that another program cuts short while it is mapped would end the run with a
   // bus error instead of a message. A regular file is read in blocks, once for each
   // pass; a FIFO or a device, which can be read only once, is held whole.
   long first_line = 1;
   if (!io.start_rest(unit, first_line)) {
-    load(io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine), io.file_name(unit), unit);
+    impl_->blocks.reset();
+    impl_->buffer.reset();
+    impl_->owned = io.read_rest(unit, kMaxCsvBytes, kMaxCsvLine);
+    load_head(impl_->owned, io.file_name(unit), unit);
     return;
   }
   impl_->buffer.reset();
@@ -619,7 +767,7 @@ void CsvData::load_unit(rec::Io& io, int unit, std::size_t block) {
     Blocks& b = *impl_->blocks;
     b.seek(0);
     while (!b.at_end() && !header_ends(b.window())) b.advance(0);
-    load_text(b.window(), io.file_name(unit), unit);
+    load_head(b.window(), io.file_name(unit), unit);
   } catch (const rec::RunError&) {
     // The checks of every line and of the size come first, as for a file read whole.
     impl_->blocks->drain();
@@ -631,32 +779,52 @@ void CsvData::load(std::string text, std::string_view name, int unit) {
   impl_->blocks.reset();
   impl_->buffer.reset();
   impl_->owned = std::move(text);
-  load_text(impl_->owned, name, unit);
+  load_head(impl_->owned, name, unit);
+  load_records();
 }
 
 void CsvData::load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                           int unit) {
   impl_->blocks.reset();
   impl_->buffer = std::move(buffer);
-  load_text(std::string_view(impl_->buffer.get(), size), name, unit);
+  load_head(std::string_view(impl_->buffer.get(), size), name, unit);
+  load_records();
 }
 
-void CsvData::load_text(std::string_view text, std::string_view name, int unit) {
+void CsvData::load_head(std::string_view text, std::string_view name, int unit) {
   Impl& s = *impl_;
   // `text` is the whole file, or the first block of the file read in blocks.
   s.text = s.blocks ? std::string_view() : text;
   s.file = std::string(name);
   s.unit = unit;
+  s.loaded = false;
+  s.once = false;
   const std::size_t start = rec::csv::bom_length(text);
   s.sep = rec::csv::find_separator(text.substr(start));
-  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit);
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines);
   scan.start(start, 1);
   std::vector<std::string_view> fields;
   s.read_header(scan, fields);
   s.resolve_columns();
-  s.scan_records(scan, fields);
-  s.number_levels(scan, fields);
 }
+
+void CsvData::load_records() {
+  Impl& s = *impl_;
+  Scanner scan(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines);
+  std::vector<std::string_view> fields;
+  try {
+    s.scan_records(scan, fields);
+    s.number_levels(scan, fields);
+  } catch (const rec::RunError&) {
+    if (s.blocks) s.blocks->drain();
+    throw;
+  }
+  s.loaded = true;
+}
+
+bool CsvData::read_once() const { return impl_->once; }
+
+void CsvData::decode_plain_lines(bool on) { impl_->plain_lines = on; }
 
 bool CsvData::last_line_cut() const {
   if (impl_->blocks) return impl_->blocks->last_line_cut(impl_->body);
@@ -696,23 +864,213 @@ void CsvData::print_key(rec::Io& io) const {
 
 namespace {
 
-// The records of the loaded file as data lines.
+// Thrown by the lines of a one-pass reading at a record that needs the reading in two
+// passes: a level that is not a whole number, no record at all, or any record the
+// two passes would refuse or might report after another fault.
+struct TwoPasses {};
+
+// The records of the loaded file as data lines. A line of plain fields (no quotes, no
+// blanks around them, numbers of the common form) is decoded in place column by column;
+// any other record is split by the shared reader and its fields converted one by one.
+//
+// One pass (`one_pass`): the records were not read before, so every identifier column
+// is taken for whole numbers; a record that needs the first of two passes throws
+// TwoPasses before it is handed out. The bad lines' report lines are held back until
+// the pass is complete, so that a pass begun again in two writes them once.
 class CsvLines : public LineSource {
  public:
-  CsvLines(const CsvData::Impl& s) : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit) {
+  CsvLines(const CsvData::Impl& s, bool one_pass)
+      : s_(s), scan_(s.text, s.blocks.get(), s.sep, s.file, s.unit, s.plain_lines),
+        one_pass_(one_pass) {
     scan_.start(s.body, s.body_line);
     for (int id = 0; id < 6; ++id) d.*kIdentifiers[id].member = s.ids[id].fixed;
     fields_.reserve(s.header.size());
+    // What each column is to a plain line; a column given for two items takes the
+    // general path.
+    roles_.assign(s.header.size(), Role{});
+    auto take = [&](int col, Role r) {
+      Role& at = roles_[static_cast<std::size_t>(col)];
+      plain_ = plain_ && at.kind == kSkip;
+      at = r;
+    };
+    for (int id = 0; id < 6; ++id) {
+      const CsvData::Impl::Id& in = s.ids[id];
+      if (in.col >= 0) take(in.col, {in.named ? kNamed : kWhole, id, &(d.*kIdentifiers[id].member), nullptr});
+    }
+    for (const CsvData::Impl::Item& it : s.items)
+      if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
+    plain_ = plain_ && !roles_.empty() && s.plain_lines;
+    if (one_pass_) held_.reserve(kMaxBadLines);
   }
 
   bool next() override {
+    if (!one_pass_) return next_record();
+    try {
+      return next_record();
+    } catch (const rec::RunError&) {
+      // As the first of two passes does: the checks of every line and of the size
+      // come first.
+      if (s_.blocks) s_.blocks->drain();
+      throw;
+    }
+  }
+
+  bool missing() const override { return missing_; }
+
+  // A text the first pass did not see: the file was changed while it was being read.
+  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
+
+  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+    const std::int32_t line = rec::clamped_int(scan_.line());
+    if (one_pass_)
+      held_.push_back({line, f});
+    else
+      write_bad(io, line, f);
+  }
+
+  // The report lines held back, in the order of their lines.
+  void write_held(rec::Io& io) {
+    for (const Held& h : held_) write_bad(io, h.line, h.fault);
+    held_.clear();
+  }
+
+ private:
+  enum Kind : unsigned char { kSkip, kWhole, kNamed, kReal };
+  struct Role {
+    Kind kind = kSkip;
+    int id = -1;                  // kWhole, kNamed: the identifier
+    std::int32_t* out = nullptr;  // kWhole, kNamed
+    float* y = nullptr;           // kReal
+  };
+  struct Held {
+    std::int32_t line;
+    RangeFault fault;
+  };
+
+  bool next_record() {
+    if (plain_ && plain_line()) {
+      if (++records_ > s_.records && !one_pass_) changed();
+      missing_ = false;
+      return true;
+    }
+    return general_record();
+  }
+
+  // The record at the reading position when it is one line of plain fields, decoded;
+  // false (the line read by nothing) for any other. What it writes into the data line
+  // before it gives up is written again by the general path.
+  //
+  // The line's fields are found from the marks of the window (Scanner::plain) and each
+  // converted by its length, so that no field's conversion waits for the one before.
+  bool plain_line() {
+    const Scanner::Plain w = scan_.plain();
+    if (w.pos >= w.end) return false;
+    const char* const t = w.t;
+    const char first = t[w.pos];
+    if (first == ' ' || first == '\t' || first == '\r' || first == '\n') return false;
+    const std::size_t ncols = roles_.size();
+    const char sep = s_.sep;
+    // The end of each field (a separator, the line end after the last), and the field
+    // converted, read eight bytes at a time: nine must remain after its end.
+    std::size_t word = w.pos / 64, b = w.pos;
+    std::uint64_t bits = w.marks[word] & (~std::uint64_t{0} << (w.pos % 64));
+    for (std::size_t c = 0; c < ncols; ++c) {
+      while (bits == 0) {
+        if (++word >= w.words) return false;
+        bits = w.marks[word];
+      }
+      const std::size_t at = word * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      const bool last = c + 1 == ncols;
+      if (t[at] != (last ? '\n' : sep)) return false;  // a quote, or ragged
+      if (w.end - at < 9) return plain_line_bytes(w);
+      std::size_t e = at;
+      if (last && e > b && t[e - 1] == '\r') --e;  // a blank after the field
+      const Role& r = roles_[c];
+      switch (r.kind) {
+        case kWhole:
+          if (!rec::csv::plain_whole_field(t + b, e - b, *r.out)) return false;
+          break;
+        case kReal:
+          if (!rec::csv::plain_number_field(t + b, e - b, *r.y)) return false;
+          break;
+        case kNamed:
+          if (plain_name(t + b, r) != t + e) return false;
+          break;
+        default: break;
+      }
+      b = at + 1;
+    }
+    scan_.took_line(b);
+    return true;
+  }
+
+  // plain_line for a line near the end of the window, byte by byte.
+  bool plain_line_bytes(const Scanner::Plain& w) {
+    const char* const t = w.t;
+    const char sep = s_.sep;
+    const std::size_t last = roles_.size() - 1;
+    const char* q = t + w.pos;
+    // Every field stops at the line end at the latest, which lies before w.end.
+    for (std::size_t k = 0;; ++k) {
+      const Role& r = roles_[k];
+      const char* e;
+      switch (r.kind) {
+        case kWhole: e = rec::csv::plain_whole(q, *r.out); break;
+        case kReal: e = rec::csv::plain_number(q, *r.y); break;
+        case kNamed: e = plain_name(q, r); break;
+        default:
+          e = q;
+          while (*e != sep && *e != '\n' && *e != '"') ++e;
+          if (*e == '"') return false;
+          break;
+      }
+      if (e == nullptr) return false;
+      if (k == last) {
+        if (*e == '\r') ++e;  // a CR before the line end is a blank after the field
+        if (*e != '\n') return false;
+        scan_.took_line(static_cast<std::size_t>(e + 1 - t));
+        return true;
+      }
+      if (*e != sep) return false;
+      q = e + 1;
+    }
+  }
+
+  // A named level at `q` without blanks around it: its number in the data line.
+  const char* plain_name(const char* q, const Role& r) const {
+    const char sep = s_.sep;
+    const char* e = q;
+    while (*e != sep && *e != '\n' && *e != '"' && *e != '\r') ++e;
+    if (*e == '"' || e == q) return nullptr;
+    const std::string_view v(q, static_cast<std::size_t>(e - q));
+    if (v.front() == ' ' || v.front() == '\t' || v.back() == ' ' || v.back() == '\t' ||
+        is_missing(v))
+      return nullptr;
+    const CsvData::Impl::Id& in = s_.ids[r.id];
+    const std::int32_t k = in.column->texts.find(v);
+    if (k < 0) return nullptr;  // the general path refuses it, naming its line
+    *r.out = in.level_of[static_cast<std::size_t>(k)];
+    return e;
+  }
+
+  bool general_record() {
     // A file read again from the disk holds the records the first pass counted, or it
     // changed in between.
     if (!scan_.next(fields_)) {
-      if (records_ != s_.records) changed();
+      if (one_pass_) {
+        if (records_ == 0) throw TwoPasses{};
+      } else if (records_ != s_.records) {
+        changed();
+      }
       return false;
     }
-    if (++records_ > s_.records || fields_.size() != s_.header.size()) changed();
+    ++records_;
+    if (one_pass_) {
+      if (fields_.size() != s_.header.size()) throw TwoPasses{};
+    } else if (records_ > s_.records || fields_.size() != s_.header.size()) {
+      changed();
+    }
     missing_ = false;
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
@@ -727,6 +1085,7 @@ class CsvLines : public LineSource {
         if (k < 0) changed();
         out = in.level_of[static_cast<std::size_t>(k)];
       } else if (!whole_number(v, out)) {
+        if (one_pass_) throw TwoPasses{};  // a named level: the levels are numbered first
         changed();  // the first pass found every value whole
       }
     }
@@ -739,24 +1098,20 @@ class CsvLines : public LineSource {
         continue;
       }
       const NumberStatus st = read_number(v, Y[it.v]);
-      if (st != NumberStatus::Ok)
-        scan_.fail("column " + std::to_string(it.col + 1) + " (" +
-                   rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
-                   (st == NumberStatus::Range ? "number out of range " : "not a number ") +
-                   rec::echo(v));
+      if (st == NumberStatus::Ok) continue;
+      // The first of two passes might refuse a later record first.
+      if (one_pass_) throw TwoPasses{};
+      scan_.fail("column " + std::to_string(it.col + 1) + " (" +
+                 rec::echo(s_.header[static_cast<std::size_t>(it.col)], 0) + "): " +
+                 (st == NumberStatus::Range ? "number out of range " : "not a number ") +
+                 rec::echo(v));
     }
     return true;
   }
 
-  bool missing() const override { return missing_; }
-
-  // A text the first pass did not see: the file was changed while it was being read.
-  [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
-
-  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
+  void write_bad(rec::Io& io, std::int32_t line, const RangeFault& f) {
     static const rec::Format kBadName = rec::Format::compile(
         "('0 DATA LINE',I8,': ',A6,' = ',A,' (LEVEL',I6,') IS OUTSIDE 1 TO',I6)");
-    const std::int32_t line = rec::clamped_int(scan_.line());
     for (int id = 0; id < 6; ++id) {
       const CsvData::Impl::Id& in = s_.ids[id];
       if (std::strcmp(f.field, kIdentifiers[id].code) != 0) continue;
@@ -770,22 +1125,83 @@ class CsvLines : public LineSource {
     LineSource::report_bad(io, line, f);
   }
 
- private:
   std::string_view field(int col) const { return fields_[static_cast<std::size_t>(col)]; }
 
   const CsvData::Impl& s_;
   Scanner scan_;
+  const bool one_pass_;
+  bool plain_ = true;
+  std::vector<Role> roles_;
   std::vector<std::string_view> fields_;
+  std::vector<Held> held_;
   bool missing_ = false;
   std::int64_t records_ = 0;
+};
+
+// The part of the accumulators that a pass of model `m` writes, kept to be put back.
+class Saved {
+ public:
+  // Whether the copy stays within kMaxSaved values: the equations of korbal's column
+  // limit fit, those of the largest models with effects by location are read in two
+  // passes rather than kept twice.
+  static constexpr std::size_t kMaxSaved = std::size_t{1} << 18;
+  static bool fits(const Model& m) {
+    const std::size_t sdfl = static_cast<std::size_t>(std::max(m.SDFL, 0));
+    return sdfl * (sdfl + 1) / 2 <= kMaxSaved;
+  }
+  Saved(const Control& c, const Model& m, Accumulators a) : a_(a) {
+    const std::size_t sdfl = static_cast<std::size_t>(std::max(m.SDFL, 0));
+    const std::size_t nv = static_cast<std::size_t>(std::max(c.NV, 0));
+    xpx_.assign(a.XPX, a.XPX + sdfl * (sdfl + 1) / 2);
+    xpy_.assign(a.XPY, a.XPY + sdfl * nv);
+    ypy_.assign(a.YPY, a.YPY + nv * (nv + 1) / 2);
+    nobs_ = *a.NOBS;
+  }
+  void restore() const {
+    std::copy(xpx_.begin(), xpx_.end(), a_.XPX);
+    std::copy(xpy_.begin(), xpy_.end(), a_.XPY);
+    std::copy(ypy_.begin(), ypy_.end(), a_.YPY);
+    *a_.NOBS = nobs_;
+  }
+
+ private:
+  Accumulators a_;
+  std::vector<double> xpx_, xpy_, ypy_;
+  std::int32_t nobs_ = 0;
 };
 
 }  // namespace
 
 PassResult CsvData::accumulate(rec::Io& io, const Control& c, const Model& m, Accumulators a) {
-  CsvLines src(*impl_);
+  Impl& s = *impl_;
+  if (!s.loaded) {
+    // Only the header was read (open_unit). Unless lines are listed as they are read
+    // (or the equations are too large to keep a copy of), the records are read once,
+    // taken for whole-number levels; a record that needs two passes puts the equations
+    // back as they were and the records are read in two.
+    if (c.IPRINT >= 0 && Saved::fits(m)) {
+      const Saved saved(c, m, a);
+      try {
+        CsvLines src(s, true);
+        PassResult r = korbal::accumulate(io, c, m, a, src);
+        src.write_held(io);
+        r.level_names = s.names;
+        s.once = true;
+        return r;
+      } catch (const TwoPasses&) {
+        saved.restore();
+      } catch (const rec::RunError&) {
+        // Refused before the first of two passes would have let a line through.
+        saved.restore();
+        throw;
+      }
+    }
+    load_records();
+    print_key(io);
+  }
+  CsvLines src(s, false);
   PassResult r = korbal::accumulate(io, c, m, a, src);
-  r.level_names = impl_->names;
+  r.level_names = s.names;
   return r;
 }
 
@@ -803,9 +1219,14 @@ PassResult pass_csv_data(rec::Io& io, Clock& clock, const Control& c, const Mode
   unit = open_data(io, c, unit);
   stamp(io, clock, kReading);
   io.write(rec::kConsole, kShowRecord, {rec::echo(shown, 0, std::string_view::npos)});
-  data.load_unit(io, unit);
-  data.print_key(io);
-  if (c.IPRINT < 0) io.write(kReportUnit, kHeading, {});
+  // The records are read with the accumulation, once where they allow it; the key of
+  // named levels is then written before the first line is accumulated.
+  data.open_unit(io, unit);
+  if (c.IPRINT < 0) {
+    data.load_records();
+    data.print_key(io);
+    io.write(kReportUnit, kHeading, {});
+  }
 
   PassResult r = data.accumulate(io, c, m, a);
   r.last_line_cut = data.last_line_cut();

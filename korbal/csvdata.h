@@ -59,6 +59,27 @@ class CsvData {
   // once for the load and once for the accumulation; any other file is held whole.
   void load_unit(rec::Io& io, int unit, std::size_t block = kCsvBlock);
 
+  // load_unit() as far as the header: the records are read by accumulate(), in one pass
+  // over the file where every identifier column holds whole numbers and no record is
+  // refused (else in the two of load_unit, with the same results, messages and report
+  // lines; always in two when lines are listed, IPRINT < 0, or the model has more than
+  // about 720 columns). The key of named levels is then written by accumulate(), before
+  // the first line is accumulated; level_names() is known after accumulate().
+  void open_unit(rec::Io& io, int unit, std::size_t block = kCsvBlock);
+
+  // The records after open_unit(): their shape and the numbering of named levels, as
+  // load_unit() reads them.
+  void load_records();
+
+  // Whether accumulate() read the records in one pass.
+  bool read_once() const;
+
+  // Whether lines without quotes are split from marks of their separators and lines of
+  // plain fields decoded in place (the default), or every record is split by the shared
+  // reader and converted field by field: the reference the fast paths are checked
+  // against. Set before the file is loaded.
+  void decode_plain_lines(bool on);
+
   // load() for a text already in a buffer of `size` characters, which it takes over.
   void load_buffer(std::unique_ptr<char[]> buffer, std::size_t size, std::string_view name,
                    int unit);
@@ -82,7 +103,8 @@ class CsvData {
   struct Impl;  // the loaded file; opaque outside csvdata.cpp
 
  private:
-  void load_text(std::string_view text, std::string_view name, int unit);  // text stays put
+  // The separator, the header and the columns of `text` (which stays put).
+  void load_head(std::string_view text, std::string_view name, int unit);
 
   std::unique_ptr<Impl> impl_;
 };

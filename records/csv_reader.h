@@ -74,6 +74,14 @@ class Reader {
   }
   std::size_t position() const { return pos_; }
   std::int64_t next_line() const { return line_; }
+  std::string_view text() const { return text_; }
+  // The caller took the record at position() itself: one line, whose line end is
+  // followed by offset `end`.
+  void took_line(std::size_t end) {
+    record_line_ = line_;
+    pos_ = end;
+    ++line_;
+  }
   // Line of the text where the record last read begins.
   std::int64_t line() const { return record_line_; }
 
@@ -242,6 +250,128 @@ inline NumberStatus read_number(std::string_view v, float& out) {
     return NumberStatus::Ok;
   }
   return read_number_general(v, out);
+}
+
+// Fields scanned in place, for a caller that splits lines itself: each reads the field
+// beginning at `p` up to the first byte that cannot belong to its form, and returns
+// where it stopped (nullptr: not of the form), leaving the caller to check that the
+// field ends there. What they take they read as whole_number and read_number do; any
+// other field is left to those. The text must hold a byte after the field that stops
+// them (a line end).
+//
+namespace detail {
+
+// Of eight bytes read from memory (the first in the low byte): a mark (0x80) in each
+// byte that is not a digit, and the value of the first `n` (1 to 8) as decimal digits.
+inline std::uint64_t non_digits(std::uint64_t x) {
+  constexpr std::uint64_t kHigh = 0xF0F0F0F0F0F0F0F0ull, kZeros = 0x3030303030303030ull;
+  // A digit is 0x30 to 0x39: its high half is 3, and still is after adding 6. A carry
+  // out of a byte that is not a digit disturbs only the bytes after it.
+  const std::uint64_t y = ((x & kHigh) ^ kZeros) | (((x + 0x0606060606060606ull) & kHigh) ^ kZeros);
+  return (y | (y << 1) | (y << 2) | (y << 3)) & 0x8080808080808080ull;
+}
+// A mark in each byte of eight that equals `c`.
+inline std::uint64_t bytes_equal(std::uint64_t x, char c) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  const std::uint64_t y = x ^ (0x0101010101010101ull * static_cast<unsigned char>(c));
+  return ~(((y & ~kHigh) + ~kHigh) | y | ~kHigh);
+}
+// All bits of the first `n` (0 to 8) bytes.
+inline std::uint64_t low_bytes(int n) { return n >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * n)) - 1; }
+inline std::uint32_t digits_value(std::uint64_t x, int n) {
+  std::uint64_t v = (x & 0x0F0F0F0F0F0F0F0Full) << (8 * (8 - n));  // leading zeros first
+  v = (v * 10) + (v >> 8);
+  v = (((v & 0x000000FF000000FFull) * (100 + (1000000ull << 32))) +
+       (((v >> 16) & 0x000000FF000000FFull) * (1 + (10000ull << 32)))) >> 32;
+  return static_cast<std::uint32_t>(v);
+}
+
+}  // namespace detail
+
+// A whole number of one to nine digits.
+inline const char* plain_whole(const char* p, std::int32_t& out) {
+  unsigned v = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+  if (v > 9u) return nullptr;
+  ++p;
+  for (int k = 1; k < 9; ++k, ++p) {
+    const unsigned d = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (d > 9u) break;
+    v = v * 10 + d;
+  }
+  out = static_cast<std::int32_t>(v);
+  return p;
+}
+
+// read_number's common number: an optional sign, one to eight digits with at most one
+// point, making an integer a float holds exactly.
+inline const char* plain_number(const char* p, float& out) {
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  std::uint32_t m = 0;
+  int digits = 0, frac = 0;
+  bool point = false;
+  for (; digits < 8; ++p) {
+    const unsigned d = static_cast<unsigned char>(*p) - static_cast<unsigned>('0');
+    if (d <= 9u) {
+      m = m * 10 + d;
+      ++digits;
+      frac += point;
+    } else if (*p == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0 || m > (1u << 24)) return nullptr;
+  const float x = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+  out = negative ? -x : x;
+  return p;
+}
+
+// plain_whole and plain_number for the field of `len` bytes at `f`, which read eight
+// bytes at once: the text must hold nine bytes from `f` on.
+[[gnu::always_inline]] inline bool plain_whole_field(const char* f, std::size_t len,
+                                                     std::int32_t& out) {
+  if (len - 1 < 2) {  // levels have one or two digits mostly
+    const unsigned d0 = static_cast<unsigned char>(f[0]) - static_cast<unsigned>('0');
+    const unsigned d1 = static_cast<unsigned char>(f[1]) - static_cast<unsigned>('0');
+    const bool two = len == 2;
+    if (d0 > 9u || (two && d1 > 9u)) return false;
+    out = static_cast<std::int32_t>(two ? d0 * 10 + d1 : d0);
+    return true;
+  }
+  if (len - 1 >= 8) return false;  // none, or nine digits and more
+  std::uint64_t x;
+  std::memcpy(&x, f, 8);
+  const int n = static_cast<int>(len);
+  if ((detail::non_digits(x) & detail::low_bytes(n)) != 0) return false;
+  out = static_cast<std::int32_t>(detail::digits_value(x, n));
+  return true;
+}
+[[gnu::always_inline]] inline bool plain_number_field(const char* f, std::size_t len, float& out) {
+  const char* p = f;
+  const bool negative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const std::size_t rest = len - static_cast<std::size_t>(p - f);
+  if (rest - 1 >= 8) return rest != 0 && plain_number(f, out) == f + len;  // none, or long
+  std::uint64_t x;
+  std::memcpy(&x, p, 8);
+  int n = static_cast<int>(rest), frac = 0;
+  const std::uint64_t nd = detail::non_digits(x) & detail::low_bytes(n);
+  if (nd != 0) {
+    // One point, the digits after it moved down over it.
+    const int at = std::countr_zero(nd) / 8;
+    if (p[at] != '.' || (nd & (nd - 1)) != 0 || n == 1) return false;
+    frac = n - at - 1;
+    const std::uint64_t low = detail::low_bytes(at);
+    x = (x & low) | ((x >> 8) & ~low);
+    --n;
+  }
+  const std::uint32_t m = detail::digits_value(x, n);
+  if (m > (1u << 24)) return false;
+  const float v = static_cast<float>(m) / rec::detail::kExactPow10f[frac];
+  out = negative ? -v : v;
+  return true;
 }
 
 }  // namespace rec::csv

@@ -254,6 +254,10 @@ TEST(CsvData, AFileReadInBlocksReadsAsAFileReadWhole) {
        records(block, "A,B\n" + records(block, std::string(kMaxCsvLine + 1, 'z') + "\n")), true},
       {"a long line cut", records(block, std::string(kMaxCsvLine + 1, 'z')), true},
       {"the longest line, with its CR", records(block, std::string(kMaxCsvLine, 'z') + "\r\n"), true},
+      {"the longest line amid short ones", records(block / 2, std::string(kMaxCsvLine, 'z') + "\nA,B,1\n"), true},
+      {"one too long amid short ones", records(block / 2, std::string(kMaxCsvLine + 1, 'z') + "\nA,B,1\n"), true},
+      {"one too long but for its CR", records(block / 2, std::string(kMaxCsvLine, 'z') + "\r\nA,B,1\n"), true},
+      {"one too long with a CR", records(block / 2, std::string(kMaxCsvLine + 1, 'z') + "\r\nA,B,1\n"), true},
       {"no data", "Fem,Male,Y\n\n\n", true},
       {"a quote of the header open past the first block", "Fem;\"x\n" + records(block + 10, "\",Y\n"), true},
   };
@@ -336,6 +340,97 @@ TEST(CsvData, AFileChangedBetweenThePassesIsRefused) {
       EXPECT_EQ(error, "") << k.name;
     else
       EXPECT_NE(error.find(k.error), std::string::npos) << k.name << ": " << error;
+  }
+}
+
+// A file read once, with the accumulation (open_unit), gives what the two passes of
+// load_unit give: the same equations, counts and level names, the same report bytes
+// (named levels' key, bad lines) or the same error, whatever record comes where; and
+// both give what every record split and converted field by field gives.
+TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
+  auto lines = [](int n, const std::string& tail) {
+    std::string t = "Fem,Male,Y\n";
+    for (int k = 0; k < n; ++k)
+      t += std::to_string(1 + k % 3) + "," + std::to_string(1 + (k + 1) % 3) + "," +
+           std::to_string(k % 89) + "." + std::to_string(k % 10) + "\n";
+    return t + tail;
+  };
+  const struct Case {
+    const char* name;
+    std::string text;
+    bool one_pass;  // read in one pass, not begun again in two
+  } cases[] = {
+      {"whole numbers", lines(3000, ""), true},
+      {"CR LF, blanks, quotes, signs and exponents",
+       lines(40, "1,2,7\r\n \"2\" , 3 ,+1.5e1\r\n\r\n  \n3,1,-.25\n2,1,12345678.9\n"), true},
+      {"missing values", lines(40, "1,,3\n2,1,NA\n.,2,4\n3,1, . \n"), true},
+      {"numbers of every form",
+       lines(20, "1,2,16777216\n1,2,16777217\n2,1,0.0000001\n3,1,-0\n1,3,1e5\n2,3,123.456789\n"
+                 "1,2,+.5\n2,1,5.\n03,1,007\n1,2,99999999\n1,2,-1677721.6\n"), true},
+      {"lines outside the ranges, reported", lines(30, "4,1,5\n1,0,2\n-1,2,3\n1,2147483647,1\n"), true},
+      {"a last line cut", lines(50, "1,3,12"), true},
+      {"a text after many numbers, bad lines before", lines(200, "4,1,1\nA,2,1\n2,B,3\n9,1,1\n"), false},
+      {"a text in the first record", "Fem,Male,Y\nA,B,1\nB,C,2\n", false},
+      {"not a number", lines(100, "1,2,x\n"), false},
+      {"not a number, a ragged record after it", lines(100, "1,2,x\n" + lines(50, "1,2\n").substr(11)), false},
+      {"not a number, a long line after it",
+       lines(100, "1,2,x\n" + std::string(kMaxCsvLine + 1, '1') + "\n"), false},
+      {"a ragged record", lines(100, "1,2,3,4\n"), false},
+      {"a quote not closed", lines(100, "1,2,\"3\n"), false},
+      {"a level name with a line end", lines(10, "\"A\nB\",1,1\n"), false},
+      {"no data", "Fem,Male,Y\n\n", false},
+      {"a number out of range", lines(10, "1,2,1e39\n"), false},
+  };
+  const Control c = plain();
+  const Model m = allocate_columns(c);
+  // The pass over the file read in blocks of `block` bytes, in one pass or two, and what
+  // it wrote on the report.
+  bool once = false;
+  auto run = [&](const std::string& text, bool one, std::size_t block, bool plain = true) {
+    once = false;
+    testsupport::TempDir tmp;
+    testsupport::write_file(tmp.path() / "d.csv", text);
+    std::istringstream in;
+    std::ostringstream out;
+    std::ostringstream shown;
+    {
+      rec::Io io({}, in, out, tmp.path());
+      io.open(kReportUnit, "r.out", rec::OpenMode::Output);
+      io.open(1, "d.csv", rec::OpenMode::Input);
+      Pass p;
+      try {
+        CsvData data(c, m, kPlainRecord);
+        data.decode_plain_lines(plain);
+        if (one) {
+          data.open_unit(io, 1, block);
+        } else {
+          data.load_unit(io, 1, block);
+          data.print_key(io);
+        }
+        p.r = data.accumulate(io, c, m, *p.a);
+        once = data.read_once();
+        shown << "NOBS " << p.a->NOBS << " NREAD " << p.r.NREAD << " missing "
+              << p.r.missing_lines << " bad " << p.r.bad_lines << " cut " << data.last_line_cut();
+        for (const auto& n : p.r.level_names[kFemale]) shown << ' ' << n;
+      } catch (const rec::RunError& e) {
+        shown << "error: " << e.what();
+      }
+      // The equations, also as a refused file leaves them.
+      for (std::size_t k = 0; k < 21; ++k) shown << ' ' << p.a->XPX[k];
+      for (std::size_t k = 0; k < 7; ++k) shown << ' ' << p.a->XPY[k];
+      shown << ' ' << p.a->YPY[0];
+      io.close();
+    }
+    return shown.str() + "\nreport:\n" + testsupport::read_file(tmp.path() / "r.out") +
+           "\nconsole:\n" + out.str();
+  };
+  for (const auto& k : cases) {
+    for (const std::size_t block : {std::size_t{64}, kCsvBlock}) {
+      const std::string two = run(k.text, false, block);
+      EXPECT_EQ(run(k.text, false, block, false), two) << k.name << ", block " << block;
+      EXPECT_EQ(run(k.text, true, block), two) << k.name << ", block " << block;
+      EXPECT_EQ(once, k.one_pass) << k.name << ", block " << block;
+    }
   }
 }
 

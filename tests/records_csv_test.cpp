@@ -1,7 +1,9 @@
 // CSV tables: quoting, numbers that read back exactly, atomic files and the reader.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <unistd.h>
 #include <filesystem>
@@ -134,4 +136,61 @@ TEST(Csv, ReaderKeepsFieldsAsWritten) {
   };
   for (const auto& c : cases) EXPECT_EQ(rec::csv::parse(c.text), c.records) << c.text;
   EXPECT_THROW(rec::csv::parse("a,\"b\"\"\n"), std::runtime_error);
+}
+
+// The in-place scanners of plain fields take a field only as whole_number and
+// read_number read it, to the bit, and take the common forms; anything else they leave.
+TEST(Csv, PlainFieldScannersAgreeWithTheFieldConversions) {
+  using namespace rec::csv;
+  // Each scanner on `v` followed by a line end and padding: whether it took `v` whole.
+  struct Got {
+    bool whole, whole8, real, real8;
+    std::int32_t i = 0, i8 = 0;
+    float x = 0, x8 = 0;
+  };
+  auto scan = [](const std::string& v) {
+    const std::string t = v + "\n" + std::string(16, 'z');
+    const char* end = t.data() + v.size();
+    Got g{};
+    g.whole = plain_whole(t.data(), g.i) == end;
+    g.whole8 = plain_whole_field(t.data(), v.size(), g.i8);
+    g.real = plain_number(t.data(), g.x) == end;
+    g.real8 = plain_number_field(t.data(), v.size(), g.x8);
+    return g;
+  };
+  auto check = [&](const std::string& v) {
+    const Got g = scan(v);
+    std::int32_t i = 0;
+    float x = 0;
+    const bool whole = whole_number(v, i);
+    const bool real = read_number(v, x) == NumberStatus::Ok;
+    EXPECT_TRUE(!g.whole || (whole && g.i == i)) << v;
+    EXPECT_TRUE(!g.whole8 || (whole && g.i8 == i)) << v;
+    EXPECT_TRUE(!g.real || (real && std::bit_cast<std::uint32_t>(g.x) == std::bit_cast<std::uint32_t>(x))) << v;
+    EXPECT_TRUE(!g.real8 || (real && std::bit_cast<std::uint32_t>(g.x8) == std::bit_cast<std::uint32_t>(x))) << v;
+    EXPECT_EQ(g.whole8, g.whole && v.size() < 9) << v;  // the field scanner leaves nine digits
+    EXPECT_EQ(g.real, g.real8) << v;
+    return g;
+  };
+  // Taken: every scanner of the kind reads them.
+  for (const char* v : {"0", "7", "10", "123456789", "00000001"}) EXPECT_TRUE(check(v).whole) << v;
+  for (const char* v : {"507.33", "-3.5", "+0.25", "-0", ".5", "5.", "16777216", "1677721.6",
+                        "0.0000001", "12345678", "-.1234567"})
+    EXPECT_TRUE(check(v).real) << v;
+  // Left to the conversions (or refused by them): blanks, exponents, many digits, signs
+  // alone, missing values, quotes, a second point, values past 2^24.
+  for (const char* v : {"", " 1", "1 ", "-", "+", ".", "NA", "1e3", "2E-1", "1234567890",
+                        "16777217", "123456789.5", "12345678.", "1.2.3", "\"1\"", "1,5", "0x1",
+                        "1\r", "-1", "+7", "１"}) {
+    const Got g = check(v);
+    EXPECT_FALSE(g.real && (v[0] == ' ' || std::strchr(v, 'e') || std::strchr(v, 'E'))) << v;
+  }
+  // And any text of the bytes that make up numbers, against both conversions.
+  const char alphabet[] = "0123456789.-+eE ,\"N\n";
+  std::srand(7);
+  for (int k = 0; k < 200000; ++k) {
+    std::string v;
+    for (int n = std::rand() % 12; n > 0; --n) v += alphabet[std::rand() % (sizeof alphabet - 1)];
+    if (v.find_first_of(",\n") == std::string::npos) check(v);
+  }
 }
