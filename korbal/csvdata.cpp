@@ -24,6 +24,7 @@
 #include <unordered_map>
 
 
+#include "records/csv_lines.h"
 #include "records/csv_reader.h"
 #include "records/editing.h"
 #include "records/format.h"
@@ -320,6 +321,15 @@ class Scanner {
     std::size_t words;
   };
   Plain plain() {
+    const Plain w = lines();
+    if (marked_window_ != window_) {
+      marked_window_ = window_;
+      mark(w.t, w.end);
+    }
+    return {w.t, w.pos, w.end, marks_.data(), (w.end + 63) / 64};
+  }
+  // plain() without the marks.
+  Plain lines() {
     if (blocks_ != nullptr && reader_.position() >= reader_.text().size() && !blocks_->at_end())
       more(reader_.position(), reader_.next_line());
     const std::string_view w = reader_.text();
@@ -327,9 +337,8 @@ class Scanner {
       plain_window_ = window_;
       const void* nl = w.empty() ? nullptr : memrchr(w.data(), '\n', w.size());
       plain_end_ = nl ? static_cast<std::size_t>(static_cast<const char*>(nl) - w.data()) + 1 : 0;
-      mark(w.data(), plain_end_);
     }
-    return {w.data(), reader_.position(), plain_end_, marks_.data(), (plain_end_ + 63) / 64};
+    return {w.data(), reader_.position(), plain_end_, nullptr, 0};
   }
 
   // The fields of the record at the reading position when it is one line without
@@ -362,6 +371,8 @@ class Scanner {
   }
   // The caller took the line at the reading position; the next begins at `end`.
   void took_line(std::size_t end) { reader_.took_line(end); }
+  // The caller took `n` lines from the reading position on; the next begins at `end`.
+  void took_lines(std::size_t end, std::int64_t n) { reader_.took_lines(end, n); }
 
   [[noreturn]] void fail(const std::string& what) const {
     throw rec::RunError(read_site(unit_, file_, static_cast<long>(line())), what);
@@ -429,8 +440,9 @@ class Scanner {
 
   char sep_;
   bool plain_;
-  std::uint64_t window_ = 1, plain_window_ = 0;  // the window read, and that of plain_end_
-  std::size_t plain_end_ = 0;                    // and of marks_
+  // The window read, and those of plain_end_ and of marks_.
+  std::uint64_t window_ = 1, plain_window_ = 0, marked_window_ = 0;
+  std::size_t plain_end_ = 0;
   std::vector<std::uint64_t> marks_;
 };
 
@@ -901,6 +913,49 @@ class CsvLines : public LineSource {
       if (it.v >= 0) take(it.col, {kReal, -1, nullptr, &Y[it.v]});
     plain_ = plain_ && !roles_.empty() && s.plain_lines;
     if (one_pass_) held_.reserve(kMaxBadLines);
+    // The rows of a batch: the identifiers the file does not give hold their fixed
+    // values, as d does; the columns are decoded into them at their offsets.
+    for (Line& row : rows_) row.d = d;
+    bool numbers = plain_;
+    std::vector<rec::csv::NumberLines::Column> columns;
+    for (const Role& r : roles_) {
+      if (r.kind == kNamed) numbers = false;
+      if (r.kind == kWhole)
+        columns.push_back({false, rec::Target::of(rows_[0].d.*kIdentifiers[r.id].member)});
+      else if (r.kind == kReal)
+        columns.push_back({false, rec::Target::of(rows_[0].Y[r.y - Y])});
+      else
+        columns.push_back({});
+    }
+    if (numbers) lines_ = rec::csv::NumberLines(s.sep, std::move(columns));
+  }
+
+  // Plain lines of numbers in batches, each decoded whole; any other record alone.
+  void each(const Lines& lines) override {
+    if (!lines_.usable()) return LineSource::each(lines);
+    for (;;) {
+      const Scanner::Plain w = scan_.lines();
+      std::size_t pos = w.pos, room = kRows;
+      // A file read again holds no more records than the first pass counted.
+      if (!one_pass_) room = static_cast<std::size_t>(std::clamp<std::int64_t>(s_.records - records_, 0, kRows));
+      const std::size_t n = lines_.decode(w.t, pos, w.end, sizeof(Line), room);
+      if (n > 0) {
+        batch_line_ = scan_.next_line();
+        scan_.took_lines(pos, static_cast<std::int64_t>(n));
+        records_ += static_cast<std::int64_t>(n);
+        missing_ = false;
+        in_batch_ = true;
+        const std::size_t used = lines(rows_, n);
+        in_batch_ = false;
+        if (used < n) return;
+        continue;
+      }
+      if (!next()) return;
+      Line& row = rows_[0];
+      row.d = d;
+      std::copy(Y, Y + MAXY, row.Y);
+      if (lines(&row, 1) < 1) return;
+    }
   }
 
   bool next() override {
@@ -920,8 +975,10 @@ class CsvLines : public LineSource {
   // A text the first pass did not see: the file was changed while it was being read.
   [[noreturn]] void changed() const { scan_.fail("the file changed while it was being read"); }
 
-  void report_bad(rec::Io& io, std::int32_t, const RangeFault& f) override {
-    const std::int32_t line = rec::clamped_int(scan_.line());
+  void report_bad(rec::Io& io, std::int32_t, std::size_t row, const RangeFault& f) override {
+    // The lines of a batch are consecutive lines of the file.
+    const std::int32_t line =
+        rec::clamped_int(in_batch_ ? batch_line_ + static_cast<std::int64_t>(row) : scan_.line());
     if (one_pass_)
       held_.push_back({line, f});
     else
@@ -1122,7 +1179,7 @@ class CsvLines : public LineSource {
         return;
       }
     }
-    LineSource::report_bad(io, line, f);
+    LineSource::report_bad(io, line, 0, f);
   }
 
   std::string_view field(int col) const { return fields_[static_cast<std::size_t>(col)]; }
@@ -1136,6 +1193,12 @@ class CsvLines : public LineSource {
   std::vector<Held> held_;
   bool missing_ = false;
   std::int64_t records_ = 0;
+  // Plain lines of numbers decoded whole, a batch at a time, and the batch's first line.
+  static constexpr std::size_t kRows = 32;
+  rec::csv::NumberLines lines_;
+  Line rows_[kRows];
+  std::int64_t batch_line_ = 0;
+  bool in_batch_ = false;
 };
 
 // The part of the accumulators that a pass of model `m` writes, kept to be put back.

@@ -274,7 +274,7 @@ std::int64_t lines_left(rec::Io& io, int unit) {
 
 }  // namespace
 
-void LineSource::report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f) {
+void LineSource::report_bad(rec::Io& io, std::int32_t NREAD, std::size_t, const RangeFault& f) {
   static const rec::Format kBadLine =
       rec::Format::compile("('0 DATA LINE',I8,': ',A6,' =',I8,' IS OUTSIDE 1 TO',I6)");
   report_and_console(io, kBadLine, {NREAD, f.field, f.value, f.high});
@@ -388,7 +388,7 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
 // kMaxBadLines of them) and skipped. An analysed self line is counted as well.
 [[gnu::always_inline]] inline bool admitted(rec::Io& io, const Control& c, const Model& m,
                                             LineSource& src, bool can_miss, const Ids& d,
-                                            PassResult& r) {
+                                            std::size_t row, PassResult& r) {
   if (can_miss && src.missing()) {
     ++r.missing_lines;
     return false;
@@ -403,7 +403,7 @@ bool size_line_counts(PassResult& r, const Control& c, const Model& m, const Pat
   }
   RangeFault f;
   if (!check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) {
-    if (++r.bad_lines <= kMaxBadLines) src.report_bad(io, rec::clamped_int(r.NREAD), f);
+    if (++r.bad_lines <= kMaxBadLines) src.report_bad(io, rec::clamped_int(r.NREAD), row, f);
     return false;
   }
   if (d.IFEM == d.IMALE) ++r.self_lines;
@@ -532,13 +532,16 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
   double* const ysum0 = ysums.data();
   const int NV = c.NV;
   // The common case by its own loop, where the pass has nothing per line but sums.
-  const PlainRows plain = by_table && !listing && !per_line && !sums && !can_miss
-                              ? plain_rows_for(NV, cross, std::make_integer_sequence<int, MAXY>{})
-                              : nullptr;
+  const PlainRows plain_for = by_table && !listing && !per_line && !sums
+                                  ? plain_rows_for(NV, cross, std::make_integer_sequence<int, MAXY>{})
+                                  : nullptr;
   auto lines = [&](const LineSource::Line* rows, std::size_t n) -> std::size_t {
     // The counts of the batch in locals, which no store of the sums can touch.
     std::int64_t nread = r.NREAD;
     std::int32_t accumulated = nobs;
+    // Only the line of a batch of one can lack a value.
+    const bool may_miss = can_miss && n == 1;
+    const PlainRows plain = may_miss ? nullptr : plain_for;
     for (std::size_t i = 0; i < n; ++i) {
       if (plain) {
         const std::size_t room = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max() - accumulated);
@@ -551,7 +554,7 @@ PassResult accumulate(rec::Io& io, const Control& c, const Model& m, Accumulator
       const Ids& d = rows[i].d;
       const float* Y = rows[i].Y;
       r.NREAD = ++nread;
-      if (!admitted(io, c, m, src, can_miss, d, r)) continue;
+      if (!admitted(io, c, m, src, may_miss, d, i, r)) continue;
       if (accumulated == std::numeric_limits<std::int32_t>::max()) too_many_lines();
       ++accumulated;
       if (by_table) {

@@ -163,17 +163,17 @@ class LineSource {
   // of the data (where next() gives false) or until lines() uses fewer than it got. By
   // default the lines of next(), one to a batch.
   virtual void each(const Lines& lines);
-  // Whether the line just read lacks a value: it is then left out and counted (asked of
-  // the one line of a batch of one).
+  // Whether the line just read lacks a value: it is then left out and counted. Asked
+  // of the one line of a batch of one: a batch of more lacks no value.
   virtual bool missing() const { return false; }
   // Whether a line of this source can lack a value at all (missing() is then asked).
   virtual bool can_miss() const { return true; }
   // After the data: the non-blank lines that follow the end of the data (a terminating
   // or blank line) and so were not read.
   virtual std::int64_t lines_after_end() { return 0; }
-  // Writes the report line of the line just read, the `NREAD`th, whose identifier `f`
-  // is out of range.
-  virtual void report_bad(rec::Io& io, std::int32_t NREAD, const RangeFault& f);
+  // Writes the report line of the `NREAD`th line read, row `row` of the batch last
+  // handed out, whose identifier `f` is out of range.
+  virtual void report_bad(rec::Io& io, std::int32_t NREAD, std::size_t row, const RangeFault& f);
 
   Ids d;                // identifiers of the line; fields a layout lacks stay 0
   float Y[MAXY] = {};   // its responses

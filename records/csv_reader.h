@@ -82,6 +82,12 @@ class Reader {
     pos_ = end;
     ++line_;
   }
+  // The caller took `n` records of one line each, the last followed by offset `end`.
+  void took_lines(std::size_t end, std::int64_t n) {
+    record_line_ = line_ + n - 1;
+    pos_ = end;
+    line_ += n;
+  }
   // Line of the text where the record last read begins.
   std::int64_t line() const { return record_line_; }
 

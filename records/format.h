@@ -202,6 +202,14 @@ class FieldPlan {
                              std::size_t rows, std::ptrdiff_t stride, std::uint32_t* ends,
                              std::uint32_t* lengths) const;
 
+  // Whether decode_plain() stores this plan's fields: a one-record plan of fields the
+  // whole-record decoder takes, on a machine that has its instructions.
+  bool decodes_plain() const;
+  // The statement on a record known to be plain: every column of every field a digit,
+  // but the point of each F field, which stands where its decimals put it. 16 bytes
+  // before the last field's end (and at least 16) may be loaded. Stores what decode() stores.
+  void decode_plain(const char* record, std::ptrdiff_t shift = 0) const;
+
   struct Step {
     std::int32_t column;  // 0-based first column (beyond any record when far out)
     std::int32_t width;

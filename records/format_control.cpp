@@ -944,6 +944,12 @@ template <int C>
   return n;
 }
 
+// The fields of a record known plain (FieldPlan::decode_plain).
+[[gnu::target("ssse3")]] void store_plain(const FieldPlan::Fast& f, const FieldPlan::Step* steps,
+                                          const char* rec, std::ptrdiff_t shift) {
+  store_fields(f, steps, rec, f.min_length, shift, std::uint64_t{0});
+}
+
 template <int... C>
 std::size_t decode_many_of(int chunks, const FieldPlan::Fast& f, const FieldPlan::Step* steps, const char* text,
                            std::size_t size, std::size_t readable, std::size_t rows, std::ptrdiff_t stride,
@@ -1121,6 +1127,23 @@ bool FieldPlan::decode(const char* record, std::size_t length, std::size_t reada
   for (const Step& s : steps_)
     if (!plain_step(s, record, length, shift)) return false;
   return true;
+}
+
+bool FieldPlan::decodes_plain() const {
+#if KRB_SIMD
+  return one_record() && fast_ && has_ssse3();
+#else
+  return false;
+#endif
+}
+
+void FieldPlan::decode_plain(const char* record, std::ptrdiff_t shift) const {
+#if KRB_SIMD
+  store_plain(*fast_, steps_.data(), record, shift);
+#else
+  (void)record;
+  (void)shift;
+#endif
 }
 
 std::size_t FieldPlan::decode_records(const char* text, std::size_t size, std::size_t readable,

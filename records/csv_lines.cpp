@@ -1,0 +1,207 @@
+#include "records/csv_lines.h"
+
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "records/csv_reader.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace rec::csv {
+
+namespace {
+
+// 10^-k as the nearest double. A decimal number of at most eight digits, m 10^-k with
+// m <= 2^24 and k <= 7, lies at least 2^-49 (relative) away from every value halfway
+// between two floats, and m times this factor is within 2^-52 of it: rounded to float,
+// the product is the correctly rounded quotient m / 10^k that read_number gives.
+constexpr double kInversePow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+
+// The marks of the digits, separators, points and line ends of 16 bytes at `p`, a bit
+// a byte (the first byte in the lowest bit).
+struct Marks {
+  std::uint64_t digits = 0, seps = 0, points = 0, ends = 0;
+  void add(const char* p, char sep, int shift) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    auto bits = [&](__m128i m) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
+    };
+    digits |= bits(digit);
+    seps |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(sep)));
+    points |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
+    ends |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+#else
+    for (int k = 0; k < 16; ++k) {
+      const std::uint64_t bit = std::uint64_t{1} << (shift + k);
+      const char ch = p[k];
+      if (ch >= '0' && ch <= '9') digits |= bit;
+      if (ch == sep) seps |= bit;
+      if (ch == '.') points |= bit;
+      if (ch == '\n') ends |= bit;
+    }
+#endif
+  }
+};
+
+}  // namespace
+
+NumberLines::NumberLines(char sep, std::vector<Column> columns) : sep_(sep), columns_(std::move(columns)) {
+  for (const Column& c : columns_)
+    if (!c.skip && c.target.kind != Target::Int && c.target.kind != Target::Real32) {
+      columns_.clear();  // not usable
+      return;
+    }
+}
+
+std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
+  static_assert(kSpan == 64);
+  Marks m;
+  m.add(p, sep_, 0);
+  m.add(p + 16, sep_, 16);
+  if (m.ends == 0) {
+    m.add(p + 32, sep_, 32);
+    m.add(p + 48, sep_, 48);
+    if (m.ends == 0) return 0;
+  }
+  const int length = std::countr_zero(m.ends);
+  int end = length;  // of the last field: a CR before the line end is a blank after it
+  if (end > 0 && p[end - 1] == '\r') --end;
+  if (end == 0) return 0;
+  const std::uint64_t within = (std::uint64_t{1} << end) - 1;
+  if ((~(m.digits | m.seps | m.points) & within) != 0) return 0;
+  const std::uint64_t seps = m.seps & within, points = m.points & within;
+  // One field a column, none of them empty.
+  if (static_cast<std::size_t>(std::popcount(seps)) + 1 != columns_.size() ||
+      (seps & ((seps << 1) | 1 | (std::uint64_t{1} << (end - 1)))) != 0)
+    return 0;
+  const Shape* shape = shape_for(seps, points, end);
+  if (shape == nullptr) {
+    if (!fields(p, seps, points, end, shift)) return 0;
+  } else {
+    shape->plan->decode_plain(p, shift);
+    for (std::uint32_t w = shape->wholes; w != 0; w &= w - 1) {
+      char* const out = static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
+      std::int32_t v;
+      std::memcpy(&v, out, sizeof v);
+      const float x = static_cast<float>(v);  // correctly rounded, as read_number gives
+      std::memcpy(out, &x, sizeof x);
+    }
+  }
+  return static_cast<std::size_t>(length) + 1;
+}
+
+const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64_t points, int end) {
+  const std::uint64_t h = (seps * 0x9E3779B97F4A7C15ull) ^ (points * 0xC2B2AE3D27D4EB4Full) ^
+                          static_cast<std::uint64_t>(end);
+  Shape& s = shapes_[static_cast<std::size_t>((h * 0xFF51AFD7ED558CCDull) >> 58)];
+  if (s.seps != seps || s.points != points || s.end != end) {
+    if (built_ >= kMaxStatements) return nullptr;
+    ++built_;
+    s.seps = seps;
+    s.points = points;
+    s.end = end;
+    build(s);
+  }
+  return s.plan ? &s : nullptr;
+}
+
+// The fixed-column statement of the lines of shape `s`: none when a field is one the
+// whole-record decoder does not take (more than 8 columns, a point where its kind
+// allows none) or the machine lacks its instructions.
+void NumberLines::build(Shape& s) const {
+  s.plan.reset();
+  s.wholes = 0;
+  std::string text = "(";
+  std::vector<Target> targets;
+  std::uint64_t stops = s.seps | std::uint64_t{1} << s.end;
+  int from = 0;
+  for (std::size_t k = 0; k < columns_.size(); ++k) {
+    const Column& c = columns_[k];
+    const int at = std::countr_zero(stops);
+    stops &= stops - 1;
+    const int n = at - from;
+    const std::uint64_t point = (s.points >> from) & ((std::uint64_t{1} << n) - 1);
+    from = at + 1;
+    if (text.size() > 1) text += ",1X,";
+    if (c.skip) {
+      text += std::to_string(n) + "X";
+      continue;
+    }
+    if (n > 8) return;
+    if (c.target.kind == Target::Int || point == 0) {
+      if (point != 0) return;
+      text += "I" + std::to_string(n);
+      targets.push_back({Target::Int, c.target.p, 0});
+      if (c.target.kind != Target::Int) s.wholes |= std::uint32_t{1} << k;
+    } else {
+      if ((point & (point - 1)) != 0 || n == 1) return;
+      text += "F" + std::to_string(n) + "." + std::to_string(n - 1 - std::countr_zero(point));
+      targets.push_back(c.target);
+    }
+  }
+  text += ")";
+  auto plan = std::make_unique<FieldPlan>(Format::compile(text), targets);
+  if (plan->decodes_plain()) s.plan = std::move(plan);
+}
+
+// The fields of a line of plain numbers converted one by one; false for a field that is
+// not a plain number of its kind.
+bool NumberLines::fields(const char* p, std::uint64_t seps, std::uint64_t points, int end,
+                         std::ptrdiff_t shift) const {
+  std::uint64_t stops = seps | std::uint64_t{1} << end;
+  int from = 0;
+  for (const Column& c : columns_) {
+    const int at = std::countr_zero(stops);
+    stops &= stops - 1;
+    const int n = at - from;
+    if (!c.skip) {
+      if (n > 8) return false;
+      std::uint64_t x;
+      std::memcpy(&x, p + from, 8);
+      const std::uint64_t point = (points >> from) & ((std::uint64_t{1} << n) - 1);
+      char* const out = static_cast<char*>(c.target.p) + shift;
+      if (c.target.kind == Target::Int) {
+        if (point != 0) return false;
+        const std::int32_t v = static_cast<std::int32_t>(detail::digits_value(x, n));
+        std::memcpy(out, &v, sizeof v);
+      } else {
+        int digits = n, frac = 0;
+        if (point != 0) {
+          // One point, the digits after it moved down over it.
+          if ((point & (point - 1)) != 0 || n == 1) return false;
+          const int q = std::countr_zero(point);
+          const std::uint64_t low = detail::low_bytes(q);
+          x = (x & low) | ((x >> 8) & ~low);
+          digits = n - 1;
+          frac = n - 1 - q;
+        }
+        const std::uint32_t mant = detail::digits_value(x, digits);
+        if (mant > (1u << 24)) return false;
+        const float v = static_cast<float>(static_cast<double>(mant) * kInversePow10[frac]);
+        std::memcpy(out, &v, sizeof v);
+      }
+    }
+    from = at + 1;
+  }
+  return true;
+}
+
+std::size_t NumberLines::decode(const char* text, std::size_t& pos, std::size_t limit, std::size_t stride,
+                                std::size_t max) {
+  std::size_t n = 0;
+  while (n < max && limit >= kSpan && pos <= limit - kSpan) {
+    const std::size_t len = line(text + pos, static_cast<std::ptrdiff_t>(n * stride));
+    if (len == 0) break;
+    pos += len;
+    ++n;
+  }
+  return n;
+}
+
+}  // namespace rec::csv

@@ -1,0 +1,70 @@
+// Whole CSV lines of plain numbers decoded at once: the common data line of a large file
+// (whole numbers for the identifiers, decimal numbers for the responses, no quotes and no
+// blanks) is classified 16 bytes at a time and its fields converted from the positions
+// of its separators, with the values the field-by-field readers give (read_number,
+// whole_number). A line it does not take is left for them.
+//
+// The positions of the separators and points of a line are its shape. The lines of a
+// file have few shapes, and a line of a shape seen before is the record of a fixed-column
+// statement (I for a whole number, F for a real, X for a column skipped and for each
+// separator), which the whole-record decoder of that statement converts at once.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "records/format.h"
+
+namespace rec::csv {
+
+class NumberLines {
+ public:
+  // A column of the line: skipped, or a whole number (an Int target) or a real (a
+  // Real32 target) stored at its target, in the first row.
+  struct Column {
+    bool skip = true;
+    Target target{};
+  };
+  // A line is taken when it and the bytes read with it lie within kSpan bytes of its start.
+  static constexpr std::size_t kSpan = 64;
+
+  NumberLines() = default;
+  NumberLines(char sep, std::vector<Column> columns);
+  bool usable() const { return !columns_.empty() && columns_.size() < kSpan / 2; }
+
+  // Decodes the lines at text[pos] on into rows `stride` bytes apart from the first, at
+  // most `max`, while each is a line of plain numbers beginning kSpan bytes or more
+  // before `limit`; `pos` moves past the lines taken. Returns how many it took.
+  std::size_t decode(const char* text, std::size_t& pos, std::size_t limit, std::size_t stride,
+                     std::size_t max);
+
+  // One line at `p` (kSpan bytes readable) into the row `shift` bytes beyond the first:
+  // its length with the line end, or 0 when it is not a line of plain numbers (the row
+  // may then hold some of its values).
+  std::size_t line(const char* p, std::ptrdiff_t shift);
+
+ private:
+  // A shape and the statement that reads its lines (null: field by field). A real
+  // without a point is read as a whole number into the place of the real, and
+  // `wholes` marks those columns, whose numbers are then made reals.
+  struct Shape {
+    std::uint64_t seps = 0, points = 0;
+    int end = -1;
+    std::unique_ptr<FieldPlan> plan;
+    std::uint32_t wholes = 0;
+  };
+  static constexpr int kMaxStatements = 512;  // statements built; further shapes field by field
+  const Shape* shape_for(std::uint64_t seps, std::uint64_t points, int end);
+  void build(Shape& s) const;
+  bool fields(const char* p, std::uint64_t seps, std::uint64_t points, int end, std::ptrdiff_t shift) const;
+
+  char sep_ = ',';
+  std::vector<Column> columns_;
+  std::array<Shape, 64> shapes_;
+  int built_ = 0;
+};
+
+}  // namespace rec::csv
