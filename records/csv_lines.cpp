@@ -74,7 +74,10 @@ std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
   if (end > 0 && p[end - 1] == '\r') --end;
   if (end == 0) return 0;
   const std::uint64_t within = (std::uint64_t{1} << end) - 1;
-  if ((~(m.digits | m.seps | m.points) & within) != 0) return 0;
+  // Bytes other than digits, separators and points may stand in a column skipped,
+  // quotes aside, which would change where the fields end.
+  const std::uint64_t other = ~(m.digits | m.seps | m.points) & within;
+  if (other != 0 && std::memchr(p, '"', static_cast<std::size_t>(end)) != nullptr) return 0;
   const std::uint64_t seps = m.seps & within, points = m.points & within;
   // One field a column, none of them empty.
   if (static_cast<std::size_t>(std::popcount(seps)) + 1 != columns_.size() ||
@@ -82,8 +85,9 @@ std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
     return 0;
   const Shape* shape = shape_for(seps, points, end);
   if (shape == nullptr) {
-    if (!fields(p, seps, points, end, shift)) return 0;
+    if (!fields(p, seps, points, other, end, shift)) return 0;
   } else {
+    if ((other & ~shape->skipped) != 0) return 0;
     shape->plan->decode_plain(p, shift);
     for (std::uint32_t w = shape->wholes; w != 0; w &= w - 1) {
       char* const out = static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
@@ -117,6 +121,7 @@ const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64
 void NumberLines::build(Shape& s) const {
   s.plan.reset();
   s.wholes = 0;
+  s.skipped = 0;
   std::string text = "(";
   std::vector<Target> targets;
   std::uint64_t stops = s.seps | std::uint64_t{1} << s.end;
@@ -131,6 +136,7 @@ void NumberLines::build(Shape& s) const {
     if (text.size() > 1) text += ",1X,";
     if (c.skip) {
       text += std::to_string(n) + "X";
+      s.skipped |= ((std::uint64_t{1} << n) - 1) << (at - n);
       continue;
     }
     if (n > 8) return;
@@ -152,8 +158,8 @@ void NumberLines::build(Shape& s) const {
 
 // The fields of a line of plain numbers converted one by one; false for a field that is
 // not a plain number of its kind.
-bool NumberLines::fields(const char* p, std::uint64_t seps, std::uint64_t points, int end,
-                         std::ptrdiff_t shift) const {
+bool NumberLines::fields(const char* p, std::uint64_t seps, std::uint64_t points, std::uint64_t other,
+                         int end, std::ptrdiff_t shift) const {
   std::uint64_t stops = seps | std::uint64_t{1} << end;
   int from = 0;
   for (const Column& c : columns_) {
@@ -161,7 +167,7 @@ bool NumberLines::fields(const char* p, std::uint64_t seps, std::uint64_t points
     stops &= stops - 1;
     const int n = at - from;
     if (!c.skip) {
-      if (n > 8) return false;
+      if (n > 8 || ((other >> from) & ((std::uint64_t{1} << n) - 1)) != 0) return false;
       std::uint64_t x;
       std::memcpy(&x, p + from, 8);
       const std::uint64_t point = (points >> from) & ((std::uint64_t{1} << n) - 1);

@@ -1,6 +1,6 @@
 // Whole CSV lines of plain numbers decoded at once: the common data line of a large file
 // (whole numbers for the identifiers, decimal numbers for the responses, no quotes and no
-// blanks) is classified 16 bytes at a time and its fields converted from the positions
+// blanks, anything but quotes in the columns skipped) is classified 16 bytes at a time and its fields converted from the positions
 // of its separators, with the values the field-by-field readers give (read_number,
 // whole_number). A line it does not take is left for them.
 //
@@ -55,11 +55,13 @@ class NumberLines {
     int end = -1;
     std::unique_ptr<FieldPlan> plan;
     std::uint32_t wholes = 0;
+    std::uint64_t skipped = 0;  // the bytes of the columns skipped
   };
   static constexpr int kMaxStatements = 512;  // statements built; further shapes field by field
   const Shape* shape_for(std::uint64_t seps, std::uint64_t points, int end);
   void build(Shape& s) const;
-  bool fields(const char* p, std::uint64_t seps, std::uint64_t points, int end, std::ptrdiff_t shift) const;
+  bool fields(const char* p, std::uint64_t seps, std::uint64_t points, std::uint64_t other, int end,
+              std::ptrdiff_t shift) const;
 
   char sep_ = ',';
   std::vector<Column> columns_;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "records/csv.h"
+#include "records/csv_lines.h"
 #include "records/csv_reader.h"
 #include "records/io.h"
 
@@ -193,4 +194,92 @@ TEST(Csv, PlainFieldScannersAgreeWithTheFieldConversions) {
     for (int n = std::rand() % 12; n > 0; --n) v += alphabet[std::rand() % (sizeof alphabet - 1)];
     if (v.find_first_of(",\n") == std::string::npos) check(v);
   }
+}
+
+namespace {
+
+// The field conversions' value of field `v` of a column of kind `real`, as bits; -1 for
+// a field they do not take.
+std::int64_t converted(const std::string& v, bool real) {
+  using namespace rec::csv;
+  std::int32_t i = 0;
+  float x = 0;
+  if (!real) return whole_number(v, i) ? static_cast<std::uint32_t>(i) : -1;
+  return read_number(v, x) == NumberStatus::Ok ? std::bit_cast<std::uint32_t>(x) : -1;
+}
+
+}  // namespace
+
+TEST(Csv, NumberLinesGiveWhatTheFieldConversionsGive) {
+  using rec::csv::NumberLines;
+  struct Row {
+    std::int32_t id[2];
+    float y[2];
+  };
+  // Columns: an identifier, a column skipped, a response, an identifier, a response.
+  Row row{};
+  const bool reals[] = {false, false, true, false, true};
+  const NumberLines::Column columns[] = {{false, rec::Target::of(row.id[0])}, {},
+                                         {false, rec::Target::of(row.y[0])},
+                                         {false, rec::Target::of(row.id[1])},
+                                         {false, rec::Target::of(row.y[1])}};
+  NumberLines lines(',', {std::begin(columns), std::end(columns)});
+  // Whether `line` (its line end added) was taken, each value checked against the
+  // conversions of its field.
+  auto take = [&](const std::string& line) {
+    const std::string t = line + "\n" + std::string(NumberLines::kSpan, 'z');
+    row = Row{};
+    const std::size_t n = lines.line(t.data(), 0);
+    if (n == 0) return false;
+    EXPECT_EQ(n, line.size() + 1) << line;
+    std::vector<std::string> fields(1);
+    for (const char ch : line) {
+      if (ch == ',')
+        fields.emplace_back();
+      else
+        fields.back().push_back(ch);
+    }
+    if (!fields.empty() && !fields.back().empty() && fields.back().back() == '\r') fields.back().pop_back();
+    EXPECT_EQ(fields.size(), 5u) << line;
+    if (fields.size() != 5) return true;
+    const std::int64_t got[] = {static_cast<std::uint32_t>(row.id[0]), -2, std::bit_cast<std::uint32_t>(row.y[0]),
+                                static_cast<std::uint32_t>(row.id[1]), std::bit_cast<std::uint32_t>(row.y[1])};
+    for (int k = 0; k < 5; ++k) {
+      if (k == 1) continue;
+      EXPECT_EQ(got[k], converted(fields[k], reals[k])) << line << ", column " << k + 1;
+    }
+    return true;
+  };
+  // Taken, by a statement of their shape or (a shape seen twice) from the cache.
+  for (int twice = 0; twice < 2; ++twice)
+    for (const char* v : {"1,2,5.98,3,124.18", "12,0,7,99999999,16777216", "03,1,007,1,5.",
+                          "1,2,.5,3,167772.1", "1,2,3,4,5\r", "1,a b,3,4,5", "1,2,0.000001,3,16777217"})
+      EXPECT_TRUE(take(v)) << v;
+  // Left to the field conversions: signs, blanks, exponents, quotes, empty or long fields,
+  // a point in an identifier, a ragged or long line.
+  for (const char* v : {"-1,2,3,4,5", "1,\"a\",3,4,5", "1,2,1677721.6,4,5", "1,2,+3,4,5", "1,2, 3,4,5", "1,2,3 ,4,5", "1,2,1e5,4,5", "\"1\",2,3,4,5",
+                        "1,,3,4,5", "1,2,3,4,", "123456789,2,3,4,5", "1,2,123.4567,4,123456.78",
+                        "1.0,2,3,4,5", "1,2,3,4", "1,2,3,4,5,6", "1,2,3,4,5\r\r", "1,2,.,4,5",
+                        "1,2,3,4,5.5.5", "1,2,3,4,5" "000000000000000000000000000000000000000000000000000000000"})
+    EXPECT_FALSE(take(v)) << v;
+  // Random lines of the bytes of numbers: whatever is taken has the conversions' values.
+  const char alphabet[] = "0123456789.,,-a\" \r";
+  std::srand(11);
+  for (int k = 0; k < 100000; ++k) {
+    std::string v;
+    for (int n = 1 + std::rand() % 40; n > 0; --n) v += alphabet[std::rand() % (sizeof alphabet - 1)];
+    take(v);
+  }
+}
+
+TEST(Csv, DecimalsScaledInDoubleRoundAsTheQuotient) {
+  // m 10^-k (m <= 2^24, k <= 7) rounded to float from the double product with the
+  // nearest double of 10^-k is the correctly rounded quotient, for every m.
+  const double inverse[] = {1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
+  const float pow10[] = {1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f};
+  std::uint32_t wrong = 0;
+  for (std::uint32_t m = 0; m <= (1u << 24); ++m)
+    for (int k = 0; k < 7; ++k)
+      wrong += static_cast<float>(static_cast<double>(m) * inverse[k]) != static_cast<float>(m) / pow10[k];
+  EXPECT_EQ(wrong, 0u);
 }
