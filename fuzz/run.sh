@@ -3,13 +3,13 @@
 # 15) on a copy of its seed corpus, one target after the other. Any crash, leak,
 # sanitizer report, timeout or out-of-memory fails the run: the script then prints the
 # fuzzer's report and the reproducer it saved, and exits non-zero.
-#   fuzz/run.sh [SECONDS] [TARGET...]     (targets: format read plan korbal meridox csvdata tables)
+#   fuzz/run.sh [SECONDS] [TARGET...]     (targets: format read plan csvlines korbal meridox csvdata tables)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs=${1:-15}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(format read plan korbal meridox csvdata tables)
+[ ${#targets[@]} -gt 0 ] || targets=(format read plan csvlines korbal meridox csvdata tables)
 build=build-fuzz
 jobs=$(nproc 2>/dev/null || echo 2)
 
