@@ -459,11 +459,25 @@ std::size_t plain_rows(const LineSource::Line* rows, std::size_t n, const Contro
   double acc[K];
 #pragma GCC unroll 64
   for (int k = 0; k < K; ++k) acc[k] = YPY[k];
+  // The ranges of check_ids in locals, which no store of the sums can touch: an
+  // identifier is in range when its value less 1, unsigned, is at most its limit.
+  constexpr std::uint32_t kAny = std::numeric_limits<std::uint32_t>::max();
+  const std::int32_t high[6] = {m.has_loc ? m.NLOC : 0, m.has_rep ? m.NREP : 0, c.NSETS,
+                                c.NLINES, c.NLINES, m.has_clon ? c.NCLON : 0};
+  const bool checked[6] = {m.has_loc, m.has_rep, true, true, true, m.has_clon};
+  std::uint32_t limit[6];
+  for (int k = 0; k < 6; ++k) {
+    if (checked[k] && high[k] < 1) return 0;  // no line is in range
+    limit[k] = checked[k] ? static_cast<std::uint32_t>(high[k] - 1) : kAny;
+  }
+  const auto below = [](std::int32_t v, std::uint32_t lim) { return static_cast<std::uint32_t>(v) - 1u <= lim; };
   std::size_t i = 0;
-  RangeFault f;
   for (; i < n; ++i) {
     const Ids& d = rows[i].d;
-    if (d.IFEM == d.IMALE || !check_ids(m, c.NLINES, c.NSETS, c.NCLON, d, f)) break;
+    if (d.IFEM == d.IMALE ||
+        !(below(d.ILOC, limit[0]) & below(d.IREP, limit[1]) & below(d.ISET, limit[2]) &
+          below(d.IFEM, limit[3]) & below(d.IMALE, limit[4]) & below(d.ICLONE, limit[5])))
+      break;
     const float* Y = rows[i].Y;
     int k = 0;
 #pragma GCC unroll 16
