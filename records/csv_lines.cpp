@@ -76,39 +76,57 @@ std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
   const std::uint64_t within = (std::uint64_t{1} << end) - 1;
   // Bytes other than digits, separators and points may stand in a column skipped,
   // quotes aside, which would change where the fields end.
+  // A minus sign may begin a real.
   const std::uint64_t other = ~(m.digits | m.seps | m.points) & within;
-  if (other != 0 && std::memchr(p, '"', static_cast<std::size_t>(end)) != nullptr) return 0;
+  std::uint64_t minus = 0;
+  if (other != 0) {
+    if (std::memchr(p, '"', static_cast<std::size_t>(end)) != nullptr) return 0;
+    for (std::uint64_t w = other; w != 0; w &= w - 1)
+      if (p[std::countr_zero(w)] == '-') minus |= w & -w;
+  }
   const std::uint64_t seps = m.seps & within, points = m.points & within;
   // One field a column, none of them empty.
   if (static_cast<std::size_t>(std::popcount(seps)) + 1 != columns_.size() ||
       (seps & ((seps << 1) | 1 | (std::uint64_t{1} << (end - 1)))) != 0)
     return 0;
-  const Shape* shape = shape_for(seps, points, end);
+  const Shape* shape = shape_for(seps, points, minus, end);
   if (shape == nullptr) {
     if (!fields(p, seps, points, other, end, shift)) return 0;
   } else {
-    if ((other & ~shape->skipped) != 0) return 0;
+    if ((other & ~(minus | shape->skipped)) != 0) return 0;
     shape->plan->decode_plain(p, shift);
+    const auto place = [&](std::uint32_t w) {
+      return static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
+    };
     for (std::uint32_t w = shape->wholes; w != 0; w &= w - 1) {
-      char* const out = static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
+      char* const out = place(w);
       std::int32_t v;
       std::memcpy(&v, out, sizeof v);
       const float x = static_cast<float>(v);  // correctly rounded, as read_number gives
+      std::memcpy(out, &x, sizeof x);
+    }
+    for (std::uint32_t w = shape->negated; w != 0; w &= w - 1) {
+      char* const out = place(w);
+      float x;
+      std::memcpy(&x, out, sizeof x);
+      x = -x;
       std::memcpy(out, &x, sizeof x);
     }
   }
   return static_cast<std::size_t>(length) + 1;
 }
 
-const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64_t points, int end) {
+const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64_t points,
+                                                 std::uint64_t minus, int end) {
   const std::uint64_t h = (seps * 0x9E3779B97F4A7C15ull) ^ (points * 0xC2B2AE3D27D4EB4Full) ^
-                          static_cast<std::uint64_t>(end);
+                          (minus * 0x165667B19E3779F9ull) ^ static_cast<std::uint64_t>(end);
   Shape& s = shapes_[static_cast<std::size_t>((h * 0xFF51AFD7ED558CCDull) >> 58)];
-  if (s.seps != seps || s.points != points || s.end != end) {
+  if (s.seps != seps || s.points != points || s.minus != minus || s.end != end) {
     if (built_ >= kMaxStatements) return nullptr;
     ++built_;
     s.seps = seps;
     s.points = points;
+    s.minus = minus;
     s.end = end;
     build(s);
   }
@@ -120,7 +138,7 @@ const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64
 // allows none) or the machine lacks its instructions.
 void NumberLines::build(Shape& s) const {
   s.plan.reset();
-  s.wholes = 0;
+  s.wholes = s.negated = 0;
   s.skipped = 0;
   std::string text = "(";
   std::vector<Target> targets;
@@ -130,15 +148,25 @@ void NumberLines::build(Shape& s) const {
     const Column& c = columns_[k];
     const int at = std::countr_zero(stops);
     stops &= stops - 1;
-    const int n = at - from;
-    const std::uint64_t point = (s.points >> from) & ((std::uint64_t{1} << n) - 1);
-    from = at + 1;
+    int n = at - from;
+    const std::uint64_t minus = (s.minus >> from) & ((std::uint64_t{1} << n) - 1);
     if (text.size() > 1) text += ",1X,";
     if (c.skip) {
       text += std::to_string(n) + "X";
-      s.skipped |= ((std::uint64_t{1} << n) - 1) << (at - n);
+      s.skipped |= ((std::uint64_t{1} << n) - 1) << from;
+      from = at + 1;
       continue;
     }
+    if (minus != 0) {
+      // A real's sign: a column skipped, the value negated.
+      if (minus != 1 || c.target.kind != Target::Real32 || n == 1) return;
+      text += "1X,";
+      s.negated |= std::uint32_t{1} << k;
+      ++from;
+      --n;
+    }
+    const std::uint64_t point = (s.points >> from) & ((std::uint64_t{1} << n) - 1);
+    from = at + 1;
     if (n > 8) return;
     if (c.target.kind == Target::Int || point == 0) {
       if (point != 0) return;

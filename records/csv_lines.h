@@ -1,6 +1,7 @@
 // Whole CSV lines of plain numbers decoded at once: the common data line of a large file
 // (whole numbers for the identifiers, decimal numbers for the responses, no quotes and no
-// blanks, anything but quotes in the columns skipped) is classified 16 bytes at a time and its fields converted from the positions
+// blanks, a minus sign before a response, anything but quotes in the columns skipped) is
+// classified 16 bytes at a time and its fields converted from the positions
 // of its separators, with the values the field-by-field readers give (read_number,
 // whole_number). A line it does not take is left for them.
 //
@@ -50,15 +51,16 @@ class NumberLines {
   // A shape and the statement that reads its lines (null: field by field). A real
   // without a point is read as a whole number into the place of the real, and
   // `wholes` marks those columns, whose numbers are then made reals.
+  // `negated` marks the reals with a minus sign before their digits.
   struct Shape {
-    std::uint64_t seps = 0, points = 0;
+    std::uint64_t seps = 0, points = 0, minus = 0;
     int end = -1;
     std::unique_ptr<FieldPlan> plan;
-    std::uint32_t wholes = 0;
+    std::uint32_t wholes = 0, negated = 0;
     std::uint64_t skipped = 0;  // the bytes of the columns skipped
   };
   static constexpr int kMaxStatements = 512;  // statements built; further shapes field by field
-  const Shape* shape_for(std::uint64_t seps, std::uint64_t points, int end);
+  const Shape* shape_for(std::uint64_t seps, std::uint64_t points, std::uint64_t minus, int end);
   void build(Shape& s) const;
   bool fields(const char* p, std::uint64_t seps, std::uint64_t points, std::uint64_t other, int end,
               std::ptrdiff_t shift) const;
