@@ -322,11 +322,18 @@ class Scanner {
   };
   Plain plain() {
     const Plain w = lines();
+    // The marks from the reading position on: reading moves only forward in a window.
+    const std::size_t words = (w.end + 63) / 64;
     if (marked_window_ != window_) {
       marked_window_ = window_;
-      mark(w.t, w.end);
+      marked_from_ = words;
+      if (marks_.size() < words) marks_.resize(words);
     }
-    return {w.t, w.pos, w.end, marks_.data(), (w.end + 63) / 64};
+    if (w.pos / 64 < marked_from_) {
+      mark(w.t, w.pos / 64, w.end);
+      marked_from_ = w.pos / 64;
+    }
+    return {w.t, w.pos, w.end, marks_.data(), words};
   }
   // plain() without the marks.
   Plain lines() {
@@ -410,13 +417,13 @@ class Scanner {
   Blocks* blocks_;
   std::string_view file_;
   int unit_;
-  // Marks the separators, line ends and quotes of the first `end` bytes of `t`.
-  void mark(const char* text, std::size_t end) {
-    const std::size_t words = (end + 63) / 64;
-    if (marks_.size() < words) marks_.resize(words);
+  // Marks the separators, line ends and quotes of the bytes of `t` from word `from` of
+  // the marks (64 bytes a word) up to `end`, as far as the words marked before.
+  void mark(const char* text, std::size_t from, std::size_t end) {
+    end = std::min(end, marked_from_ * 64);
     const unsigned char* t = reinterpret_cast<const unsigned char*>(text);
     const unsigned char sep = static_cast<unsigned char>(sep_);
-    std::size_t k = 0;
+    std::size_t k = from * 64;
 #if defined(__SSE2__)
     const __m128i vsep = _mm_set1_epi8(sep_), vnl = _mm_set1_epi8('\n'), vq = _mm_set1_epi8('"');
     auto marks16 = [&](std::size_t at) {
@@ -442,7 +449,7 @@ class Scanner {
   bool plain_;
   // The window read, and those of plain_end_ and of marks_.
   std::uint64_t window_ = 1, plain_window_ = 0, marked_window_ = 0;
-  std::size_t plain_end_ = 0;
+  std::size_t plain_end_ = 0, marked_from_ = 0;  // the first word of marks_ marked
   std::vector<std::uint64_t> marks_;
 };
 

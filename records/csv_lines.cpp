@@ -20,30 +20,43 @@ namespace {
 // the product is the correctly rounded quotient m / 10^k that read_number gives.
 constexpr double kInversePow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
 
-// The marks of the digits, separators, points and line ends of 16 bytes at `p`, a bit
-// a byte (the first byte in the lowest bit).
+using Mask = NumberLines::Mask;
+
+inline int lowest(std::uint64_t m) { return std::countr_zero(m); }
+inline int lowest(Mask m) {
+  const auto low = static_cast<std::uint64_t>(m);
+  return low != 0 ? std::countr_zero(low) : 64 + std::countr_zero(static_cast<std::uint64_t>(m >> 64));
+}
+inline int count(Mask m) {
+  return std::popcount(static_cast<std::uint64_t>(m)) + std::popcount(static_cast<std::uint64_t>(m >> 64));
+}
+inline Mask bit(int k) { return static_cast<Mask>(1) << k; }
+inline Mask low_bits(int n) { return bit(n) - 1; }  // n < 128
+
+// The marks of the digits, separators, points and line ends of the bytes at `p`, a bit
+// a byte (the first byte in the lowest bit), 16 bytes at a time: M of 64 bits for a
+// line that ends within 64 bytes, of 128 for a longer one.
+template <class M>
 struct Marks {
-  std::uint64_t digits = 0, seps = 0, points = 0, ends = 0;
+  M digits = 0, seps = 0, points = 0, ends = 0;
   void add(const char* p, char sep, int shift) {
 #if defined(__SSE2__)
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
     const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
     const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
-    auto bits = [&](__m128i m) {
-      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift;
-    };
+    auto bits = [&](__m128i m) { return static_cast<M>(static_cast<unsigned>(_mm_movemask_epi8(m))) << shift; };
     digits |= bits(digit);
     seps |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8(sep)));
     points |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
     ends |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
 #else
     for (int k = 0; k < 16; ++k) {
-      const std::uint64_t bit = std::uint64_t{1} << (shift + k);
-      const char ch = p[k];
-      if (ch >= '0' && ch <= '9') digits |= bit;
-      if (ch == sep) seps |= bit;
-      if (ch == '.') points |= bit;
-      if (ch == '\n') ends |= bit;
+      const M b = static_cast<M>(1) << (shift + k);
+      const char ch = p[shift + k];
+      if (ch >= '0' && ch <= '9') digits |= b;
+      if (ch == sep) seps |= b;
+      if (ch == '.') points |= b;
+      if (ch == '\n') ends |= b;
     }
 #endif
   }
@@ -60,52 +73,63 @@ NumberLines::NumberLines(char sep, std::vector<Column> columns) : sep_(sep), col
 }
 
 std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
-  static_assert(kSpan == 64);
-  Marks m;
+  static_assert(kSpan == 128);
+  // The chunks up to the line end: most lines end within 32 bytes, many within 64.
+  Marks<std::uint64_t> m;
   m.add(p, sep_, 0);
-  m.add(p + 16, sep_, 16);
+  m.add(p, sep_, 16);
   if (m.ends == 0) {
-    m.add(p + 32, sep_, 32);
-    m.add(p + 48, sep_, 48);
-    if (m.ends == 0) return 0;
+    m.add(p, sep_, 32);
+    m.add(p, sep_, 48);
   }
-  const int length = std::countr_zero(m.ends);
+  if (m.ends != 0) return marked(p, m, shift);
+  Marks<Mask> w;
+  w.digits = m.digits;
+  w.seps = m.seps;
+  w.points = m.points;
+  for (int k = 64; k < 128 && w.ends == 0; k += 32) {
+    w.add(p, sep_, k);
+    w.add(p, sep_, k + 16);
+  }
+  return w.ends != 0 ? marked(p, w, shift) : 0;
+}
+
+// line() on the marks of a line that ends within them.
+template <class M>
+std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift) {
+  using W = decltype(m.ends);
+  const int length = lowest(m.ends);
   int end = length;  // of the last field: a CR before the line end is a blank after it
   if (end > 0 && p[end - 1] == '\r') --end;
   if (end == 0) return 0;
-  const std::uint64_t within = (std::uint64_t{1} << end) - 1;
+  const W within = (static_cast<W>(1) << end) - 1;
   // Bytes other than digits, separators and points may stand in a column skipped,
-  // quotes aside, which would change where the fields end.
-  // A minus sign may begin a real.
-  const std::uint64_t other = ~(m.digits | m.seps | m.points) & within;
-  std::uint64_t minus = 0;
+  // quotes aside, which would change where the fields end; a minus sign may begin a real.
+  const W other = ~(m.digits | m.seps | m.points) & within;
+  W minus = 0;
   if (other != 0) {
     if (std::memchr(p, '"', static_cast<std::size_t>(end)) != nullptr) return 0;
-    for (std::uint64_t w = other; w != 0; w &= w - 1)
-      if (p[std::countr_zero(w)] == '-') minus |= w & -w;
+    for (W w = other; w != 0; w &= w - 1)
+      if (p[lowest(w)] == '-') minus |= w & (~w + 1);
   }
-  const std::uint64_t seps = m.seps & within, points = m.points & within;
-  // One field a column, none of them empty.
-  if (static_cast<std::size_t>(std::popcount(seps)) + 1 != columns_.size() ||
-      (seps & ((seps << 1) | 1 | (std::uint64_t{1} << (end - 1)))) != 0)
-    return 0;
+  const W seps = m.seps & within, points = m.points & within;
   const Shape* shape = shape_for(seps, points, minus, end);
   if (shape == nullptr) {
     if (!fields(p, seps, points, other, end, shift)) return 0;
   } else {
-    if ((other & ~(minus | shape->skipped)) != 0) return 0;
+    if ((other & ~(minus | static_cast<W>(shape->skipped))) != 0) return 0;
     shape->plan->decode_plain(p, shift);
-    const auto place = [&](std::uint32_t w) {
+    const auto place = [&](std::uint64_t w) {
       return static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
     };
-    for (std::uint32_t w = shape->wholes; w != 0; w &= w - 1) {
+    for (std::uint64_t w = shape->wholes; w != 0; w &= w - 1) {
       char* const out = place(w);
       std::int32_t v;
       std::memcpy(&v, out, sizeof v);
       const float x = static_cast<float>(v);  // correctly rounded, as read_number gives
       std::memcpy(out, &x, sizeof x);
     }
-    for (std::uint32_t w = shape->negated; w != 0; w &= w - 1) {
+    for (std::uint64_t w = shape->negated; w != 0; w &= w - 1) {
       char* const out = place(w);
       float x;
       std::memcpy(&x, out, sizeof x);
@@ -116,44 +140,64 @@ std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
   return static_cast<std::size_t>(length) + 1;
 }
 
-const NumberLines::Shape* NumberLines::shape_for(std::uint64_t seps, std::uint64_t points,
-                                                 std::uint64_t minus, int end) {
-  const std::uint64_t h = (seps * 0x9E3779B97F4A7C15ull) ^ (points * 0xC2B2AE3D27D4EB4Full) ^
-                          (minus * 0x165667B19E3779F9ull) ^ static_cast<std::uint64_t>(end);
-  Shape& s = shapes_[static_cast<std::size_t>((h * 0xFF51AFD7ED558CCDull) >> 58)];
-  if (s.seps != seps || s.points != points || s.minus != minus || s.end != end) {
-    if (built_ >= kMaxStatements) return nullptr;
-    ++built_;
-    s.seps = seps;
-    s.points = points;
-    s.minus = minus;
-    s.end = end;
-    build(s);
-  }
+// The shape of a line (its separators, points and minus signs before its line end at
+// `end`) with its statement, or null when the line has no statement: a shape seen before
+// is looked up; a new one is checked (one field a column, none empty) and its statement
+// built, up to kMaxStatements of them.
+template <class W>
+const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, int end) {
+  const auto fold = [](W m) {
+    if constexpr (sizeof(W) == 8)
+      return m;
+    else
+      return static_cast<std::uint64_t>(m) ^ (static_cast<std::uint64_t>(m >> 64) * 0x9FB21C651E98DF25ull);
+  };
+  const std::uint64_t h = fold(seps) * 0x9E3779B97F4A7C15ull + fold(points) * 0xC2B2AE3D27D4EB4Full +
+                          fold(minus) * 0x165667B19E3779F9ull + static_cast<std::uint64_t>(end);
+  // Two places a shape may take: the first, or the second when the first is taken.
+  const auto same = [&](const Shape& s) {
+    return s.seps == seps && s.points == points && s.minus == minus && s.end == end;
+  };
+  Shape& first = shapes_[static_cast<std::size_t>(h >> 56)];
+  if (same(first)) return first.plan ? &first : nullptr;
+  Shape& second = shapes_[static_cast<std::size_t>(h >> 48) & 255];
+  if (same(second)) return second.plan ? &second : nullptr;
+  const Mask all = seps;
+  if (static_cast<std::size_t>(count(all)) + 1 != columns_.size() ||
+      (all & ((all << 1) | 1 | bit(end - 1))) != 0)
+    return nullptr;  // ragged, or an empty field
+  if (built_ >= kMaxStatements) return nullptr;
+  ++built_;
+  Shape& s = first.end >= 0 && second.end < 0 ? second : first;
+  s.seps = seps;
+  s.points = points;
+  s.minus = minus;
+  s.end = end;
+  build(s);
   return s.plan ? &s : nullptr;
 }
 
 // The fixed-column statement of the lines of shape `s`: none when a field is one the
 // whole-record decoder does not take (more than 8 columns, a point where its kind
-// allows none) or the machine lacks its instructions.
+// allows none, a sign but before a real) or the machine lacks its instructions.
 void NumberLines::build(Shape& s) const {
   s.plan.reset();
   s.wholes = s.negated = 0;
   s.skipped = 0;
   std::string text = "(";
   std::vector<Target> targets;
-  std::uint64_t stops = s.seps | std::uint64_t{1} << s.end;
+  Mask stops = s.seps | bit(s.end);
   int from = 0;
   for (std::size_t k = 0; k < columns_.size(); ++k) {
     const Column& c = columns_[k];
-    const int at = std::countr_zero(stops);
+    const int at = lowest(stops);
     stops &= stops - 1;
     int n = at - from;
-    const std::uint64_t minus = (s.minus >> from) & ((std::uint64_t{1} << n) - 1);
+    const Mask minus = (s.minus >> from) & low_bits(n);
     if (text.size() > 1) text += ",1X,";
     if (c.skip) {
       text += std::to_string(n) + "X";
-      s.skipped |= ((std::uint64_t{1} << n) - 1) << from;
+      s.skipped |= low_bits(n) << from;
       from = at + 1;
       continue;
     }
@@ -161,21 +205,21 @@ void NumberLines::build(Shape& s) const {
       // A real's sign: a column skipped, the value negated.
       if (minus != 1 || c.target.kind != Target::Real32 || n == 1) return;
       text += "1X,";
-      s.negated |= std::uint32_t{1} << k;
+      s.negated |= std::uint64_t{1} << k;
       ++from;
       --n;
     }
-    const std::uint64_t point = (s.points >> from) & ((std::uint64_t{1} << n) - 1);
+    const Mask point = (s.points >> from) & low_bits(n);
     from = at + 1;
     if (n > 8) return;
     if (c.target.kind == Target::Int || point == 0) {
       if (point != 0) return;
       text += "I" + std::to_string(n);
       targets.push_back({Target::Int, c.target.p, 0});
-      if (c.target.kind != Target::Int) s.wholes |= std::uint32_t{1} << k;
+      if (c.target.kind != Target::Int) s.wholes |= std::uint64_t{1} << k;
     } else {
       if ((point & (point - 1)) != 0 || n == 1) return;
-      text += "F" + std::to_string(n) + "." + std::to_string(n - 1 - std::countr_zero(point));
+      text += "F" + std::to_string(n) + "." + std::to_string(n - 1 - lowest(point));
       targets.push_back(c.target);
     }
   }
@@ -185,20 +229,22 @@ void NumberLines::build(Shape& s) const {
 }
 
 // The fields of a line of plain numbers converted one by one; false for a field that is
-// not a plain number of its kind.
-bool NumberLines::fields(const char* p, std::uint64_t seps, std::uint64_t points, std::uint64_t other,
-                         int end, std::ptrdiff_t shift) const {
-  std::uint64_t stops = seps | std::uint64_t{1} << end;
+// not a plain number of its kind (a sign among them).
+bool NumberLines::fields(const char* p, Mask seps, Mask points, Mask other, int end, std::ptrdiff_t shift) const {
+  if (static_cast<std::size_t>(count(seps)) + 1 != columns_.size() ||
+      (seps & ((seps << 1) | 1 | bit(end - 1))) != 0)
+    return false;  // ragged, or an empty field
+  Mask stops = seps | bit(end);
   int from = 0;
   for (const Column& c : columns_) {
-    const int at = std::countr_zero(stops);
+    const int at = lowest(stops);
     stops &= stops - 1;
     const int n = at - from;
     if (!c.skip) {
-      if (n > 8 || ((other >> from) & ((std::uint64_t{1} << n) - 1)) != 0) return false;
-      std::uint64_t x;
-      std::memcpy(&x, p + from, 8);
-      const std::uint64_t point = (points >> from) & ((std::uint64_t{1} << n) - 1);
+      if (n > 8 || ((other >> from) & low_bits(n)) != 0) return false;
+      std::uint64_t x = 0;
+      std::memcpy(&x, p + from, static_cast<std::size_t>(n));  // no byte after the line
+      const auto point = static_cast<std::uint64_t>((points >> from) & low_bits(n));
       char* const out = static_cast<char*>(c.target.p) + shift;
       if (c.target.kind == Target::Int) {
         if (point != 0) return false;

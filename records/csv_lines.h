@@ -30,11 +30,12 @@ class NumberLines {
     Target target{};
   };
   // A line is taken when it and the bytes read with it lie within kSpan bytes of its start.
-  static constexpr std::size_t kSpan = 64;
+  static constexpr std::size_t kSpan = 128;
+  using Mask = unsigned __int128;  // a bit a byte of the kSpan
 
   NumberLines() = default;
   NumberLines(char sep, std::vector<Column> columns);
-  bool usable() const { return !columns_.empty() && columns_.size() < kSpan / 2; }
+  bool usable() const { return !columns_.empty() && columns_.size() <= 64; }
 
   // Decodes the lines at text[pos] on into rows `stride` bytes apart from the first, at
   // most `max`, while each is a line of plain numbers beginning kSpan bytes or more
@@ -53,21 +54,23 @@ class NumberLines {
   // `wholes` marks those columns, whose numbers are then made reals.
   // `negated` marks the reals with a minus sign before their digits.
   struct Shape {
-    std::uint64_t seps = 0, points = 0, minus = 0;
+    Mask seps = 0, points = 0, minus = 0;
     int end = -1;
     std::unique_ptr<FieldPlan> plan;
-    std::uint32_t wholes = 0, negated = 0;
-    std::uint64_t skipped = 0;  // the bytes of the columns skipped
+    std::uint64_t wholes = 0, negated = 0;
+    Mask skipped = 0;  // the bytes of the columns skipped
   };
   static constexpr int kMaxStatements = 512;  // statements built; further shapes field by field
-  const Shape* shape_for(std::uint64_t seps, std::uint64_t points, std::uint64_t minus, int end);
+  template <class M>
+  std::size_t marked(const char* p, const M& marks, std::ptrdiff_t shift);
+  template <class W>
+  const Shape* shape_for(W seps, W points, W minus, int end);
   void build(Shape& s) const;
-  bool fields(const char* p, std::uint64_t seps, std::uint64_t points, std::uint64_t other, int end,
-              std::ptrdiff_t shift) const;
+  bool fields(const char* p, Mask seps, Mask points, Mask other, int end, std::ptrdiff_t shift) const;
 
   char sep_ = ',';
   std::vector<Column> columns_;
-  std::array<Shape, 64> shapes_;
+  std::array<Shape, 256> shapes_;
   int built_ = 0;
 };
 

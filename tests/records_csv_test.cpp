@@ -254,14 +254,17 @@ TEST(Csv, NumberLinesGiveWhatTheFieldConversionsGive) {
   for (int twice = 0; twice < 2; ++twice)
     for (const char* v : {"1,2,5.98,3,124.18", "12,0,7,99999999,16777216", "03,1,007,1,5.",
                           "1,2,.5,3,167772.1", "1,2,3,4,5\r", "1,a b,3,4,5", "1,2,0.000001,3,16777217",
-                          "1,-x,-5.98,3,-0", "1,2,-.5,3,-99999.9"})
+                          "1,-x,-5.98,3,-0", "1,2,-.5,3,-99999.9",
+                          "1,a long text in the column skipped that takes the line past 64 bytes,3,4,5"})
       EXPECT_TRUE(take(v)) << v;
   // Left to the field conversions: signs, blanks, exponents, quotes, empty or long fields,
   // a point in an identifier, a ragged or long line.
   for (const char* v : {"-1,2,3,4,5", "1,2,3,-4,5", "1,2,--3,4,5", "1,2,3-,4,5", "1,2,-,4,5", "1,\"a\",3,4,5", "1,2,1677721.6,4,5", "1,2,+3,4,5", "1,2, 3,4,5", "1,2,3 ,4,5", "1,2,1e5,4,5", "\"1\",2,3,4,5",
                         "1,,3,4,5", "1,2,3,4,", "123456789,2,3,4,5", "1,2,123.4567,4,123456.78",
                         "1.0,2,3,4,5", "1,2,3,4", "1,2,3,4,5,6", "1,2,3,4,5\r\r", "1,2,.,4,5",
-                        "1,2,3,4,5.5.5", "1,2,3,4,5" "000000000000000000000000000000000000000000000000000000000"})
+                        "1,2,3,4,5.5.5", "1,2,3,4,5" "000000000000000000000000000000000000000000000000000000000",
+                        "1,a text in the column skipped that takes the line past 128 bytes, which no line of"
+                        " plain numbers the decoder takes whole may be,3,4,5"})
     EXPECT_FALSE(take(v)) << v;
   // Random lines of the bytes of numbers: whatever is taken has the conversions' values.
   const char alphabet[] = "0123456789.,,-a\" \r";
