@@ -368,6 +368,8 @@ TEST(CsvData, OnePassGivesWhatTwoPassesGive) {
        lines(20, "1,2,16777216\n1,2,16777217\n2,1,0.0000001\n3,1,-0\n1,3,1e5\n2,3,123.456789\n"
                  "1,2,+.5\n2,1,5.\n03,1,007\n1,2,99999999\n1,2,-1677721.6\n"), true},
       {"lines outside the ranges, reported", lines(30, "4,1,5\n1,0,2\n-1,2,3\n1,2147483647,1\n"), true},
+      {"lines outside the ranges among plain lines, reported",
+       lines(30, "4,1,5\n1,0,2\n1,-3,2\n" + lines(20, "1,2,-0.5\n-2,1,5\n0,0,1\n" + lines(20, "").substr(11)).substr(11)), true},
       {"a last line cut", lines(50, "1,3,12"), true},
       {"a text after many numbers, bad lines before", lines(200, "4,1,1\nA,2,1\n2,B,3\n9,1,1\n"), false},
       {"a text in the first record", "Fem,Male,Y\nA,B,1\nB,C,2\n", false},
