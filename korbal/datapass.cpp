@@ -470,7 +470,9 @@ std::size_t plain_rows(const LineSource::Line* rows, std::size_t n, const Contro
     if (checked[k] && high[k] < 1) return 0;  // no line is in range
     limit[k] = checked[k] ? static_cast<std::uint32_t>(high[k] - 1) : kAny;
   }
-  const auto below = [](std::int32_t v, std::uint32_t lim) { return static_cast<std::uint32_t>(v) - 1u <= lim; };
+  const auto below = [](std::int32_t v, std::uint32_t lim) {
+    return static_cast<unsigned>(static_cast<std::uint32_t>(v) - 1u <= lim);
+  };
   std::size_t i = 0;
   for (; i < n; ++i) {
     const Ids& d = rows[i].d;

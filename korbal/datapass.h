@@ -65,10 +65,11 @@ struct RangeFault {
 inline bool check_ids(const Model& m, std::int32_t NLINES, std::int32_t NSETS, std::int32_t NCLON,
                       const Ids& d, RangeFault& f) {
   const auto out = [](std::int32_t value, std::int32_t high) { return !(value >= 1 && value <= high); };
-  // All in range, the common case, by one test.
-  if (!((m.has_loc && out(d.ILOC, m.NLOC)) | (m.has_rep && out(d.IREP, m.NREP)) |
-        out(d.ISET, NSETS) | out(d.IFEM, NLINES) | out(d.IMALE, NLINES) |
-        (m.has_clon && out(d.ICLONE, NCLON))))
+  // All in range, the common case, by one test (of bits, not of conditions one by one).
+  const auto bit = [](bool b) { return static_cast<unsigned>(b); };
+  if (!(bit(m.has_loc && out(d.ILOC, m.NLOC)) | bit(m.has_rep && out(d.IREP, m.NREP)) |
+        bit(out(d.ISET, NSETS)) | bit(out(d.IFEM, NLINES)) | bit(out(d.IMALE, NLINES)) |
+        bit(m.has_clon && out(d.ICLONE, NCLON))))
     return true;
   // The first field out of range.
   const auto bad = [&](const char* field, std::int32_t value, std::int32_t high) {
