@@ -1201,7 +1201,7 @@ class CsvLines : public LineSource {
   bool missing_ = false;
   std::int64_t records_ = 0;
   // Plain lines of numbers decoded whole, a batch at a time, and the batch's first line.
-  static constexpr std::size_t kRows = 32;
+  static constexpr std::size_t kRows = 256;
   rec::csv::NumberLines lines_;
   Line rows_[kRows];
   std::int64_t batch_line_ = 0;

@@ -338,7 +338,7 @@ class FormattedLines : public LineSource {
     return !ended_by_line_;
   }
 
-  static constexpr std::size_t kRows = 32;  // lines of a batch
+  static constexpr std::size_t kRows = 256;  // lines of a batch
   rec::Io& io_;
   const rec::Format& datfmt_;
   int unit_;
