@@ -79,6 +79,13 @@ class TextIndex {
   // Number of `v`, or -1 when it has not been met.
   std::int32_t find(std::string_view v) const {
     if (texts_.size() <= kList) {
+      // Texts of at most 8 bytes by their bytes as one word and their length.
+      if (v.size() <= 8) {
+        const std::uint64_t w = word(v);
+        for (std::size_t k = 0; k < texts_.size(); ++k)
+          if (words_[k] == w && lengths_[k] == v.size()) return static_cast<std::int32_t>(k);
+        return -1;
+      }
       for (std::size_t k = 0; k < texts_.size(); ++k)
         if (same(texts_[k], v))
           return static_cast<std::int32_t>(k);
@@ -89,6 +96,10 @@ class TextIndex {
   }
   void add(std::string_view v) {
     if (find(v) >= 0) return;
+    if (texts_.size() < kList) {
+      words_[texts_.size()] = v.size() <= 8 ? word(v) : 0;
+      lengths_[texts_.size()] = v.size();
+    }
     texts_.emplace_back(v);
     if (texts_.size() == kList + 1)
       for (std::size_t k = 0; k < texts_.size(); ++k)
@@ -105,7 +116,14 @@ class TextIndex {
       if (a[k] != b[k]) return false;
     return true;
   }
+  static std::uint64_t word(std::string_view v) {
+    std::uint64_t w = 0;
+    for (std::size_t k = 0; k < v.size(); ++k) w |= std::uint64_t{static_cast<unsigned char>(v[k])} << (8 * k);
+    return w;
+  }
   std::vector<std::string> texts_;
+  std::uint64_t words_[kList] = {};   // the first kList texts as words (those of 8 bytes or less)
+  std::size_t lengths_[kList] = {};   // and their lengths
   std::unordered_map<std::string, std::int32_t, TextHash, std::equal_to<>> map_;
 };
 
@@ -630,7 +648,7 @@ struct CsvData::Impl {
           col.collected_from = s.records;
         }
         // A level name is printed in the key of the report and in messages, one per line.
-        if (v.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        if (std::any_of(v.begin(), v.end(), [](char ch) { return ch == '\r' || ch == '\n' || ch == '\0'; }))
           scan.fail("column " + std::to_string(col.col + 1) + " (" +
                     rec::echo(s.header[static_cast<std::size_t>(col.col)], 0) +
                     "): a level name may not hold a line end or NUL: " + rec::echo(v));
@@ -923,18 +941,19 @@ class CsvLines : public LineSource {
     // The rows of a batch: the identifiers the file does not give hold their fixed
     // values, as d does; the columns are decoded into them at their offsets.
     for (Line& row : rows_) row.d = d;
-    bool numbers = plain_;
     std::vector<rec::csv::NumberLines::Column> columns;
     for (const Role& r : roles_) {
-      if (r.kind == kNamed) numbers = false;
-      if (r.kind == kWhole)
+      if (r.kind == kNamed) {
+        levels_[r.id].in = &s.ids[r.id];
+        columns.push_back({false, rec::Target::of(rows_[0].d.*kIdentifiers[r.id].member), &levels_[r.id]});
+      } else if (r.kind == kWhole)
         columns.push_back({false, rec::Target::of(rows_[0].d.*kIdentifiers[r.id].member)});
       else if (r.kind == kReal)
         columns.push_back({false, rec::Target::of(rows_[0].Y[r.y - Y])});
       else
         columns.push_back({});
     }
-    if (numbers) lines_ = rec::csv::NumberLines(s.sep, std::move(columns));
+    if (plain_) lines_ = rec::csv::NumberLines(s.sep, std::move(columns));
   }
 
   // Plain lines of numbers in batches, each decoded whole; any other record alone.
@@ -1200,8 +1219,20 @@ class CsvLines : public LineSource {
   std::vector<Held> held_;
   bool missing_ = false;
   std::int64_t records_ = 0;
+  // The levels of a named identifier, as plain_name takes them.
+  struct NamedLevels : rec::csv::Levels {
+    const CsvData::Impl::Id* in = nullptr;
+    std::int32_t level(std::string_view v) const override {
+      if (v.empty() || is_blank(v.front()) || is_blank(v.back()) || is_missing(v)) return 0;
+      for (const char ch : v)
+        if (ch == '\r') return 0;
+      const std::int32_t k = in->column->texts.find(v);
+      return k < 0 ? 0 : in->level_of[static_cast<std::size_t>(k)];
+    }
+  };
   // Plain lines of numbers decoded whole, a batch at a time, and the batch's first line.
   static constexpr std::size_t kRows = 256;
+  NamedLevels levels_[6];
   rec::csv::NumberLines lines_;
   Line rows_[kRows];
   std::int64_t batch_line_ = 0;

@@ -66,7 +66,7 @@ struct Marks {
 
 NumberLines::NumberLines(char sep, std::vector<Column> columns) : sep_(sep), columns_(std::move(columns)) {
   for (const Column& c : columns_)
-    if (!c.skip && c.target.kind != Target::Int && c.target.kind != Target::Real32) {
+    if (!c.skip && c.target.kind != Target::Int && (c.levels != nullptr || c.target.kind != Target::Real32)) {
       columns_.clear();  // not usable
       return;
     }
@@ -136,6 +136,12 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
       x = -x;
       std::memcpy(out, &x, sizeof x);
     }
+    for (const Name& n : shape->names) {
+      const Column& c = columns_[n.column];
+      const std::int32_t v = c.levels->level(std::string_view(p + n.from, n.length));
+      if (v <= 0) return 0;
+      std::memcpy(static_cast<char*>(c.target.p) + shift, &v, sizeof v);
+    }
   }
   return static_cast<std::size_t>(length) + 1;
 }
@@ -184,6 +190,7 @@ void NumberLines::build(Shape& s) const {
   s.plan.reset();
   s.wholes = s.negated = 0;
   s.skipped = 0;
+  s.names.clear();
   std::string text = "(";
   std::vector<Target> targets;
   Mask stops = s.seps | bit(s.end);
@@ -195,9 +202,12 @@ void NumberLines::build(Shape& s) const {
     int n = at - from;
     const Mask minus = (s.minus >> from) & low_bits(n);
     if (text.size() > 1) text += ",1X,";
-    if (c.skip) {
+    if (c.skip || c.levels != nullptr) {
       text += std::to_string(n) + "X";
       s.skipped |= low_bits(n) << from;
+      if (!c.skip)
+        s.names.push_back({static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(from),
+                           static_cast<std::uint32_t>(n)});
       from = at + 1;
       continue;
     }
@@ -240,7 +250,11 @@ bool NumberLines::fields(const char* p, Mask seps, Mask points, Mask other, int 
     const int at = lowest(stops);
     stops &= stops - 1;
     const int n = at - from;
-    if (!c.skip) {
+    if (c.levels != nullptr) {
+      const std::int32_t v = c.levels->level(std::string_view(p + from, static_cast<std::size_t>(n)));
+      if (v <= 0) return false;
+      std::memcpy(static_cast<char*>(c.target.p) + shift, &v, sizeof v);
+    } else if (!c.skip) {
       if (n > 8 || ((other >> from) & low_bits(n)) != 0) return false;
       std::uint64_t x = 0;
       std::memcpy(&x, p + from, static_cast<std::size_t>(n));  // no byte after the line

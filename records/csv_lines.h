@@ -8,26 +8,38 @@
 // The positions of the separators and points of a line are its shape. The lines of a
 // file have few shapes, and a line of a shape seen before is the record of a fixed-column
 // statement (I for a whole number, F for a real, X for a column skipped and for each
-// separator), which the whole-record decoder of that statement converts at once.
+// separator), which the whole-record decoder of that statement converts at once. The
+// names of a column of names (the parents of a file that names them) are looked up.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "records/format.h"
 
 namespace rec::csv {
 
+// The levels of a column of names: the level (1 and up) of the text of a field, or 0
+// when the field is not a name the decoder may take.
+class Levels {
+ public:
+  virtual ~Levels() = default;
+  virtual std::int32_t level(std::string_view field) const = 0;
+};
+
 class NumberLines {
  public:
   // A column of the line: skipped, or a whole number (an Int target) or a real (a
-  // Real32 target) stored at its target, in the first row.
+  // Real32 target) stored at its target, in the first row; with `levels`, a name whose
+  // level is stored at its Int target.
   struct Column {
     bool skip = true;
     Target target{};
+    const Levels* levels = nullptr;
   };
   // A line is taken when it and the bytes read with it lie within kSpan bytes of its start.
   static constexpr std::size_t kSpan = 128;
@@ -53,12 +65,17 @@ class NumberLines {
   // without a point is read as a whole number into the place of the real, and
   // `wholes` marks those columns, whose numbers are then made reals.
   // `negated` marks the reals with a minus sign before their digits.
+  // `names` are the places of the fields of names, which the statement skips.
+  struct Name {
+    std::uint32_t column, from, length;
+  };
   struct Shape {
     Mask seps = 0, points = 0, minus = 0;
     int end = -1;
     std::unique_ptr<FieldPlan> plan;
     std::uint64_t wholes = 0, negated = 0;
-    Mask skipped = 0;  // the bytes of the columns skipped
+    Mask skipped = 0;  // the bytes of the columns skipped and of the names
+    std::vector<Name> names;
   };
   static constexpr int kMaxStatements = 512;  // statements built; further shapes field by field
   template <class M>

@@ -276,6 +276,33 @@ TEST(Csv, NumberLinesGiveWhatTheFieldConversionsGive) {
   }
 }
 
+TEST(Csv, NumberLinesLookUpNames) {
+  using rec::csv::NumberLines;
+  struct Names : rec::csv::Levels {
+    std::int32_t level(std::string_view v) const override { return v == "A" ? 1 : v == "P.10" ? 2 : 0; }
+  } names;
+  std::int32_t parent = 0;
+  float y = 0;
+  NumberLines lines(',', {{false, rec::Target::of(parent), &names}, {false, rec::Target::of(y)}});
+  // Each line, twice (its shape then known): the level and value taken, or 0 for a line
+  // not taken.
+  const struct {
+    const char* line;
+    std::int32_t level;
+    float y;
+  } cases[] = {{"A,1.5", 1, 1.5f}, {"P.10,-2", 2, -2.0f}, {"B,1", 0, 0}, {"A,x", 0, 0}, {"A,\"1\"", 0, 0}};
+  for (int twice = 0; twice < 2; ++twice)
+    for (const auto& k : cases) {
+      const std::string t = std::string(k.line) + "\n" + std::string(NumberLines::kSpan, 'z');
+      parent = 0;
+      y = 0;
+      const bool taken = lines.line(t.data(), 0) != 0;
+      EXPECT_EQ(taken, k.level != 0) << k.line;
+      if (!taken) continue;
+      EXPECT_EQ(std::make_pair(parent, y), std::make_pair(k.level, k.y)) << k.line;
+    }
+}
+
 TEST(Csv, DecimalsScaledInDoubleRoundAsTheQuotient) {
   // m 10^-k (m <= 2^24, k <= 7) rounded to float from the double product with the
   // nearest double of 10^-k is the correctly rounded quotient, for every m.
