@@ -65,11 +65,13 @@ struct Marks {
 }  // namespace
 
 NumberLines::NumberLines(char sep, std::vector<Column> columns) : sep_(sep), columns_(std::move(columns)) {
-  for (const Column& c : columns_)
+  for (const Column& c : columns_) {
     if (!c.skip && c.target.kind != Target::Int && (c.levels != nullptr || c.target.kind != Target::Real32)) {
-      columns_.clear();  // not usable
+      read_ = false;  // not usable
       return;
     }
+    read_ = read_ || !c.skip;
+  }
 }
 
 std::size_t NumberLines::line(const char* p, std::ptrdiff_t shift) {
@@ -106,18 +108,18 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
   // Bytes other than digits, separators and points may stand in a column skipped,
   // quotes aside, which would change where the fields end; a minus sign may begin a real.
   const W other = ~(m.digits | m.seps | m.points) & within;
-  W minus = 0;
-  if (other != 0) {
-    if (std::memchr(p, '"', static_cast<std::size_t>(end)) != nullptr) return 0;
-    for (W w = other; w != 0; w &= w - 1)
-      if (p[lowest(w)] == '-') minus |= w & (~w + 1);
+  W minus = 0, quotes = 0;
+  for (W w = other; w != 0; w &= w - 1) {
+    const char ch = p[lowest(w)];
+    if (ch == '-') minus |= w & (~w + 1);
+    if (ch == '"') quotes |= w & (~w + 1);
   }
   const W seps = m.seps & within, points = m.points & within;
-  const Shape* shape = shape_for(seps, points, minus, end);
+  const Shape* shape = shape_for(seps, points, minus, quotes, end);
   if (shape == nullptr) {
-    if (!fields(p, seps, points, other, end, shift)) return 0;
+    if (quotes != 0 || !fields(p, seps, points, other, end, shift)) return 0;
   } else {
-    if ((other & ~(minus | static_cast<W>(shape->skipped))) != 0) return 0;
+    if ((other & ~(minus | quotes | static_cast<W>(shape->skipped))) != 0) return 0;
     shape->plan->decode_plain(p, shift);
     const auto place = [&](std::uint64_t w) {
       return static_cast<char*>(columns_[static_cast<std::size_t>(std::countr_zero(w))].target.p) + shift;
@@ -151,7 +153,7 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
 // is looked up; a new one is checked (one field a column, none empty) and its statement
 // built, up to kMaxStatements of them.
 template <class W>
-const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, int end) {
+const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, W quotes, int end) {
   const auto fold = [](W m) {
     if constexpr (sizeof(W) == 8)
       return m;
@@ -159,10 +161,10 @@ const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, int 
       return static_cast<std::uint64_t>(m) ^ (static_cast<std::uint64_t>(m >> 64) * 0x9FB21C651E98DF25ull);
   };
   const std::uint64_t h = fold(seps) * 0x9E3779B97F4A7C15ull + fold(points) * 0xC2B2AE3D27D4EB4Full +
-                          fold(minus) * 0x165667B19E3779F9ull + static_cast<std::uint64_t>(end);
+                          (fold(minus) ^ fold(quotes) << 1) * 0x165667B19E3779F9ull + static_cast<std::uint64_t>(end);
   // Two places a shape may take: the first, or the second when the first is taken.
   const auto same = [&](const Shape& s) {
-    return s.seps == seps && s.points == points && s.minus == minus && s.end == end;
+    return s.seps == seps && s.points == points && s.minus == minus && s.quotes == quotes && s.end == end;
   };
   Shape& first = shapes_[static_cast<std::size_t>(h >> 56)];
   if (same(first)) return first.plan ? &first : nullptr;
@@ -178,6 +180,7 @@ const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, int 
   s.seps = seps;
   s.points = points;
   s.minus = minus;
+  s.quotes = quotes;
   s.end = end;
   build(s);
   return s.plan ? &s : nullptr;
@@ -200,11 +203,22 @@ void NumberLines::build(Shape& s) const {
     const int at = lowest(stops);
     stops &= stops - 1;
     int n = at - from;
+    // A field in quotes: only its first and last byte, around what it holds.
+    const Mask quote = (s.quotes >> from) & low_bits(n);
+    const bool quoted = quote != 0;
+    if (quoted && (n < 3 || quote != (bit(0) | bit(n - 1)))) return;
+    const int field = from, whole = n;
+    if (quoted) {
+      ++from;
+      n -= 2;
+    }
     const Mask minus = (s.minus >> from) & low_bits(n);
     if (text.size() > 1) text += ",1X,";
+    if (quoted) text += "1X,";
+    const char* const after = quoted ? ",1X" : "";
     if (c.skip || c.levels != nullptr) {
-      text += std::to_string(n) + "X";
-      s.skipped |= low_bits(n) << from;
+      text += std::to_string(n) + "X" + after;
+      s.skipped |= low_bits(whole) << field;
       if (!c.skip)
         s.names.push_back({static_cast<std::uint32_t>(k), static_cast<std::uint32_t>(from),
                            static_cast<std::uint32_t>(n)});
@@ -232,6 +246,7 @@ void NumberLines::build(Shape& s) const {
       text += "F" + std::to_string(n) + "." + std::to_string(n - 1 - lowest(point));
       targets.push_back(c.target);
     }
+    text += after;
   }
   text += ")";
   auto plan = std::make_unique<FieldPlan>(Format::compile(text), targets);

@@ -1,7 +1,7 @@
 // Whole CSV lines of plain numbers decoded at once: the common data line of a large file
-// (whole numbers for the identifiers, decimal numbers for the responses, no quotes and no
-// blanks, a minus sign before a response, anything but quotes in the columns skipped) is
-// classified 16 bytes at a time and its fields converted from the positions
+// (whole numbers for the identifiers, decimal numbers for the responses, no blanks
+// around them, a minus sign before a response, any text in a column skipped, quotes only
+// around a whole field) is classified 16 bytes at a time and its fields converted from the positions
 // of its separators, with the values the field-by-field readers give (read_number,
 // whole_number). A line it does not take is left for them.
 //
@@ -47,7 +47,8 @@ class NumberLines {
 
   NumberLines() = default;
   NumberLines(char sep, std::vector<Column> columns);
-  bool usable() const { return !columns_.empty() && columns_.size() <= 64; }
+  // A line of skipped columns only might be a line of blanks, which is no record.
+  bool usable() const { return read_ && columns_.size() <= 64; }
 
   // Decodes the lines at text[pos] on into rows `stride` bytes apart from the first, at
   // most `max`, while each is a line of plain numbers beginning kSpan bytes or more
@@ -70,7 +71,7 @@ class NumberLines {
     std::uint32_t column, from, length;
   };
   struct Shape {
-    Mask seps = 0, points = 0, minus = 0;
+    Mask seps = 0, points = 0, minus = 0, quotes = 0;
     int end = -1;
     std::unique_ptr<FieldPlan> plan;
     std::uint64_t wholes = 0, negated = 0;
@@ -81,12 +82,13 @@ class NumberLines {
   template <class M>
   std::size_t marked(const char* p, const M& marks, std::ptrdiff_t shift);
   template <class W>
-  const Shape* shape_for(W seps, W points, W minus, int end);
+  const Shape* shape_for(W seps, W points, W minus, W quotes, int end);
   void build(Shape& s) const;
   bool fields(const char* p, Mask seps, Mask points, Mask other, int end, std::ptrdiff_t shift) const;
 
   char sep_ = ',';
   std::vector<Column> columns_;
+  bool read_ = false;  // a column is not skipped
   std::array<Shape, 256> shapes_;
   int built_ = 0;
 };
