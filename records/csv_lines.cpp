@@ -105,8 +105,9 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
   if (end > 0 && p[end - 1] == '\r') --end;
   if (end == 0) return 0;
   const W within = (static_cast<W>(1) << end) - 1;
-  // Bytes other than digits, separators and points may stand in a column skipped,
-  // quotes aside, which would change where the fields end; a minus sign may begin a real.
+  // Bytes other than digits, separators and points may stand in a column skipped or a
+  // name; a minus sign may begin a real, and quotes may enclose a whole field: where
+  // they stand is part of the shape, whose statement allows them or not.
   const W other = ~(m.digits | m.seps | m.points) & within;
   W minus = 0, quotes = 0;
   for (W w = other; w != 0; w &= w - 1) {
