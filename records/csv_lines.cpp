@@ -14,12 +14,6 @@ namespace rec::csv {
 
 namespace {
 
-// 10^-k as the nearest double. A decimal number of at most eight digits, m 10^-k with
-// m <= 2^24 and k <= 7, lies at least 2^-49 (relative) away from every value halfway
-// between two floats, and m times this factor is within 2^-52 of it: rounded to float,
-// the product is the correctly rounded quotient m / 10^k that read_number gives.
-constexpr double kInversePow10[] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7};
-
 using Mask = NumberLines::Mask;
 
 inline int lowest(std::uint64_t m) { return std::countr_zero(m); }
@@ -118,7 +112,7 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
   const W seps = m.seps & within, points = m.points & within;
   const Shape* shape = shape_for(seps, points, minus, quotes, end);
   if (shape == nullptr) {
-    if (quotes != 0 || !fields(p, seps, points, other, end, shift)) return 0;
+    if (quotes != 0 || !fields(p, seps, other, end, shift)) return 0;
   } else {
     if ((other & ~(minus | quotes | static_cast<W>(shape->skipped))) != 0) return 0;
     shape->plan->decode_plain(p, shift);
@@ -149,7 +143,7 @@ std::size_t NumberLines::marked(const char* p, const M& m, std::ptrdiff_t shift)
   return static_cast<std::size_t>(length) + 1;
 }
 
-// The shape of a line (its separators, points and minus signs before its line end at
+// The shape of a line (its separators, points, minus signs and quotes before its line end at
 // `end`) with its statement, or null when the line has no statement: a shape seen before
 // is looked up; a new one is checked (one field a column, none empty) and its statement
 // built, up to kMaxStatements of them.
@@ -189,7 +183,8 @@ const NumberLines::Shape* NumberLines::shape_for(W seps, W points, W minus, W qu
 
 // The fixed-column statement of the lines of shape `s`: none when a field is one the
 // whole-record decoder does not take (more than 8 columns, a point where its kind
-// allows none, a sign but before a real) or the machine lacks its instructions.
+// allows none, a sign but before a real, quotes but around a whole field) or the machine
+// lacks its instructions.
 void NumberLines::build(Shape& s) const {
   s.plan.reset();
   s.wholes = s.negated = 0;
@@ -256,7 +251,7 @@ void NumberLines::build(Shape& s) const {
 
 // The fields of a line of plain numbers converted one by one; false for a field that is
 // not a plain number of its kind (a sign among them).
-bool NumberLines::fields(const char* p, Mask seps, Mask points, Mask other, int end, std::ptrdiff_t shift) const {
+bool NumberLines::fields(const char* p, Mask seps, Mask other, int end, std::ptrdiff_t shift) const {
   if (static_cast<std::size_t>(count(seps)) + 1 != columns_.size() ||
       (seps & ((seps << 1) | 1 | bit(end - 1))) != 0)
     return false;  // ragged, or an empty field
@@ -272,29 +267,20 @@ bool NumberLines::fields(const char* p, Mask seps, Mask points, Mask other, int 
       std::memcpy(static_cast<char*>(c.target.p) + shift, &v, sizeof v);
     } else if (!c.skip) {
       if (n > 8 || ((other >> from) & low_bits(n)) != 0) return false;
-      std::uint64_t x = 0;
-      std::memcpy(&x, p + from, static_cast<std::size_t>(n));  // no byte after the line
-      const auto point = static_cast<std::uint64_t>((points >> from) & low_bits(n));
+      // The field scanners read eight bytes from the field's start and need a byte
+      // after it: a copy, as no byte after the line may be read.
+      char field[16] = {};
+      std::memcpy(field, p + from, static_cast<std::size_t>(n));
+      field[n] = '\n';
       char* const out = static_cast<char*>(c.target.p) + shift;
+      std::int32_t i;
+      float x;
       if (c.target.kind == Target::Int) {
-        if (point != 0) return false;
-        const std::int32_t v = static_cast<std::int32_t>(detail::digits_value(x, n));
-        std::memcpy(out, &v, sizeof v);
+        if (!plain_whole_field(field, static_cast<std::size_t>(n), i)) return false;
+        std::memcpy(out, &i, sizeof i);
       } else {
-        int digits = n, frac = 0;
-        if (point != 0) {
-          // One point, the digits after it moved down over it.
-          if ((point & (point - 1)) != 0 || n == 1) return false;
-          const int q = std::countr_zero(point);
-          const std::uint64_t low = detail::low_bytes(q);
-          x = (x & low) | ((x >> 8) & ~low);
-          digits = n - 1;
-          frac = n - 1 - q;
-        }
-        const std::uint32_t mant = detail::digits_value(x, digits);
-        if (mant > (1u << 24)) return false;
-        const float v = static_cast<float>(static_cast<double>(mant) * kInversePow10[frac]);
-        std::memcpy(out, &v, sizeof v);
+        if (!plain_number_field(field, static_cast<std::size_t>(n), x)) return false;
+        std::memcpy(out, &x, sizeof x);
       }
     }
     from = at + 1;

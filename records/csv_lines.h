@@ -84,7 +84,7 @@ class NumberLines {
   template <class W>
   const Shape* shape_for(W seps, W points, W minus, W quotes, int end);
   void build(Shape& s) const;
-  bool fields(const char* p, Mask seps, Mask points, Mask other, int end, std::ptrdiff_t shift) const;
+  bool fields(const char* p, Mask seps, Mask other, int end, std::ptrdiff_t shift) const;
 
   char sep_ = ',';
   std::vector<Column> columns_;
